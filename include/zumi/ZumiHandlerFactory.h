@@ -1,0 +1,64 @@
+#ifndef ZUMI_ZUMIHANDLERFACTORY_H
+#define ZUMI_ZUMIHANDLERFACTORY_H
+
+#include <pthread.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include <zumi/ZumiExport.h>
+#include <zumi/ZumiHandler.h>
+
+namespace veltra {
+namespace kesh {
+namespace zumi {
+
+class VimoZumiHandler;
+class ZumiEventUtils;
+
+// Removes a handler's cache entry, then destroys the handler (closing its
+// connection). Runs on whichever thread drops the last strong reference.
+struct ZUMI_EXPORT ZumiHandlerDeleter {
+    void operator()(VimoZumiHandler* handler) const;
+};
+
+// The process-wide cache of handlers, one live handler per identifier.
+//
+// Threads: every operation may be called from any thread.
+// Locks: m_defaultHandlerIdMutex before m_handlerMapMutex. getZumiHandler
+// holds m_handlerMapMutex while it creates a handler, so connections are
+// opened one at a time across the process.
+class ZUMI_EXPORT ZumiHandlerFactory {
+public:
+    typedef std::shared_ptr<ZumiHandler> ZumiHandlerSharedPtr;
+
+    // The live handler for zumiId, created and cached when there is none.
+    // Throws std::invalid_argument for a null zumiId, and whatever opening
+    // the connection throws (ZumiException).
+    static ZumiHandlerSharedPtr getZumiHandler(const char* zumiId);
+    // The handler for the system identifier ("com.tessal.bramwick" unless
+    // changed with setSystemZumiHandler).
+    static ZumiHandlerSharedPtr getSystemZumiHandler();
+    // Throws std::invalid_argument "zumiID argument was NULL" for null.
+    static void setSystemZumiHandler(const char* zumiId);
+    // A new utility object for the well-known system events, per call.
+    static std::shared_ptr<ZumiEventUtils> getZumiEventUtils();
+    // Forgets every cache entry; live handlers stay alive and usable.
+    static void emptyMap();
+
+    static std::unordered_map<std::string, std::weak_ptr<ZumiHandler>> m_handlerMap;
+    static std::string m_defaultHandlerId;
+    static pthread_mutex_t m_defaultHandlerIdMutex;
+    static pthread_mutex_t m_handlerMapMutex;
+
+    ZumiHandlerFactory() = delete;
+};
+
+typedef ZumiHandlerFactory::ZumiHandlerSharedPtr ZumiHandlerSharedPtr;
+
+}  // namespace zumi
+}  // namespace kesh
+}  // namespace veltra
+
+#endif

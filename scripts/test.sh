@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, then builds and runs every test
+# in a normal build, under AddressSanitizer + UndefinedBehaviorSanitizer, and
+# the concurrency tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+build() {
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+echo "== normal build"
+build build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build/normal --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DZUMI_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j"$jobs"
+
+echo "== ThreadSanitizer (concurrency tests)"
+build build/tsan -DCMAKE_BUILD_TYPE=Debug -DZUMI_SANITIZE=thread
+TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build/tsan --output-on-failure -j"$jobs" -L concurrency

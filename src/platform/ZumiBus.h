@@ -1,0 +1,174 @@
+#ifndef ZUMI_PLATFORM_ZUMIBUS_H
+#define ZUMI_PLATFORM_ZUMIBUS_H
+
+// The contract of the bus library, libzumi: every operation that
+// libbramwickzumi, the zumi command and the benchmarks call. On the device the
+// platform's libzumi provides these symbols; on any other Linux machine our
+// own libzumi in bus/ does, over D-Bus, and the unit tests link the in-process
+// test double in tests/double/ instead. Nothing else declares them.
+//
+// Threads: every operation may be called from any thread. Callbacks (property
+// callbacks and event callbacks) run on one dispatch thread owned by the bus
+// library, never on the caller's thread, in the order requests arrived.
+
+#include <stddef.h>
+
+#include <zumi/ZumiExport.h>
+#include <zumi/ZumiTypes.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Statuses ------------------------------------------------------------
+ * Values that property callbacks return travel back to the remote caller
+ * unchanged, so the callback statuses (8, 10, 258) are part of the wire
+ * contract. 81 and 82 are "soft" answers of the hash-array readers, which the
+ * readers of this library accept like 0. */
+enum {
+    ZUMI_OK = 0,
+    ZUMI_ERR_INVALID_ARGUMENT = 1,  /* a null or malformed argument */
+    ZUMI_ERR_NO_BUS = 2,            /* no bus reachable at the address */
+    ZUMI_ERR_NAME_TAKEN = 3,        /* the identifier is owned by another process */
+    ZUMI_ERR_INVALID_NAME = 4,      /* the identifier is not a valid bus name */
+    ZUMI_ERR_NO_SERVICE = 5,        /* no service owns that identifier */
+    ZUMI_ERR_TIMEOUT = 6,           /* the service did not answer in time */
+    ZUMI_ERR_NO_MEMORY = 7,
+    ZUMI_ERR_NO_SUCH_PROPERTY = 8,  /* the service publishes no such property */
+    ZUMI_ERR_ACCESS_DENIED = 9,     /* published, but not readable / writable */
+    ZUMI_ERR_BUFFER_TOO_SMALL = 10, /* string getter: *size now holds the need */
+    ZUMI_ERR_DISCONNECTED = 11,     /* the connection is closed or broken */
+    ZUMI_ERR_ALREADY_REGISTERED = 12,
+    ZUMI_ERR_PROTOCOL = 13,         /* a malformed message or reply */
+    ZUMI_ERR_NO_MORE_PARAMS = 14,   /* event parameters of that kind exhausted */
+    ZUMI_ERR_READ_ONLY = 15,        /* a hash array that was sent is read-only */
+    ZUMI_ERR_INVALID_INDEX = 16,    /* no hash at that index */
+    ZUMI_ERR_INVALID_ARRAY = 17,    /* a null or destroyed hash array */
+    ZUMI_ERR_NOT_SUBSCRIBED = 18,
+    ZUMI_ERR_TOO_LARGE = 19,        /* a value over the bus's size limits */
+    ZUMI_ERR_FAILED = 20,           /* any other bus failure */
+    ZUMI_HASH_KEY_ABSENT = 81,      /* the hash has no such key: no value delivered */
+    ZUMI_HASH_WRONG_TYPE = 82,      /* the key holds the other type: no value delivered */
+    ZUMI_ERR_SERVICE_FAILED = 258   /* the service's callback failed */
+};
+
+/* ---- Callbacks -----------------------------------------------------------
+ * Each gets the user data given at registration and returns a status. */
+typedef unsigned int (*ZumiIntGetter)(ZumiHandle handle, const char* name, int* value, void* data);
+/* *size is the capacity of buffer on entry; answer 10 with *size set to the
+ * bytes needed (NUL included) and the bus library calls again. */
+typedef unsigned int (*ZumiStringGetter)(ZumiHandle handle, const char* name, char* buffer,
+                                         unsigned int* size, void* data);
+typedef unsigned int (*ZumiIntSetter)(ZumiHandle handle, const char* name, int value, void* data);
+typedef unsigned int (*ZumiStringSetter)(ZumiHandle handle, const char* name, const char* value,
+                                         void* data);
+/* input: the array the requester sent (NULL for a read); output: the reply
+ * array that the requester receives, initially empty and writable. */
+typedef unsigned int (*ZumiHasharrayAccessor)(ZumiHandle handle, const char* name,
+                                              struct ZumiHasharrayHandleStruct* input,
+                                              struct ZumiHasharrayHandleStruct* output, void* data);
+typedef void (*ZumiEventCallback)(ZumiHandle handle, const char* eventName, ZumiEventHandle event,
+                                  void* data);
+
+/* ---- Connections ---------------------------------------------------------
+ * serviceId becomes the connection's bus name; "" opens a client-only
+ * connection. NULL with a non-zero *status on failure. Once ZumiClose returns,
+ * no callback for the connection runs or is still running (unless ZumiClose is
+ * called from such a callback). */
+ZUMI_EXPORT ZumiHandle ZumiOpenEx(const char* serviceId, ZumiStatus* status);
+ZUMI_EXPORT ZumiStatus ZumiClose(ZumiHandle handle);
+
+/* ---- Remote properties (synchronous) -------------------------------------- */
+/* *text is allocated by the bus library; release it with ZumiFreeString. */
+ZUMI_EXPORT ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service,
+                                             const char* property, char** text);
+ZUMI_EXPORT ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service,
+                                          const char* property, int* value);
+ZUMI_EXPORT ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service,
+                                             const char* property, const char* value);
+ZUMI_EXPORT ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service,
+                                          const char* property, int value);
+/* input NULL reads the property. *reply, delivered with any status, belongs to
+ * the caller. A sent input array becomes read-only. */
+ZUMI_EXPORT ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service,
+                                                   const char* property,
+                                                   struct ZumiHasharrayHandleStruct* input,
+                                                   struct ZumiHasharrayHandleStruct** reply);
+ZUMI_EXPORT void ZumiFreeString(char* text);
+
+/* ---- Publishing ------------------------------------------------------------ */
+ZUMI_EXPORT ZumiStatus ZumiRegisterStringProperty(ZumiHandle handle, const char* name,
+                                                  ZumiStringGetter getter, ZumiStringSetter setter,
+                                                  void* data);
+ZUMI_EXPORT ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* name,
+                                               ZumiIntGetter getter, ZumiIntSetter setter,
+                                               void* data);
+ZUMI_EXPORT ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
+                                                     ZumiHasharrayAccessor accessor, void* data);
+/* reserved must be NULL. */
+ZUMI_EXPORT ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved);
+
+/* ---- Events ------------------------------------------------------------- */
+ZUMI_EXPORT ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName);
+/* An event with parameters: the integers, then the strings, each in order. */
+ZUMI_EXPORT ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName,
+                                               const int* ints, size_t intCount,
+                                               const char* const* strings, size_t stringCount);
+ZUMI_EXPORT ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* event,
+                                        ZumiEventCallback callback, void* data);
+/* data must be NULL. */
+ZUMI_EXPORT ZumiStatus ZumiUnsubscribeExt(ZumiHandle handle, const char* source, const char* event,
+                                          void** data);
+/* Valid during the event callback; never freed by the caller. */
+ZUMI_EXPORT const char* ZumiGetEventSource(ZumiEventHandle event);
+/* Each call gives the next parameter of that kind; a non-zero status, with the
+ * out value unchanged, when there is none. Texts belong to the event. */
+ZUMI_EXPORT ZumiStatus ZumiGetIntParam(ZumiEventHandle event, int* value);
+ZUMI_EXPORT ZumiStatus ZumiGetStringParam(ZumiEventHandle event, const char** value);
+
+/* ---- Statuses as text ------------------------------------------------------ */
+/* Static text; an unknown status has a text too. Never NULL. */
+ZUMI_EXPORT const char* ZumiGetErrorString(ZumiStatus status);
+
+/* ---- Hash arrays ----------------------------------------------------------
+ * None of these crashes on a NULL array: clone gives NULL, count is negative,
+ * the others answer ZUMI_ERR_INVALID_ARRAY. */
+ZUMI_EXPORT struct ZumiHasharrayHandleStruct* ZumiHasharrayNew(ZumiHandle handle);
+ZUMI_EXPORT struct ZumiHasharrayHandleStruct* ZumiHasharrayClone(
+    struct ZumiHasharrayHandleStruct* array);
+ZUMI_EXPORT void ZumiHasharrayDestroy(struct ZumiHasharrayHandleStruct* array);
+ZUMI_EXPORT int ZumiHasharrayGetHashCount(struct ZumiHasharrayHandleStruct* array);
+ZUMI_EXPORT ZumiStatus ZumiHasharrayAddHash(struct ZumiHasharrayHandleStruct* array, int* index);
+ZUMI_EXPORT ZumiStatus ZumiHasharrayGetInt(struct ZumiHasharrayHandleStruct* array, int index,
+                                           const char* key, int* value);
+/* *value belongs to the array. */
+ZUMI_EXPORT ZumiStatus ZumiHasharrayGetString(struct ZumiHasharrayHandleStruct* array, int index,
+                                              const char* key, const char** value);
+ZUMI_EXPORT ZumiStatus ZumiHasharrayPutInt(struct ZumiHasharrayHandleStruct* array, int index,
+                                           const char* key, int value);
+ZUMI_EXPORT ZumiStatus ZumiHasharrayPutString(struct ZumiHasharrayHandleStruct* array, int index,
+                                              const char* key, const char* value);
+
+/* ---- Introspection (for tools) ---------------------------------------------- */
+enum { ZUMI_TYPE_INT = 0, ZUMI_TYPE_STRING = 1, ZUMI_TYPE_HASHARRAY = 2 };
+enum { ZUMI_ACCESS_READ = 1, ZUMI_ACCESS_WRITE = 2 };
+typedef struct ZumiPropertyInfo {
+    char* name;
+    int type;        /* ZUMI_TYPE_* */
+    unsigned access; /* ZUMI_ACCESS_* bits */
+} ZumiPropertyInfo;
+/* The properties a service publishes, sorted by name. Free with
+ * ZumiFreePropertyList. */
+ZUMI_EXPORT ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service,
+                                          ZumiPropertyInfo** list, size_t* count);
+ZUMI_EXPORT void ZumiFreePropertyList(ZumiPropertyInfo* list, size_t count);
+/* The services on the bus (identifiers owned through ZumiOpenEx), sorted.
+ * Free with ZumiFreeServiceList. */
+ZUMI_EXPORT ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count);
+ZUMI_EXPORT void ZumiFreeServiceList(char** names, size_t count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,27 @@
+#include "util/ExceptionMessage.h"
+
+#include "platform/ZumiBus.h"
+
+namespace veltra {
+namespace kesh {
+namespace util {
+
+ExceptionMessage::ExceptionMessage(const char* headline) : m_text(headline) {}
+
+ExceptionMessage& ExceptionMessage::field(const char* name, const char* value) {
+    m_text.append(" --").append(name).append(": ").append(value != nullptr ? value : "(null)");
+    return *this;
+}
+
+ExceptionMessage& ExceptionMessage::field(const char* name, int value) {
+    return field(name, std::to_string(value).c_str());
+}
+
+ExceptionMessage& ExceptionMessage::status(ZumiStatus status) {
+    field("errorCode", std::to_string(status).c_str());
+    return field("error", ZumiGetErrorString(status));
+}
+
+}  // namespace util
+}  // namespace kesh
+}  // namespace veltra
