@@ -166,6 +166,12 @@ ZUMI_EXPORT void ZumiFreePropertyList(ZumiPropertyInfo* list, size_t count);
  * Free with ZumiFreeServiceList. */
 ZUMI_EXPORT ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count);
 ZUMI_EXPORT void ZumiFreeServiceList(char** names, size_t count);
+/* The keys of the hash at index, sorted, so that a tool can show a hash whose
+ * keys it does not know. Statuses as for ZumiHasharrayGetInt. Free with
+ * ZumiFreeKeyList. */
+ZUMI_EXPORT ZumiStatus ZumiHasharrayGetKeys(struct ZumiHasharrayHandleStruct* array, int index,
+                                            char*** keys, size_t* count);
+ZUMI_EXPORT void ZumiFreeKeyList(char** keys, size_t count);
 
 #ifdef __cplusplus
 }
