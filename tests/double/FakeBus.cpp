@@ -1,0 +1,305 @@
+#include "FakeBus.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "core/HashArray.h"
+#include "core/StatusText.h"
+
+#include "FakeHandles.h"
+
+namespace zumi {
+namespace testing {
+
+namespace {
+
+std::string text(const char* value) { return FakeBus::argText(value); }
+
+}  // namespace
+
+char* FakeBus::handOutString(const std::string& value) {
+    char* copy = static_cast<char*>(std::malloc(value.size() + 1));
+    std::memcpy(copy, value.c_str(), value.size() + 1);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_strings[copy] = m_generation;
+    return copy;
+}
+
+void FakeBus::releaseString(char* value) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_strings.erase(value) == 0) {
+        ++m_invalidFrees;
+        return;
+    }
+    std::free(value);
+}
+
+ZumiHasharrayHandleStruct* FakeBus::track(ZumiHasharrayHandleStruct* array) {
+    if (array == nullptr) return nullptr;
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_arrays[array] = m_generation;
+    return array;
+}
+
+void FakeBus::releaseArray(ZumiHasharrayHandleStruct* array) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (array == nullptr) return;
+    if (m_arrays.erase(array) == 0) {
+        ++m_invalidFrees;
+        return;
+    }
+    zumi::bus::hashArrayDestroy(array);
+}
+
+ZumiHandle FakeBus::openConnection(const std::string& id) {
+    ZumiHandle handle = new ZumiHandleStruct{id};
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_open[handle] = m_generation;
+    return handle;
+}
+
+bool FakeBus::closeConnection(ZumiHandle handle) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_open.erase(handle) == 0) {
+        ++m_invalidFrees;
+        return false;
+    }
+    for (auto it = m_registrations.begin(); it != m_registrations.end();) {
+        it = it->first.first == handle ? m_registrations.erase(it) : std::next(it);
+    }
+    for (auto it = m_subscriptions.begin(); it != m_subscriptions.end();) {
+        it = std::get<0>(it->first) == handle ? m_subscriptions.erase(it) : std::next(it);
+    }
+    delete handle;
+    return true;
+}
+
+ZumiHandle FakeBus::connectionOwning(const std::string& id, const std::string& property) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    for (const auto& entry : m_open) {
+        if (entry.first->id == id && m_registrations.count({entry.first, property}) != 0) {
+            return entry.first;
+        }
+    }
+    return nullptr;
+}
+
+FakeBus& FakeBus::instance() {
+    // Never destroyed: connections and arrays may still be released by static
+    // destructors of the code under test after main returns.
+    static FakeBus* bus = new FakeBus();
+    return *bus;
+}
+
+void FakeBus::reset() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_calls.clear();
+    m_failures.clear();
+    hooks = Hooks();
+    m_remoteInts.clear();
+    m_remoteStrings.clear();
+    m_registrations.clear();
+    m_subscriptions.clear();
+    ++m_generation;
+    m_invalidFrees = 0;
+}
+
+std::vector<Call> FakeBus::calls(const std::string& function) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::vector<Call> result;
+    for (const Call& call : m_calls) {
+        if (function.empty() || call.function == function) result.push_back(call);
+    }
+    return result;
+}
+
+size_t FakeBus::count(const std::string& function) const { return calls(function).size(); }
+
+void FakeBus::failNext(const std::string& function, ZumiStatus status, int times) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    for (int i = 0; i < times; ++i) m_failures[function].push_back(status);
+}
+
+void FakeBus::record(Call call) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_calls.push_back(std::move(call));
+}
+
+bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto found = m_failures.find(function);
+    if (found == m_failures.end() || found->second.empty()) return false;
+    *status = found->second.front();
+    found->second.erase(found->second.begin());
+    return true;
+}
+
+void FakeBus::setRemoteInt(const std::string& service, const std::string& property, int value) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_remoteInts[{service, property}] = value;
+}
+
+void FakeBus::setRemoteString(const std::string& service, const std::string& property,
+                              const std::string& value) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_remoteStrings[{service, property}] = value;
+}
+
+int FakeBus::remoteInt(const std::string& service, const std::string& property) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto found = m_remoteInts.find({service, property});
+    return found == m_remoteInts.end() ? 0 : found->second;
+}
+
+std::string FakeBus::remoteString(const std::string& service, const std::string& property) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto found = m_remoteStrings.find({service, property});
+    return found == m_remoteStrings.end() ? std::string() : found->second;
+}
+
+bool FakeBus::isRegistered(ZumiHandle handle, const std::string& name) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_registrations.count({handle, name}) != 0;
+}
+
+FakeBus::Registration FakeBus::registration(ZumiHandle handle, const std::string& name) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto found = m_registrations.find({handle, name});
+    return found == m_registrations.end() ? Registration() : found->second;
+}
+
+namespace {
+
+// The registration that serves (handle, name), or the status that says why
+// none does.
+ZumiStatus lookUp(ZumiHandle handle, const char* name, FakeBus::Registration* out) {
+    FakeBus& bus = FakeBus::instance();
+    std::lock_guard<std::recursive_mutex> lock(bus.m_mutex);
+    auto found = bus.m_registrations.find({handle, text(name)});
+    if (found == bus.m_registrations.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
+    *out = found->second;
+    return ZUMI_OK;
+}
+
+}  // namespace
+
+ZumiStatus FakeBus::invokeIntGetter(ZumiHandle handle, const char* name, int* value) {
+    Registration reg;
+    ZumiStatus status = lookUp(handle, name, &reg);
+    if (status != ZUMI_OK) return status;
+    if (reg.intGetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
+    return reg.intGetter(handle, name, value, reg.data);
+}
+
+ZumiStatus FakeBus::invokeIntSetter(ZumiHandle handle, const char* name, int value) {
+    Registration reg;
+    ZumiStatus status = lookUp(handle, name, &reg);
+    if (status != ZUMI_OK) return status;
+    if (reg.intSetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
+    return reg.intSetter(handle, name, value, reg.data);
+}
+
+ZumiStatus FakeBus::invokeStringGetterRaw(ZumiHandle handle, const char* name, char* buffer,
+                                          unsigned int* size) {
+    Registration reg;
+    ZumiStatus status = lookUp(handle, name, &reg);
+    if (status != ZUMI_OK) return status;
+    if (reg.stringGetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
+    return reg.stringGetter(handle, name, buffer, size, reg.data);
+}
+
+ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std::string* value,
+                                       unsigned int initialSize) {
+    std::vector<char> buffer(initialSize == 0 ? 1 : initialSize);
+    unsigned int size = initialSize;
+    ZumiStatus status = invokeStringGetterRaw(handle, name, buffer.data(), &size);
+    if (status == ZUMI_ERR_BUFFER_TOO_SMALL) {
+        buffer.assign(size, '\0');
+        status = invokeStringGetterRaw(handle, name, buffer.data(), &size);
+    }
+    if (status == ZUMI_OK) value->assign(buffer.data());
+    return status;
+}
+
+ZumiStatus FakeBus::invokeStringSetter(ZumiHandle handle, const char* name, const char* value) {
+    Registration reg;
+    ZumiStatus status = lookUp(handle, name, &reg);
+    if (status != ZUMI_OK) return status;
+    if (reg.stringSetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
+    return reg.stringSetter(handle, name, value, reg.data);
+}
+
+ZumiStatus FakeBus::invokeAccessor(ZumiHandle handle, const char* name,
+                                   ZumiHasharrayHandleStruct* input,
+                                   ZumiHasharrayHandleStruct* output) {
+    Registration reg;
+    ZumiStatus status = lookUp(handle, name, &reg);
+    if (status != ZUMI_OK) return status;
+    if (reg.accessor == nullptr) return ZUMI_ERR_ACCESS_DENIED;
+    return reg.accessor(handle, name, input, output, reg.data);
+}
+
+bool FakeBus::isSubscribed(ZumiHandle handle, const std::string& source,
+                           const std::string& event) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_subscriptions.count({handle, source, event}) != 0;
+}
+
+int FakeBus::emit(const char* source, const char* event, std::vector<int> ints,
+                  std::vector<std::string> strings) {
+    FakeEvent raw;
+    raw.source = source;
+    raw.ints = std::move(ints);
+    for (const std::string& s : strings) raw.strings.push_back(s.c_str());
+    return emitRaw(text(source), event, raw);
+}
+
+int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, FakeEvent& raw) {
+    std::vector<std::pair<ZumiHandle, Subscription>> targets;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        for (const auto& entry : m_subscriptions) {
+            if (std::get<1>(entry.first) == subscriptionSource &&
+                std::get<2>(entry.first) == text(event)) {
+                targets.emplace_back(std::get<0>(entry.first), entry.second);
+            }
+        }
+    }
+    for (const auto& target : targets) {
+        // Every subscriber reads the parameters from the start.
+        raw.nextInt = 0;
+        raw.nextString = 0;
+        ZumiEventHandleStruct handle{&raw};
+        target.second.callback(target.first, event, &handle, target.second.data);
+    }
+    return static_cast<int>(targets.size());
+}
+
+size_t FakeBus::openConnections() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return countCurrent(m_open);
+}
+
+size_t FakeBus::liveArrays() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return countCurrent(m_arrays);
+}
+
+size_t FakeBus::liveStrings() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return countCurrent(m_strings);
+}
+
+size_t FakeBus::invalidFrees() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_invalidFrees;
+}
+
+bool FakeBus::isLiveArray(const ZumiHasharrayHandleStruct* array) const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_arrays.count(array) != 0;
+}
+
+}  // namespace testing
+}  // namespace zumi

@@ -1,0 +1,205 @@
+#ifndef ZUMI_TESTS_DOUBLE_FAKEBUS_H
+#define ZUMI_TESTS_DOUBLE_FAKEBUS_H
+
+// The in-process test double of the bus library: it defines every operation of
+// src/platform/ZumiBus.h, so unit tests link it in place of libzumi.
+//
+// What it gives a test:
+//  - a record of every call (calls(), count());
+//  - scripted failures: failNext(function, status) makes the next call(s) of
+//    that operation fail without any other effect (operations that return a
+//    pointer return NULL, ZumiHasharrayGetHashCount returns -1);
+//  - hooks: any operation can be replaced by a std::function of the C
+//    signature (hooks.getIntProperty = ...); the call is still recorded;
+//  - remote services' values (setRemoteInt/String), and routing of gets and
+//    sets on a service that is one of its own open connections to the
+//    registered callbacks, as the real bus does in-process;
+//  - the registered callbacks, invoked as the bus thread would
+//    (invokeIntGetter, invokeStringGetter with the retry on 10, ...): call
+//    them from a std::thread of the test's own;
+//  - events delivered to subscribers (emit);
+//  - leak accounting for connections, hash arrays and strings.
+//
+// Threads: every member may be called from any thread. Callbacks are invoked
+// without the double's own lock held, so they may call back into it.
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/ZumiBus.h"
+
+namespace zumi {
+namespace testing {
+
+// One recorded call. Fields that an operation does not have stay empty; a
+// null string argument is recorded as "<null>".
+struct Call {
+    std::string function;
+    ZumiHandle handle = nullptr;
+    std::string source;  // service of a property call, source of a subscription
+    std::string name;    // property, event or connection identifier
+    std::string text;    // string value passed in
+    int number = 0;      // integer value passed in (or the index of hash-array calls)
+    bool hasGetter = false;  // registrations: getter / accessor given
+    bool hasSetter = false;  // registrations: setter given
+    void* data = nullptr;    // user data, or the array of hash-array calls
+};
+
+// An event as the double hands it to an event callback. source and the
+// strings may be null, to inject what a faulty bus library might deliver.
+struct FakeEvent {
+    const char* source = nullptr;
+    std::vector<int> ints;
+    std::vector<const char*> strings;
+    size_t nextInt = 0;
+    size_t nextString = 0;
+};
+
+struct Hooks {
+    std::function<ZumiHandle(const char*, ZumiStatus*)> openEx;
+    std::function<ZumiStatus(ZumiHandle)> close;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, char**)> getStringProperty;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, int*)> getIntProperty;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, const char*)> setStringProperty;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, int)> setIntProperty;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, ZumiHasharrayHandleStruct*,
+                             ZumiHasharrayHandleStruct**)>
+        accessHasharrayProperty;
+    std::function<ZumiStatus(ZumiHandle, const char*)> createAndSendEvent;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, ZumiEventCallback, void*)>
+        subscribeExt;
+    std::function<ZumiStatus(ZumiHandle, const char*, const char*, void**)> unsubscribeExt;
+    std::function<ZumiStatus(ZumiHandle, const char*)> unregisterProperty;
+    std::function<ZumiStatus(ZumiHasharrayHandleStruct*, int, const char*, int*)> hasharrayGetInt;
+    std::function<ZumiStatus(ZumiHasharrayHandleStruct*, int, const char*, const char**)>
+        hasharrayGetString;
+};
+
+class FakeBus {
+public:
+    static FakeBus& instance();
+
+    // Forgets calls, scripts, hooks, registrations, subscriptions and remote
+    // values, and starts a new generation for the leak accounting: connections,
+    // arrays and strings handed out before stay valid and may still be
+    // released, but are no longer counted as live.
+    void reset();
+
+    // ---- Recording ----
+    std::vector<Call> calls(const std::string& function = std::string()) const;
+    size_t count(const std::string& function) const;
+
+    // ---- Scripting ----
+    // The next `times` calls of `function` (its C name) fail with `status`.
+    void failNext(const std::string& function, ZumiStatus status, int times = 1);
+    Hooks hooks;  // set before the code under test runs; reset() clears them
+
+    // ---- Remote services ----
+    void setRemoteInt(const std::string& service, const std::string& property, int value);
+    void setRemoteString(const std::string& service, const std::string& property,
+                         const std::string& value);
+    int remoteInt(const std::string& service, const std::string& property) const;
+    std::string remoteString(const std::string& service, const std::string& property) const;
+
+    // ---- Published properties (registered by the code under test) ----
+    struct Registration {
+        ZumiIntGetter intGetter = nullptr;
+        ZumiIntSetter intSetter = nullptr;
+        ZumiStringGetter stringGetter = nullptr;
+        ZumiStringSetter stringSetter = nullptr;
+        ZumiHasharrayAccessor accessor = nullptr;
+        void* data = nullptr;
+        int type = ZUMI_TYPE_INT;
+    };
+    bool isRegistered(ZumiHandle handle, const std::string& name) const;
+    Registration registration(ZumiHandle handle, const std::string& name) const;
+
+    // Invoke a registered callback as the bus thread would. A property that is
+    // not registered, or registered without that callback, answers 8 or 9.
+    ZumiStatus invokeIntGetter(ZumiHandle handle, const char* name, int* value);
+    ZumiStatus invokeIntSetter(ZumiHandle handle, const char* name, int value);
+    // One raw call of the string getter with the caller's buffer.
+    ZumiStatus invokeStringGetterRaw(ZumiHandle handle, const char* name, char* buffer,
+                                     unsigned int* size);
+    // The bus's protocol: start with initialSize bytes, retry once with the
+    // size that a 10 asks for.
+    ZumiStatus invokeStringGetter(ZumiHandle handle, const char* name, std::string* value,
+                                  unsigned int initialSize = 1);
+    ZumiStatus invokeStringSetter(ZumiHandle handle, const char* name, const char* value);
+    ZumiStatus invokeAccessor(ZumiHandle handle, const char* name, ZumiHasharrayHandleStruct* input,
+                              ZumiHasharrayHandleStruct* output);
+
+    // ---- Events ----
+    bool isSubscribed(ZumiHandle handle, const std::string& source, const std::string& event) const;
+    // Delivers an event to every subscription of (source, event), on the
+    // calling thread; returns how many callbacks ran.
+    int emit(const char* source, const char* event, std::vector<int> ints = {},
+             std::vector<std::string> strings = {});
+    // The same with a hand-made event (null source or texts allowed); the
+    // subscription is looked up under subscriptionSource.
+    int emitRaw(const std::string& subscriptionSource, const char* event, FakeEvent& raw);
+
+    // ---- Leak accounting ----
+    size_t openConnections() const;
+    size_t liveArrays() const;
+    size_t liveStrings() const;
+    size_t invalidFrees() const;  // destroys/frees of pointers not handed out, or twice
+    bool isLiveArray(const ZumiHasharrayHandleStruct* array) const;
+
+    // ---- Used by the C operations (FakeBusOperations.cpp) ----
+    void record(Call call);
+    bool takeScriptedFailure(const char* function, ZumiStatus* status);
+    char* handOutString(const std::string& value);
+    void releaseString(char* value);  // frees what was handed out; counts the rest
+    ZumiHasharrayHandleStruct* track(ZumiHasharrayHandleStruct* array);
+    void releaseArray(ZumiHasharrayHandleStruct* array);
+    ZumiHandle openConnection(const std::string& id);
+    bool closeConnection(ZumiHandle handle);
+    ZumiHandle connectionOwning(const std::string& id, const std::string& property) const;
+    static std::string argText(const char* value) { return value ? std::string(value) : "<null>"; }
+    template <typename Function>
+    Function hook(const Function& member) const {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        return member;
+    }
+    mutable std::recursive_mutex m_mutex;
+
+private:
+    FakeBus() = default;
+
+public:
+    struct Subscription {
+        ZumiEventCallback callback = nullptr;
+        void* data = nullptr;
+    };
+    std::vector<Call> m_calls;
+    std::map<std::string, std::vector<ZumiStatus>> m_failures;
+    std::map<std::pair<std::string, std::string>, int> m_remoteInts;
+    std::map<std::pair<std::string, std::string>, std::string> m_remoteStrings;
+    std::map<std::pair<ZumiHandle, std::string>, Registration> m_registrations;
+    std::map<std::tuple<ZumiHandle, std::string, std::string>, Subscription> m_subscriptions;
+    // What is handed out and not yet released, with the generation it was
+    // handed out in.
+    std::map<ZumiHandle, unsigned> m_open;
+    std::map<const ZumiHasharrayHandleStruct*, unsigned> m_arrays;
+    std::map<const char*, unsigned> m_strings;
+    unsigned m_generation = 0;
+    size_t m_invalidFrees = 0;
+
+    template <typename Map>
+    size_t countCurrent(const Map& map) const {
+        size_t n = 0;
+        for (const auto& entry : map) n += entry.second == m_generation ? 1 : 0;
+        return n;
+    }
+};
+
+}  // namespace testing
+}  // namespace zumi
+
+#endif

@@ -1,0 +1,18 @@
+#ifndef ZUMI_TESTS_DOUBLE_FAKEHANDLES_H
+#define ZUMI_TESTS_DOUBLE_FAKEHANDLES_H
+
+// The double's connection and event objects behind the opaque handles.
+
+#include <string>
+
+#include "FakeBus.h"
+
+struct ZumiHandleStruct {
+    std::string id;
+};
+
+struct ZumiEventHandleStruct {
+    zumi::testing::FakeEvent* event;
+};
+
+#endif

@@ -1,0 +1,99 @@
+#include "ZumiTest.h"
+
+#include <glib.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "platform/Platform.h"
+#include "util/Log.h"
+
+namespace zumi {
+namespace testing {
+
+namespace {
+
+std::mutex g_linesMutex;
+std::vector<LogLine> g_lines;
+
+void captureLine(int priority, const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    vsnprintf(&text[0], text.size() + 1, format, args);
+    std::lock_guard<std::mutex> lock(g_linesMutex);
+    g_lines.push_back(LogLine{priority, format, text});
+}
+
+}  // namespace
+
+LogCapture::LogCapture() {
+    clear();
+    veltra::kesh::util::setLogSink(&captureLine);
+}
+
+LogCapture::~LogCapture() { veltra::kesh::util::setLogSink(nullptr); }
+
+std::vector<LogLine> LogCapture::lines() const {
+    std::lock_guard<std::mutex> lock(g_linesMutex);
+    return g_lines;
+}
+
+std::vector<LogLine> LogCapture::withFormat(const std::string& format) const {
+    std::vector<LogLine> result;
+    for (const LogLine& line : lines()) {
+        if (line.format == format) result.push_back(line);
+    }
+    return result;
+}
+
+void LogCapture::clear() {
+    std::lock_guard<std::mutex> lock(g_linesMutex);
+    g_lines.clear();
+}
+
+void ZumiTest::SetUp() {
+    FakeBus::instance().reset();
+    m_savedMask = g_tessal_log_mask;
+    g_tessal_log_mask = 0xffffffffu;
+    m_logs = new LogCapture();
+}
+
+void ZumiTest::TearDown() {
+    delete m_logs;
+    m_logs = nullptr;
+    g_tessal_log_mask = m_savedMask;
+}
+
+void ZumiTest::setLogMask(unsigned int mask) { g_tessal_log_mask = mask; }
+
+bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // A ticking source bounds each blocking iteration, so that `done` is
+    // looked at again even when nothing else is dispatched.
+    guint tick = g_timeout_add(2, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    bool result = done();
+    while (!result && std::chrono::steady_clock::now() < deadline) {
+        g_main_context_iteration(nullptr, TRUE);
+        result = done();
+    }
+    g_source_remove(tick);
+    return result;
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool result = done();
+    while (!result && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        result = done();
+    }
+    return result;
+}
+
+}  // namespace testing
+}  // namespace zumi

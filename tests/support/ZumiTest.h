@@ -1,0 +1,71 @@
+#ifndef ZUMI_TESTS_SUPPORT_ZUMITEST_H
+#define ZUMI_TESTS_SUPPORT_ZUMITEST_H
+
+// The base of every unit test fixture: a fresh test double, every log level
+// switched on, and the log lines captured for byte-exact comparison.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "FakeBus.h"
+
+namespace zumi {
+namespace testing {
+
+// One log line as the library wrote it: the syslog priority, the format
+// string exactly as passed, and the text it formats to.
+struct LogLine {
+    int priority = 0;
+    std::string format;
+    std::string text;
+};
+
+// Captures every line written through the library's log function while it
+// lives. Threads: lines may be written from any thread.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<LogLine> lines() const;
+    // The lines whose format is exactly `format`.
+    std::vector<LogLine> withFormat(const std::string& format) const;
+    void clear();
+};
+
+class ZumiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    FakeBus& bus() { return FakeBus::instance(); }
+    LogCapture& logs() { return *m_logs; }
+    // Sets g_tessal_log_mask for the rest of the test (restored afterwards).
+    void setLogMask(unsigned int mask);
+
+private:
+    unsigned int m_savedMask = 0;
+    LogCapture* m_logs = nullptr;
+};
+
+// Runs the GLib default main context on the calling thread until `done`
+// returns true or `timeout` passes; returns done's last answer. The calling
+// thread becomes the main-loop thread for that time.
+bool runMainLoopUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Waits on the calling thread, without running the main loop, until `done`
+// returns true or `timeout` passes; returns done's last answer.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace testing
+}  // namespace zumi
+
+#endif
