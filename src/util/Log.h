@@ -42,6 +42,10 @@ LogSink setLogSink(LogSink sink);  // returns the previous sink; nullptr restore
 
 void writeLogLine(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// For a %s argument that may be null: glibc would print "(null)" too, but
+// printf does not promise it.
+inline const char* logText(const char* text) { return text != nullptr ? text : "(null)"; }
+
 template <typename... Args>
 inline void logLine(LogLevel level, const char* tag, const char* format, Args... args) {
     if (logEnabled(level)) {
