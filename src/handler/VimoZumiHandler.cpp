@@ -1,0 +1,192 @@
+#include "handler/VimoZumiHandler.h"
+
+#include <cstring>
+
+#include <zumi/ZumiException.h>
+
+#include "handler/PropertyTraits.h"
+#include "handler/VimoZumiHandlerPrivate.h"
+#include "platform/ZumiBus.h"
+#include "util/ExceptionMessage.h"
+#include "util/Log.h"
+
+namespace veltra {
+namespace kesh {
+namespace zumi {
+
+using util::ExceptionMessage;
+using util::LogLevel;
+using util::logLine;
+
+namespace {
+
+const char NIMBO_SERVICE[] = "com.tessal.nimbo";
+const char TITLERAIL_SERVICE[] = "com.tessal.titlerail";
+const char SET_STRING_TAG[] = "VZH:ssp";
+
+// Releases a text handed out by the bus library exactly once, whatever
+// happens while it is copied.
+struct BusStringRelease {
+    void operator()(char* text) const { ZumiFreeString(text); }
+};
+typedef std::unique_ptr<char, BusStringRelease> BusString;
+
+ZumiException readFailure(const char* source, const char* property, ZumiStatus status) {
+    return ZumiException(ExceptionMessage("Could not retrieve the request property.")
+                             .field("source", source)
+                             .field("property", property)
+                             .status(status)
+                             .str());
+}
+
+// Value is the value as passed: a string, or an int shown in signed decimal.
+template <typename Value>
+ZumiException writeFailure(const char* source, const char* property, Value value,
+                           ZumiStatus status) {
+    return ZumiException(ExceptionMessage("Could not set the request property.")
+                             .field("source", source)
+                             .field("property", property)
+                             .field("value", value)
+                             .status(status)
+                             .str());
+}
+
+}  // namespace
+
+VimoZumiHandler::VimoZumiHandler(const char* zumiID) {
+    // Later fields are constructed before this point, so the private object
+    // (and so the connection) is the last thing built.
+    m_private.reset(new VimoZumiHandlerPrivate(zumiID));
+}
+
+VimoZumiHandler::~VimoZumiHandler() {
+    // Close the connection and release the publishers before any later field
+    // goes away.
+    m_private.reset();
+}
+
+const char* VimoZumiHandler::getID() const { return m_private->m_id.c_str(); }
+
+ZumiHandleStruct* VimoZumiHandler::getUnderlyingZumiHandle() const { return m_private->m_handle; }
+
+std::string VimoZumiHandler::getStringProperty(const char* source, const char* property) const {
+    char* received = nullptr;
+    const ZumiStatus status =
+        ZumiGetStringProperty(m_private->m_handle, source, property, &received);
+    // Guarded at once: a text that comes with a failure status is released
+    // too, instead of leaking.
+    BusString text(received);
+    if (status != ZUMI_OK || !text) {
+        throw readFailure(source, property, status);
+    }
+    return std::string(text.get());
+}
+
+int VimoZumiHandler::getIntProperty(const char* source, const char* property) const {
+    int number = 0;
+    const ZumiStatus status = ZumiGetIntProperty(m_private->m_handle, source, property, &number);
+    if (status != ZUMI_OK) {
+        throw readFailure(source, property, status);
+    }
+    return number;
+}
+
+void VimoZumiHandler::getHashProperty(const char* source, const char* property,
+                                      ZumiHasharrayHandleStruct*& result) const {
+    const ZumiStatus status =
+        ZumiAccessHasharrayProperty(m_private->m_handle, source, property, nullptr, &result);
+    if (status != ZUMI_OK) {
+        throw readFailure(source, property, status);
+    }
+}
+
+void VimoZumiHandler::setStringProperty(const char* source, const char* property,
+                                        const char* value) {
+    ZumiStatus status = ZumiSetStringProperty(m_private->m_handle, source, property, value);
+    if (status == ZUMI_OK) {
+        return;
+    }
+    // Properties of the nimbo service may be served by titlerail instead.
+    if (source != nullptr && std::strcmp(source, NIMBO_SERVICE) == 0) {
+        status = ZumiSetStringProperty(m_private->m_handle, TITLERAIL_SERVICE, property, value);
+        if (status == ZUMI_OK) {
+            logLine(LogLevel::E, SET_STRING_TAG,
+                    "E %s:%s:Failed setting %s for com.tessal.nimbo but succeeded for "
+                    "com.tessal.titlerail:",
+                    util::logText(property));
+            return;
+        }
+        logLine(LogLevel::E, SET_STRING_TAG,
+                "E %s:%s:Failed setting %s for com.tessal.nimbo as well as com.tessal.titlerail:",
+                util::logText(property));
+    }
+    throw writeFailure(source, property, value, status);
+}
+
+void VimoZumiHandler::setIntProperty(const char* source, const char* property, int value) {
+    const ZumiStatus status = ZumiSetIntProperty(m_private->m_handle, source, property, value);
+    if (status != ZUMI_OK) {
+        throw writeFailure(source, property, value, status);
+    }
+}
+
+void VimoZumiHandler::sendEvent(const char* eventName) { m_private->sendEvent(eventName); }
+
+void VimoZumiHandler::publishStringProperty(
+    const char* propertyName, std::shared_ptr<ZumiPropertyPublisher<const char*>>& publisher) {
+    m_private->publishStringProperty(propertyName, publisher);
+}
+
+void VimoZumiHandler::publishIntegerProperty(
+    const char* propertyName, std::shared_ptr<ZumiPropertyPublisher<int>>& publisher) {
+    m_private->publishIntegerProperty(propertyName, publisher);
+}
+
+void VimoZumiHandler::publishHasharrayProperty(
+    const char* propertyName,
+    std::shared_ptr<ZumiPropertyPublisher<ZumiHasharrayHandleStruct*>>& publisher) {
+    m_private->publishHasharrayProperty(propertyName, publisher);
+}
+
+template <typename PropertyType>
+void VimoZumiHandler::unpublish(const char* propertyName) {
+    typedef PropertyTraits<PropertyType> Traits;
+    // The entry goes before the bus registration: a request arriving in
+    // between is answered "no such property" by the callback.
+    Traits::registrar(*m_private).removePropertyPublisher(propertyName);
+    const ZumiStatus status = ZumiUnregisterProperty(m_private->m_handle, propertyName, nullptr);
+    if (status != ZUMI_OK) {
+        logLine(LogLevel::W, Traits::UNPUBLISH_TAG, Traits::UNPUBLISH_FORMAT,
+                static_cast<int>(status), ZumiGetErrorString(status), util::logText(propertyName));
+    }
+}
+
+void VimoZumiHandler::unpublishStringProperty(const char* propertyName) {
+    unpublish<const char*>(propertyName);
+}
+
+void VimoZumiHandler::unpublishIntegerProperty(const char* propertyName) {
+    unpublish<int>(propertyName);
+}
+
+void VimoZumiHandler::unpublishHasharrayProperty(const char* propertyName) {
+    unpublish<ZumiHasharrayHandleStruct*>(propertyName);
+}
+
+// Events and hash arrays arrive with their own parts; until then a call is
+// refused the way every other failure of a handler is reported.
+void VimoZumiHandler::subscribe(const char*, const char*, const SystemEventListener*) {
+    throw ZumiException("subscribe is not available yet");
+}
+
+bool VimoZumiHandler::unsubscribe(const char*, const char*, const SystemEventListener*) {
+    throw ZumiException("unsubscribe is not available yet");
+}
+
+std::shared_ptr<ZumiHashListArray> VimoZumiHandler::createNewHashArray() {
+    throw ZumiException("createNewHashArray is not available yet");
+}
+
+}  // namespace zumi
+}  // namespace kesh
+}  // namespace veltra

@@ -1,0 +1,87 @@
+#ifndef ZUMI_HANDLER_VIMOZUMIHANDLER_H
+#define ZUMI_HANDLER_VIMOZUMIHANDLER_H
+
+#include <memory>
+#include <string>
+
+#include <zumi/ZumiHandler.h>
+
+#include "util/NotCopyable.h"
+
+namespace veltra {
+namespace kesh {
+namespace zumi {
+
+class VimoZumiHandlerPrivate;
+
+// The handler over one bus connection, opened by the constructor and closed
+// by the destructor. Applications normally get it from ZumiHandlerFactory.
+//
+// Threads: any application thread; remote operations block for one bus call
+// and take no lock. Publishers are called back on the bus library's thread
+// through the callbacks in PropertyCallbacks.h. Locks: none of its own; the
+// registries and the event manager guard themselves. Destruction must not
+// overlap any other use (the factory's shared ownership ensures it).
+//
+// Construction: [the event manager], then the private object (identifier,
+// registries, connection). Destruction: the private object first (closing the
+// connection, then releasing the publishers), then [the event manager], which
+// must outlive the connection's last callback.
+class VimoZumiHandler : public ZumiHandler, private veltra::bramwick::util::NotCopyable {
+public:
+    // Throws std::invalid_argument "zumiID argument was NULL" for null, and
+    // ZumiException when the connection cannot be opened.
+    explicit VimoZumiHandler(const char* zumiID);
+    ~VimoZumiHandler() override;
+
+    const char* getID() const override;
+
+    std::string getStringProperty(const char* source, const char* property) const override;
+    int getIntProperty(const char* source, const char* property) const override;
+    void getHashProperty(const char* source, const char* property,
+                         ZumiHasharrayHandleStruct*& result) const override;
+    // A failed set on "com.tessal.nimbo" is retried once on
+    // "com.tessal.titlerail", with an E line either way.
+    void setStringProperty(const char* source, const char* property, const char* value) override;
+    void setIntProperty(const char* source, const char* property, int value) override;
+
+    void publishStringProperty(
+        const char* propertyName,
+        std::shared_ptr<ZumiPropertyPublisher<const char*>>& publisher) override;
+    void unpublishStringProperty(const char* propertyName) override;
+    void publishIntegerProperty(const char* propertyName,
+                                std::shared_ptr<ZumiPropertyPublisher<int>>& publisher) override;
+    void unpublishIntegerProperty(const char* propertyName) override;
+    void publishHasharrayProperty(
+        const char* propertyName,
+        std::shared_ptr<ZumiPropertyPublisher<ZumiHasharrayHandleStruct*>>& publisher) override;
+    void unpublishHasharrayProperty(const char* propertyName) override;
+
+    void subscribe(const char* source, const char* event,
+                   const SystemEventListener* listener) override;
+    bool unsubscribe(const char* source, const char* event,
+                     const SystemEventListener* listener) override;
+
+    void sendEvent(const char* eventName) override;
+
+    std::shared_ptr<ZumiHashListArray> createNewHashArray() override;
+
+    ZumiHandleStruct* getUnderlyingZumiHandle() const override;
+
+private:
+    // Never throws for a bus failure; logs a W line instead.
+    template <typename PropertyType>
+    void unpublish(const char* propertyName);
+
+    // Set in the constructor's body, not its initialiser list, and reset
+    // first in the destructor's body: the private object is built after and
+    // destroyed before every later field.
+    std::unique_ptr<VimoZumiHandlerPrivate> m_private;
+    // Later fields (the event manager) go here.
+};
+
+}  // namespace zumi
+}  // namespace kesh
+}  // namespace veltra
+
+#endif

@@ -1,0 +1,69 @@
+#include "handler/VimoZumiPropertyPublisherRegistrar.h"
+
+#include "util/AutoLock.h"
+
+namespace veltra {
+namespace kesh {
+namespace zumi {
+
+using util::AutoLock;
+
+template <typename PropertyType>
+VimoZumiPropertyPublisherRegistrar<PropertyType>::VimoZumiPropertyPublisherRegistrar() {
+    // Recursive, so that a publisher destroyed inside removePropertyPublisher
+    // may unpublish other names of this registry on the same thread.
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&m_registrarMutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+template <typename PropertyType>
+VimoZumiPropertyPublisherRegistrar<PropertyType>::~VimoZumiPropertyPublisherRegistrar() {
+    // The mutex goes first, then the map with the publishers still registered.
+    pthread_mutex_destroy(&m_registrarMutex);
+}
+
+template <typename PropertyType>
+bool VimoZumiPropertyPublisherRegistrar<PropertyType>::addPropertyPublisher(
+    const char* name, PublisherPtr& publisher) {
+    AutoLock lock(m_registrarMutex);
+    return m_publishers.emplace(name, publisher).second;
+}
+
+template <typename PropertyType>
+typename VimoZumiPropertyPublisherRegistrar<PropertyType>::PublisherPtr
+VimoZumiPropertyPublisherRegistrar<PropertyType>::getStrongReference(const char* name) const {
+    if (name == nullptr) {
+        return PublisherPtr();
+    }
+    AutoLock lock(m_registrarMutex);
+    auto entry = m_publishers.find(name);
+    return entry == m_publishers.end() ? PublisherPtr() : entry->second;
+}
+
+template <typename PropertyType>
+void VimoZumiPropertyPublisherRegistrar<PropertyType>::removePropertyPublisher(const char* name) {
+    if (name == nullptr) {
+        return;
+    }
+    AutoLock lock(m_registrarMutex);
+    auto entry = m_publishers.find(name);
+    if (entry == m_publishers.end()) {
+        return;
+    }
+    // The entry leaves the map before the publisher can be destroyed, so a
+    // destructor that re-enters this registry finds the map consistent.
+    PublisherPtr removed = std::move(entry->second);
+    m_publishers.erase(entry);
+    removed.reset();
+}
+
+template class VimoZumiPropertyPublisherRegistrar<int>;
+template class VimoZumiPropertyPublisherRegistrar<const char*>;
+template class VimoZumiPropertyPublisherRegistrar<ZumiHasharrayHandleStruct*>;
+
+}  // namespace zumi
+}  // namespace kesh
+}  // namespace veltra
