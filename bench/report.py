@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Turns the JSON of the benchmark executables into the one table of
+scripts/bench.sh: each figure, its baseline from the same run, the ratio and
+the target. Medians are taken over the repetitions (which Google Benchmark
+ran interleaved in random order), never over a single run."""
+
+import argparse
+import json
+import re
+import statistics
+import sys
+
+# (label, figure, baseline, how the ratio is read, target)
+#   lat    : time per operation; ratio figure/baseline; met when ratio <= target
+#   rate   : items per second; ratio figure/baseline; met when ratio >= target
+#   each   : time per item (time / the benchmark's argument); ratio to the
+#            baseline's time per item; met when ratio <= target
+#   ns     : absolute time per operation, no baseline; met when <= target ns
+#   persec : absolute items per second, no baseline; met when >= target
+#   info   : reported only
+ROWS = [
+    ("int get (getIntProperty), remote publisher", "BM_Zumi_GetInt", "BM_Baseline_SdBusGetInt", "lat", 1.15),
+    ("int get vs 2-hop Unix relay, 64 B (floor)", "BM_Zumi_GetInt", "BM_Baseline_UnixRelay64", "info", None),
+    ("int get vs plain GDBus call", "BM_Zumi_GetInt", "BM_Baseline_GdbusGetInt", "info", None),
+    ("string get (getStringProperty)", "BM_Zumi_GetString", "BM_Baseline_SdBusGetString", "lat", 1.2),
+    ("string set (setStringProperty)", "BM_Zumi_SetString", "BM_Baseline_SdBusSetString", "lat", 1.2),
+    ("int set (setIntProperty)", "BM_Zumi_SetInt", "BM_Baseline_SdBusSetInt", "lat", 1.2),
+    ("publishSynchronously, 100 hashes, per hash", "BM_Zumi_PublishSynchronously/100", "BM_Zumi_PublishSynchronously/1", "each", 1.0),
+    ("publishSynchronously, 10,000 hashes, per hash", "BM_Zumi_PublishSynchronously/10000", "BM_Zumi_PublishSynchronously/1", "each", 1.0),
+    ("  same, 10,000 vs 100 hashes, per hash", "BM_Zumi_PublishSynchronously/10000", "BM_Zumi_PublishSynchronously/100", "each", 1.5),
+    ("100,000 events to onEvent on a main loop", "BM_Zumi_EventThroughput", "BM_Baseline_SdBusSignals", "rate", 0.8),
+    ("one event, 10 listeners, per listener", "BM_Zumi_EventFanOut/10", "BM_Zumi_EventFanOut/1", "each", 1.0),
+    ("one event, 100 listeners, per listener", "BM_Zumi_EventFanOut/100", "BM_Zumi_EventFanOut/1", "each", 1.0),
+    ("remote set reaching a UI object via bridge", "BM_Zumi_BridgeRemoteSet", "BM_Zumi_SetInt", "lat", 1.3),
+    ("getZumiHandler cached, 1 identifier", "BM_Double_GetHandlerCached/1", None, "ns", 100),
+    ("getZumiHandler cached, 1,000 identifiers", "BM_Double_GetHandlerCached/1000", None, "ns", 100),
+    ("getZumiHandler cached, 100,000 identifiers", "BM_Double_GetHandlerCached/100000", None, "ns", 100),
+    ("  same, 100,000 vs 1 identifier", "BM_Double_GetHandlerCached/100000", "BM_Double_GetHandlerCached/1", "lat", 1.5),
+    ("property callback reaching its publisher", "BM_Double_CallbackToPublisher", None, "ns", 150),
+    ("bridge setValue on the bus thread", "BM_Double_BridgeSetValue", None, "ns", 2000),
+    ("deferred sets delivered on the main loop", "BM_Double_DeferredSetDelivery", None, "persec", 200000),
+    ("event read, copied, queued (2, \"a\", \"b\")", "BM_Double_EventReadCopyQueue", None, "ns", 2000),
+    ("publish 10,000 properties, per property", "BM_Double_Publish/10000", "BM_Double_Publish/100", "each", 1.5),
+]
+
+# Conditions that hold on a figure's counters whatever its speed.
+COUNTER_RULES = {
+    "BM_Zumi_EventThroughput": {"lost": 0, "reordered": 0},
+    "BM_Baseline_SdBusSignals": {"lost": 0, "reordered": 0},
+    "BM_Zumi_EventFanOut/1": {"subscriptions": 1},
+    "BM_Zumi_EventFanOut/10": {"subscriptions": 1},
+    "BM_Zumi_EventFanOut/100": {"subscriptions": 1},
+}
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def base_name(run_name):
+    """BM_X/100/iterations:1/real_time -> BM_X/100"""
+    parts = [p for p in run_name.split("/") if not re.match(r"^(real_time|iterations:\d+|repeats:\d+|min_time:.*)$", p)]
+    return "/".join(parts)
+
+
+def collect(paths):
+    samples, counters, context = {}, {}, None
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        context = context or data.get("context")
+        for b in data.get("benchmarks", []):
+            if b.get("run_type") != "iteration" or b.get("error_occurred"):
+                continue
+            name = base_name(b["run_name"])
+            ns = b["real_time"] * UNIT_NS[b.get("time_unit", "ns")]
+            samples.setdefault(name, {"ns": [], "rate": []})
+            samples[name]["ns"].append(ns)
+            if "items_per_second" in b:
+                samples[name]["rate"].append(b["items_per_second"])
+            for key in ("lost", "reordered", "subscriptions"):
+                if key in b:
+                    counters.setdefault(name, {}).setdefault(key, []).append(b[key])
+    medians = {}
+    for name, s in samples.items():
+        medians[name] = {
+            "ns": statistics.median(s["ns"]),
+            "rate": statistics.median(s["rate"]) if s["rate"] else None,
+            "samples": len(s["ns"]),
+        }
+    return medians, counters, context
+
+
+def items(name):
+    m = re.search(r"/(\d+)$", name)
+    return int(m.group(1)) if m else 1
+
+
+def fmt_ns(ns):
+    if ns >= 1e6:
+        return "%.2f ms" % (ns / 1e6)
+    if ns >= 1e3:
+        return "%.2f us" % (ns / 1e3)
+    return "%.1f ns" % ns
+
+
+def fmt_rate(r):
+    return "%.1fk/s" % (r / 1e3)
+
+
+def value_of(kind, name, m):
+    if kind in ("rate", "persec"):
+        return m["rate"], fmt_rate(m["rate"]) if m["rate"] else "-"
+    if kind == "each":
+        v = m["ns"] / items(name)
+        return v, fmt_ns(v) + "/item"
+    return m["ns"], fmt_ns(m["ns"])
+
+
+def evaluate(medians, counters):
+    rows = []
+    for label, fig, base, kind, target in ROWS:
+        row = {"figure": label, "benchmark": fig, "baseline": base, "kind": kind, "target": target}
+        fm = medians.get(fig)
+        bm = medians.get(base) if base else None
+        if fm is None or (base and bm is None):
+            shown = value_of(kind, base, bm)[1] if bm else "-"
+            row.update(value="-", base_value=shown, ratio=None, result="missing (not built or failed)")
+            rows.append(row)
+            continue
+        fv, row["value"] = value_of(kind, fig, fm)
+        bv, row["base_value"] = value_of(kind, base, bm) if base else (None, "-")
+        row["ratio"] = fv / bv if bv else None
+        if kind == "lat" or kind == "each":
+            met = row["ratio"] <= target
+            row["target_text"] = "<= %gx" % target
+        elif kind == "rate":
+            met = row["ratio"] >= target
+            row["target_text"] = ">= %gx" % target
+        elif kind == "ns":
+            met = fv <= target
+            row["target_text"] = "<= %s" % fmt_ns(target)
+        elif kind == "persec":
+            met = fv >= target
+            row["target_text"] = ">= %s" % fmt_rate(target)
+        else:
+            met = None
+            row["target_text"] = "reported"
+        broken = []
+        for name in (fig, base):
+            for key, want in COUNTER_RULES.get(name, {}).items():
+                got = counters.get(name, {}).get(key, [])
+                if got and max(got) != want:
+                    broken.append("%s %s=%g" % (name.split("_")[-1], key, max(got)))
+                row.setdefault("counters", {})[name + ":" + key] = got
+        if broken:
+            met = False
+        row["result"] = ("met" if met else "MISSED") if met is not None else "-"
+        if broken:
+            row["result"] += " (" + ", ".join(broken) + ")"
+        rows.append(row)
+    return rows
+
+
+def print_table(rows, context):
+    head = ("Figure", "Median", "Baseline", "Ratio", "Target", "Result")
+    lines = [head]
+    for r in rows:
+        ratio = "%.2fx" % r["ratio"] if r.get("ratio") is not None else "-"
+        lines.append((r["figure"], r["value"], r["base_value"], ratio,
+                      r.get("target_text", "-"), r["result"]))
+    widths = [max(len(str(l[i])) for l in lines) for i in range(len(head))]
+    def show(l):
+        return "| " + " | ".join(str(c).ljust(w) for c, w in zip(l, widths)) + " |"
+    print(show(head))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for l in lines[1:]:
+        print(show(l))
+    if context:
+        print("\n%s, %d CPUs at %s MHz, load %s" % (
+            context.get("host_name", "?"), context.get("num_cpus", 0), context.get("mhz_per_cpu", "?"),
+            " ".join("%.2f" % x for x in context.get("load_avg", []))))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("results", nargs="+", help="Google Benchmark JSON files")
+    parser.add_argument("--json", help="write the table with its medians here")
+    args = parser.parse_args()
+    medians, counters, context = collect(args.results)
+    rows = evaluate(medians, counters)
+    print_table(rows, context)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"context": context, "medians": medians, "rows": rows}, f, indent=1)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
