@@ -47,7 +47,9 @@ if [ ! -s "$work/address" ]; then
   exit 1
 fi
 DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
-export DBUS_SESSION_BUS_ADDRESS
+# libzumi reads ZUMI_BUS_ADDRESS; the baselines and GDBus read the session address.
+ZUMI_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS
+export DBUS_SESSION_BUS_ADDRESS ZUMI_BUS_ADDRESS
 
 rm -rf "$results"
 mkdir -p "$results"

@@ -1,0 +1,89 @@
+// An event's way through the library on the bus thread, on the test double:
+// the event callback reads the source and the parameters, copies them and
+// queues them to the main loop, which runs on a thread of its own meanwhile
+// and delivers to a listener, as in an application.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <tuple>
+
+#include <zumi/SystemEventListener.h>
+#include <zumi/ZumiHandlerFactory.h>
+
+#include "FakeBus.h"
+#include "FakeHandles.h"
+#include "support/MainLoop.h"
+
+using veltra::kesh::zumi::SystemEventDataList;
+using veltra::kesh::zumi::SystemEventListener;
+using veltra::kesh::zumi::ZumiHandlerFactory;
+using veltra::kesh::zumi::ZumiHandlerSharedPtr;
+using zumi::testing::FakeBus;
+using zumi::testing::FakeEvent;
+
+namespace {
+
+const char SOURCE[] = "com.zumi.bench.Source";
+const char EVENT[] = "changed";
+
+class CheckingListener : public SystemEventListener {
+public:
+    void onEvent(const char*, const char*, const SystemEventDataList& data) override {
+        // (2, "a", "b") arrives whole, or the figure measured the wrong thing.
+        bool whole = data.size() == 3 && data.front().getIntValue() == 2 &&
+                     data.back().getStringValue() == "b";
+        if (!whole) m_broken.fetch_add(1, std::memory_order_relaxed);
+        m_received.fetch_add(1, std::memory_order_release);
+    }
+    std::atomic<size_t> m_received{0};
+    std::atomic<size_t> m_broken{0};
+};
+
+void BM_Double_EventReadCopyQueue(benchmark::State& state) {
+    zumi::bench::initGdkThreads();
+    FakeBus& bus = FakeBus::instance();
+    bus.reset();
+    ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler("com.zumi.bench.events");
+    CheckingListener listener;
+    handler->subscribe(SOURCE, EVENT, &listener);
+    FakeBus::Subscription subscription;
+    {
+        std::lock_guard<std::recursive_mutex> lock(bus.m_mutex);
+        auto it = bus.m_subscriptions.find(
+            std::make_tuple(handler->getUnderlyingZumiHandle(), std::string(SOURCE), std::string(EVENT)));
+        if (it == bus.m_subscriptions.end()) {
+            state.SkipWithError("subscribe made no bus subscription");
+            return;
+        }
+        subscription = it->second;
+    }
+    FakeEvent raw;
+    raw.source = SOURCE;
+    raw.ints = {2};
+    raw.strings = {"a", "b"};
+    ZumiEventHandleStruct event{&raw};
+    ZumiHandle connection = handler->getUnderlyingZumiHandle();
+    size_t sent = 0;
+    {
+        zumi::bench::MainLoopThread mainLoop;
+        for (auto _ : state) {
+            raw.nextInt = 0;
+            raw.nextString = 0;
+            subscription.callback(connection, EVENT, &event, subscription.data);
+            ++sent;
+        }
+        if (!zumi::bench::waitFor([&] { return listener.m_received.load() == sent; },
+                                  std::chrono::seconds(60))) {
+            state.SkipWithError("not every queued event was delivered");
+        } else if (listener.m_broken.load() != 0) {
+            state.SkipWithError("an event arrived with the wrong parameters");
+        }
+    }
+    handler->unsubscribe(SOURCE, EVENT, &listener);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Double_EventReadCopyQueue);
