@@ -73,9 +73,10 @@ def collect(paths):
             if b.get("run_type") != "iteration" or b.get("error_occurred"):
                 continue
             name = base_name(b["run_name"])
-            ns = b["real_time"] * UNIT_NS[b.get("time_unit", "ns")]
-            samples.setdefault(name, {"ns": [], "rate": []})
-            samples[name]["ns"].append(ns)
+            unit = UNIT_NS[b.get("time_unit", "ns")]
+            samples.setdefault(name, {"ns": [], "cpu": [], "rate": []})
+            samples[name]["ns"].append(b["real_time"] * unit)
+            samples[name]["cpu"].append(b["cpu_time"] * unit)
             if "items_per_second" in b:
                 samples[name]["rate"].append(b["items_per_second"])
             for key in ("lost", "reordered", "subscriptions"):
@@ -85,6 +86,7 @@ def collect(paths):
     for name, s in samples.items():
         medians[name] = {
             "ns": statistics.median(s["ns"]),
+            "cpu": statistics.median(s["cpu"]),
             "rate": statistics.median(s["rate"]) if s["rate"] else None,
             "samples": len(s["ns"]),
         }
@@ -129,6 +131,9 @@ def evaluate(medians, counters):
             rows.append(row)
             continue
         fv, row["value"] = value_of(kind, fig, fm)
+        # The benchmark thread's own processor time, beside the wall clock:
+        # on a shared machine the gap is time spent waiting or preempted.
+        row["cpu"] = fmt_ns(fm["cpu"]) if kind in ("lat", "ns", "info") else "-"
         bv, row["base_value"] = value_of(kind, base, bm) if base else (None, "-")
         row["ratio"] = fv / bv if bv else None
         if target is None:
@@ -166,11 +171,11 @@ def evaluate(medians, counters):
 
 
 def print_table(rows, context):
-    head = ("Figure", "Median", "Baseline", "Ratio", "Target", "Result")
+    head = ("Figure", "Median", "CPU", "Baseline", "Ratio", "Target", "Result")
     lines = [head]
     for r in rows:
         ratio = "%.2fx" % r["ratio"] if r.get("ratio") is not None else "-"
-        lines.append((r["figure"], r["value"], r["base_value"], ratio,
+        lines.append((r["figure"], r["value"], r.get("cpu", "-"), r["base_value"], ratio,
                       r.get("target_text", "-"), r["result"]))
     widths = [max(len(str(l[i])) for l in lines) for i in range(len(head))]
     def show(l):

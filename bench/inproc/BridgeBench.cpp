@@ -94,5 +94,5 @@ void BM_Double_DeferredSetDelivery(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Double_BridgeSetValue);
-BENCHMARK(BM_Double_DeferredSetDelivery)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Double_BridgeSetValue)->UseRealTime();
+BENCHMARK(BM_Double_DeferredSetDelivery)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -142,7 +142,7 @@ void BM_Double_RegisterOnly(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Double_GetHandlerCached)->ArgsProduct({{1, 1000, 100000}, {0, 1}});
-BENCHMARK(BM_Double_CallbackToPublisher);
-BENCHMARK(BM_Double_Publish)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Double_RegisterOnly)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Double_GetHandlerCached)->ArgsProduct({{1, 1000, 100000}, {0, 1}})->UseRealTime();
+BENCHMARK(BM_Double_CallbackToPublisher)->UseRealTime();
+BENCHMARK(BM_Double_Publish)->Arg(100)->Arg(10000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Double_RegisterOnly)->Arg(100)->Arg(10000)->UseRealTime()->Unit(benchmark::kMicrosecond);
