@@ -43,6 +43,12 @@ std::vector<LogLine> LogCapture::lines() const {
     return g_lines;
 }
 
+std::vector<std::string> LogCapture::texts() const {
+    std::vector<std::string> result;
+    for (const LogLine& line : lines()) result.push_back(line.text);
+    return result;
+}
+
 std::vector<LogLine> LogCapture::withFormat(const std::string& format) const {
     std::vector<LogLine> result;
     for (const LogLine& line : lines()) {
@@ -59,6 +65,7 @@ void LogCapture::clear() {
 void ZumiTest::SetUp() {
     FakeBus::instance().reset();
     m_savedMask = g_tessal_log_mask;
+    m_savedAppId = APP_ID;
     g_tessal_log_mask = 0xffffffffu;
     m_logs = new LogCapture();
 }
@@ -67,9 +74,12 @@ void ZumiTest::TearDown() {
     delete m_logs;
     m_logs = nullptr;
     g_tessal_log_mask = m_savedMask;
+    APP_ID = m_savedAppId;
 }
 
 void ZumiTest::setLogMask(unsigned int mask) { g_tessal_log_mask = mask; }
+
+void ZumiTest::setAppId(const char* appId) { APP_ID = appId; }
 
 bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

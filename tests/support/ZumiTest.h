@@ -34,6 +34,8 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<LogLine> lines() const;
+    // The formatted texts of the lines, in order.
+    std::vector<std::string> texts() const;
     // The lines whose format is exactly `format`.
     std::vector<LogLine> withFormat(const std::string& format) const;
     void clear();
@@ -48,9 +50,13 @@ protected:
     LogCapture& logs() { return *m_logs; }
     // Sets g_tessal_log_mask for the rest of the test (restored afterwards).
     void setLogMask(unsigned int mask);
+    // Sets APP_ID for the rest of the test (restored afterwards), so that
+    // expected lines can be written out whole.
+    void setAppId(const char* appId);
 
 private:
     unsigned int m_savedMask = 0;
+    const char* m_savedAppId = nullptr;
     LogCapture* m_logs = nullptr;
 };
 
