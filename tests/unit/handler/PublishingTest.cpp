@@ -1,0 +1,345 @@
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "HandlerTestSupport.h"
+#include "handler/PropertyCallbacks.h"
+
+using veltra::kesh::zumi::ZumiHandler;
+
+namespace zumi {
+namespace testing {
+
+namespace {
+
+typedef ZumiHasharrayHandleStruct* Array;
+
+// Answers as the test scripts; notes what it is asked and when it dies.
+template <typename T>
+class TestPublisher : public ZumiHandler::ZumiPropertyPublisher<T> {
+public:
+    TestPublisher(bool readable, bool writable) : m_readable(readable), m_writable(writable) {}
+    ~TestPublisher() override {
+        if (onDestroy) onDestroy();
+    }
+    void getValue(const char* name, T* value) override { onGet(name, value); }
+    void setValue(const char* name, T value) override { onSet(name, value); }
+    bool isReadable(const char*) const override { return ask("isReadable", m_readable); }
+    bool isWritable(const char*) const override { return ask("isWritable", m_writable); }
+
+    std::function<void(const char*, T*)> onGet = [](const char*, T*) {};
+    std::function<void(const char*, T)> onSet = [](const char*, T) {};
+    std::function<void()> onDestroy;
+    mutable std::vector<std::string> asked;
+
+private:
+    bool ask(const char* question, bool answer) const {
+        asked.push_back(question);
+        return answer;
+    }
+    bool m_readable, m_writable;
+};
+
+template <typename T>
+std::shared_ptr<TestPublisher<T>> makePublisher(bool readable = true, bool writable = true) {
+    return std::make_shared<TestPublisher<T>>(readable, writable);
+}
+
+}  // namespace
+
+class APublishingHandler : public AHandler {
+protected:
+    ZumiHandle connection() { return handler->getUnderlyingZumiHandle(); }
+    void* registryOf(const char* name) { return bus().registration(connection(), name).data; }
+
+    void publish(const char* name, std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<int>> p) {
+        handler->publishIntegerProperty(name, p);
+    }
+    void publish(const char* name,
+                 std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<const char*>> p) {
+        handler->publishStringProperty(name, p);
+    }
+    void publish(const char* name, std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<Array>> p) {
+        handler->publishHasharrayProperty(name, p);
+    }
+};
+
+// ---- Publish and unpublish -------------------------------------------------
+
+TEST_F(APublishingHandler, OffersCallbacksByReadableAndWritable) {
+    for (int access = 0; access < 4; ++access) {
+        const bool readable = (access & 1) != 0, writable = (access & 2) != 0;
+        auto integer = makePublisher<int>(readable, writable);
+        auto text = makePublisher<const char*>(readable, writable);
+        auto array = makePublisher<Array>(readable, writable);
+        publish(("i" + std::to_string(access)).c_str(), integer);
+        publish(("s" + std::to_string(access)).c_str(), text);
+        publish(("h" + std::to_string(access)).c_str(), array);
+        EXPECT_THAT(text->asked, ElementsAre("isReadable", "isWritable"));
+        // One accessor serves both: isWritable only matters when not readable.
+        EXPECT_EQ(readable ? 1u : 2u, array->asked.size());
+        for (const char* function : {"ZumiRegisterIntProperty", "ZumiRegisterStringProperty"}) {
+            EXPECT_EQ(readable, bus().calls(function).back().hasGetter) << function << access;
+            EXPECT_EQ(writable, bus().calls(function).back().hasSetter) << function << access;
+        }
+        EXPECT_EQ(readable || writable,
+                  bus().calls("ZumiRegisterHasharrayProperty").back().hasGetter);
+    }
+}
+
+TEST_F(APublishingHandler, DiscardsARepeatPublicationWithADebugLine) {
+    auto first = makePublisher<int>(), second = makePublisher<int>();
+    first->onGet = [](const char*, int* value) { *value = 1; };
+    publish("i", first);
+    publish("s", makePublisher<const char*>());
+    publish("h", makePublisher<Array>());
+    logs().clear();
+    publish("i", second);
+    publish("s", makePublisher<const char*>());
+    publish("h", makePublisher<Array>());
+
+    const std::string signature =
+        "void veltra::kesh::zumi::VimoZumiHandlerPrivate::publish%sProperty(const char*, "
+        "std::tr1::shared_ptr<veltra::kesh::zumi::ZumiHandler::ZumiPropertyPublisher<%s> >&):"
+        "VimoZumiHandler%spublish%sProperty - publisher for property %s published again. The "
+        "second publication attempt was discarded.:";
+    auto expected = [&](const char* type, const char* param, const char* sep, const char* op,
+                        const char* name) {
+        char line[600];
+        std::snprintf(line, sizeof line, ("D app:" + signature).c_str(), type, param, sep, op, name);
+        return std::string(line);
+    };
+    EXPECT_THAT(logs().texts(),
+                ElementsAre(expected("Integer", "int", "::", "Integer", "i"),
+                            expected("String", "const char*", ".", "String", "s"),
+                            expected("Hasharray", "ZumiHasharrayHandleStruct*", "::", "HashArray",
+                                     "h")));
+    EXPECT_EQ(7, logs().lines()[0].priority);
+    EXPECT_EQ(1u, bus().count("ZumiRegisterIntProperty"));
+    EXPECT_EQ(1, second.use_count());
+    EXPECT_THAT(second->asked, IsEmpty());
+    int value = 0;
+    EXPECT_EQ(ZUMI_OK, bus().invokeIntGetter(connection(), "i", &value));
+    EXPECT_EQ(1, value);
+}
+
+TEST_F(APublishingHandler, KeepsAPublisherWhoseRegistrationFailedAndTreatsTheNextAsARepeat) {
+    auto publisher = makePublisher<const char*>();
+    bus().failNext("ZumiRegisterStringProperty", ZUMI_ERR_ALREADY_REGISTERED);
+    EXPECT_THAT([&] { publish("p", publisher); },
+                ThrowsMessage<ZumiException>(StrEq(
+                    "Could not set the request property. --property: p" + statusFields(12))));
+    EXPECT_EQ(2, publisher.use_count());
+    logs().clear();
+    publish("p", publisher);
+    EXPECT_EQ(1u, bus().count("ZumiRegisterStringProperty"));
+    EXPECT_EQ(1u, logs().lines().size());
+
+    std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<int>> none;
+    EXPECT_THAT([&] { publish(nullptr, makePublisher<int>()); },
+                ThrowsMessage<std::invalid_argument>(StrEq("propertyName argument was NULL")));
+    EXPECT_THAT(
+        [&] { publish("q", none); },
+        ThrowsMessage<std::invalid_argument>(StrEq("publisher argument was a NULL reference.")));
+}
+
+TEST_F(APublishingHandler, WithdrawsTheRegistryEntryBeforeTheBusRegistration) {
+    auto publisher = makePublisher<int>();
+    publish("p", publisher);
+    ZumiStatus answerInBetween = ZUMI_OK;
+    bus().hooks.unregisterProperty = [&](ZumiHandle handle, const char* name) {
+        int value = 0;
+        answerInBetween = bus().invokeIntGetter(handle, name, &value);
+        return ZumiStatus(ZUMI_OK);
+    };
+    handler->unpublishIntegerProperty("p");
+    EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, answerInBetween);
+    EXPECT_EQ(1, publisher.use_count());
+    EXPECT_THAT(logs().lines(), IsEmpty());
+}
+
+TEST_F(APublishingHandler, WarnsWhenTheBusRefusesAnUnregistration) {
+    handler->unpublishIntegerProperty("p");  // never published: the bus answers 8
+    handler->unpublishStringProperty("p");
+    handler->unpublishHasharrayProperty("p");
+    const std::string status =
+        ":zumierror=8,zumierrormsg=" + std::string(ZumiGetErrorString(8)) + ",property=p";
+    const std::string risk = " property. If this was not a superfluous unregistration then we "
+                             "may crash the next time somebody tries to access this property!:";
+    EXPECT_THAT(logs().texts(),
+                ElementsAre("W app:VimoZumiHandler.unpublishIntegerProperty" + status +
+                                "Error when trying to unregister an integer" + risk,
+                            "W app:VimoZumiHandler.unpublishStringProperty" + status +
+                                "Error when trying to unregister a string" + risk,
+                            "W app:VimoZumiHandler.unpublishHasharrayProperty" + status +
+                                "Error when trying to unregister a hash" + risk));
+    EXPECT_EQ(4, logs().lines()[0].priority);
+}
+
+// ---- Callbacks ---------------------------------------------------------------
+
+TEST_F(APublishingHandler, ServesIntegersWithInfoLinesOnWritesOnly) {
+    auto publisher = makePublisher<int>();
+    int stored = -7;
+    publisher->onGet = [&](const char*, int* value) { *value = stored; };
+    publisher->onSet = [&](const char*, int value) { stored = value; };
+    publish("p", publisher);
+    logs().clear();
+    int value = 0;
+    EXPECT_EQ(ZUMI_OK, bus().invokeIntGetter(connection(), "p", &value));
+    EXPECT_EQ(-7, value);
+    EXPECT_THAT(logs().lines(), IsEmpty());
+    EXPECT_EQ(ZUMI_OK, bus().invokeIntSetter(connection(), "p", -3));
+    EXPECT_EQ(-3, stored);
+    EXPECT_THAT(logs().texts(),
+                ElementsAre("I app:VimoZumiHandler.onPropertySet:Property Name-> p:",
+                            "I app:VimoZumiHandler.onPropertySet:Returning zumiErrNone:"));
+    EXPECT_EQ(5, logs().lines()[0].priority);
+}
+
+TEST_F(APublishingHandler, AsksForALargerStringBufferWithoutTouchingTheSmallOne) {
+    auto publisher = makePublisher<const char*>();
+    const char* current = "abcde";
+    publisher->onGet = [&](const char*, const char** value) { *value = current; };
+    publish("p", publisher);
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    unsigned int size = 5;
+    EXPECT_EQ(10u, bus().invokeStringGetterRaw(connection(), "p", buffer, &size));
+    EXPECT_EQ(6u, size);
+    EXPECT_EQ(std::string(8, 'x'), std::string(buffer, 8));
+    EXPECT_EQ(ZUMI_OK, bus().invokeStringGetterRaw(connection(), "p", buffer, &size));
+    EXPECT_EQ(6u, size);
+    EXPECT_EQ(std::string("abcde\0x", 7), std::string(buffer, 7));
+    current = "";
+    size = 0;
+    EXPECT_EQ(10u, bus().invokeStringGetterRaw(connection(), "p", buffer, &size));
+    EXPECT_EQ(1u, size);
+    EXPECT_EQ(ZUMI_OK, bus().invokeStringGetterRaw(connection(), "p", buffer, &size));
+    EXPECT_EQ('\0', buffer[0]);
+}
+
+TEST_F(APublishingHandler, AnswersEightForAMissingPublisherAnd258ForNullUserData) {
+    using namespace veltra::kesh::zumi;
+    publish("p", makePublisher<int>());
+    publish("h", makePublisher<Array>());
+    logs().clear();
+    int value = 0;
+    EXPECT_EQ(8u, (onPropertyGet<int, int>(connection(), "other", &value, registryOf("p"))));
+    EXPECT_EQ(8u, (onPropertyAccessed<Array, Array>(connection(), "other", nullptr, nullptr,
+                                                   registryOf("h"))));
+    EXPECT_THAT(logs().lines(), IsEmpty());
+    EXPECT_EQ(8u, (onPropertySet<int, int>(connection(), "other", 1, registryOf("p"))));
+    EXPECT_EQ(258u, (onPropertyGet<int, int>(connection(), "p", &value, nullptr)));
+    EXPECT_EQ(258u, (onPropertySet<const char*, const char*>(connection(), "p", "v", nullptr)));
+    EXPECT_EQ(258u, (onPropertyAccessed<Array, Array>(connection(), "p", nullptr, nullptr, nullptr)));
+    EXPECT_THAT(logs().texts(),
+                ElementsAre("I app:VimoZumiHandler.onPropertySet:Property Name-> other:",
+                            "E app:VimoZumiHandlerPrivate.onPropertyGet:Input data cannot be null:",
+                            "E app:VimoZumiHandlerPrivate.onPropertySet:Input data cannot be null:",
+                            "E app:VimoZumiHandlerPrivate.onPropertyAccessed:Input data cannot be "
+                            "null:"));
+}
+
+TEST_F(APublishingHandler, TurnsEveryExceptionOfAPublisherInto258) {
+    auto integer = makePublisher<int>();
+    auto text = makePublisher<const char*>();
+    auto array = makePublisher<Array>();
+    integer->onGet = [](const char*, int*) { throw ZumiException("get failed"); };
+    integer->onSet = [](const char*, int) { throw std::runtime_error("boom"); };
+    text->onSet = [](const char*, const char*) { throw 42; };
+    array->onSet = [](const char*, Array copy) {
+        ZumiHasharrayDestroy(copy);
+        throw ZumiException("access failed");
+    };
+    publish("i", integer);
+    publish("s", text);
+    publish("h", array);
+    setLogMask(~0x00800000u);  // without the I lines
+    int value = 0;
+    EXPECT_EQ(258u, bus().invokeIntGetter(connection(), "i", &value));
+    EXPECT_EQ(258u, bus().invokeIntSetter(connection(), "i", 1));
+    EXPECT_EQ(258u, bus().invokeStringSetter(connection(), "s", "v"));
+    EXPECT_EQ(258u, bus().invokeAccessor(connection(), "h", nullptr, nullptr));
+    EXPECT_THAT(
+        logs().texts(),
+        ElementsAre("E app:VimoZumiHandlerPrivate.onPropertyGet:what=get failed ZumiException:",
+                    "E app:VimoZumiHandlerPrivate.onPropertySet:what=boom:",
+                    "E app:VimoZumiHandlerPrivate.onPropertySet:what=unknown exception:",
+                    "E app:VimoZumiHandlerPrivate.onPropertyAccessed:what=access failed "
+                    "ZumiException:"));
+    EXPECT_EQ(2, integer.use_count());  // no callback kept its reference
+}
+
+TEST_F(APublishingHandler, HandsEveryAccessANewCopyOfTheSentArray) {
+    auto publisher = makePublisher<Array>(false, true);
+    std::vector<Array> received;
+    publisher->onSet = [&](const char*, Array copy) { received.push_back(copy); };
+    publish("h", publisher);
+    Array sent = ZumiHasharrayNew(nullptr), output = ZumiHasharrayNew(nullptr);
+    int index = 0;
+    ZumiHasharrayAddHash(sent, &index);
+    ZumiHasharrayPutInt(sent, index, "k", 9);
+    EXPECT_EQ(ZUMI_OK, bus().invokeAccessor(connection(), "h", sent, output));
+    EXPECT_EQ(ZUMI_OK, bus().invokeAccessor(connection(), "h", sent, output));
+    ASSERT_EQ(2u, received.size());
+    EXPECT_NE(received[0], received[1]);
+    for (Array copy : received) {
+        int value = 0;
+        EXPECT_NE(sent, copy);
+        EXPECT_EQ(ZUMI_OK, ZumiHasharrayGetInt(copy, 0, "k", &value));
+        EXPECT_EQ(9, value);
+        ZumiHasharrayDestroy(copy);
+    }
+    EXPECT_EQ(0, ZumiHasharrayGetHashCount(output));
+    ZumiHasharrayDestroy(output);
+    ZumiHasharrayDestroy(sent);
+    EXPECT_EQ(0u, bus().liveArrays());
+}
+
+// ---- Lifetimes ---------------------------------------------------------------
+
+TEST_F(APublishingHandler, KeepsAPublisherUnpublishedInItsOwnCallbackAliveUntilItReturns) {
+    std::atomic<bool> destroyed{false};
+    bool aliveAfterUnpublish = false;
+    auto publisher = makePublisher<int>();
+    publisher->onDestroy = [&] { destroyed = true; };
+    publisher->onGet = [&](const char* name, int* value) {
+        handler->unpublishIntegerProperty(name);
+        aliveAfterUnpublish = !destroyed;
+        *value = 5;
+    };
+    publish("p", publisher);
+    publisher.reset();  // the registry holds the only reference now
+    int value = 0;
+    ZumiStatus status = ZUMI_ERR_FAILED;
+    std::thread busThread([&] { status = bus().invokeIntGetter(connection(), "p", &value); });
+    busThread.join();
+    EXPECT_EQ(ZUMI_OK, status);
+    EXPECT_EQ(5, value);
+    EXPECT_TRUE(aliveAfterUnpublish);
+    EXPECT_TRUE(destroyed);
+}
+
+TEST_F(APublishingHandler, ClosesOnceThenReleasesPublishersWithoutUnregisteringWhenDestroyed) {
+    std::vector<size_t> closesSeenAtRelease;
+    auto noteRelease = [&] { closesSeenAtRelease.push_back(bus().count("ZumiClose")); };
+    auto integer = makePublisher<int>();
+    auto text = makePublisher<const char*>();
+    auto array = makePublisher<Array>();
+    integer->onDestroy = text->onDestroy = array->onDestroy = noteRelease;
+    publish("i", integer);
+    publish("s", text);
+    publish("h", array);
+    integer.reset();
+    text.reset();
+    array.reset();
+    handler.reset();
+    EXPECT_THAT(closesSeenAtRelease, ElementsAre(1u, 1u, 1u));
+    EXPECT_EQ(1u, bus().count("ZumiClose"));
+    EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
+}
+
+}  // namespace testing
+}  // namespace zumi
