@@ -322,6 +322,18 @@ TEST_F(APublishingHandler, KeepsAPublisherUnpublishedInItsOwnCallbackAliveUntilI
     EXPECT_TRUE(destroyed);
 }
 
+TEST_F(APublishingHandler, LetsADyingPublisherUnpublishAnotherNameOfItsRegistry) {
+    auto first = makePublisher<int>();
+    auto second = makePublisher<int>();
+    first->onDestroy = [this] { handler->unpublishIntegerProperty("b"); };
+    publish("a", first);
+    publish("b", second);
+    first.reset();
+    handler->unpublishIntegerProperty("a");  // destroys first inside the registry's lock
+    EXPECT_EQ(1, second.use_count());
+    EXPECT_EQ(2u, bus().count("ZumiUnregisterProperty"));
+}
+
 TEST_F(APublishingHandler, ClosesOnceThenReleasesPublishersWithoutUnregisteringWhenDestroyed) {
     std::vector<size_t> closesSeenAtRelease;
     auto noteRelease = [&] { closesSeenAtRelease.push_back(bus().count("ZumiClose")); };
