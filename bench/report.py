@@ -59,7 +59,7 @@ UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 def base_name(run_name):
     """BM_X/100/iterations:1/real_time -> BM_X/100"""
-    parts = [p for p in run_name.split("/") if not re.match(r"^(real_time|iterations:\d+|repeats:\d+|min_time:.*)$", p)]
+    parts = [p for p in run_name.split("/") if not re.match(r"^(real_time|manual_time|iterations:\d+|repeats:\d+|min_time:.*)$", p)]
     return "/".join(parts)
 
 

@@ -52,9 +52,20 @@ HelperProcess::HelperProcess(const std::string& program, const std::vector<std::
 
 HelperProcess::~HelperProcess() {
     if (m_pid > 0) {
+        // A helper that ignores SIGTERM (or hangs in its shutdown) must not
+        // hang the benchmark at exit: it gets two seconds, then SIGKILL.
         kill(m_pid, SIGTERM);
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t r = 0;
+        while ((r = waitpid(m_pid, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < end) {
+            usleep(1000);
+        }
+        if (r == 0) {
+            kill(m_pid, SIGKILL);
+            while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+            }
         }
     }
     if (m_fromChild >= 0) close(m_fromChild);

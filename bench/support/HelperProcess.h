@@ -16,8 +16,9 @@ namespace bench {
 // which is a pipe back to us; some helpers go on writing binary records on it
 // (for example the value a UI object received), read with readExactly.
 //
-// Threads: one owner thread. The destructor sends SIGTERM and reaps the child,
-// so a benchmark that fails midway leaves no process behind.
+// Threads: one owner thread. The destructor sends SIGTERM (SIGKILL two
+// seconds later if needed) and reaps the child, so a benchmark that fails
+// midway leaves no process behind.
 class HelperProcess {
 public:
     // program is a file name next to the running benchmark executable.
