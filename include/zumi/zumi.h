@@ -7,6 +7,8 @@
 #include <zumi/ZumiExport.h>
 #include <zumi/ZumiHandler.h>
 #include <zumi/ZumiHandlerFactory.h>
+#include <zumi/ZumiPropertyPublisherToUIBridge.h>
+#include <zumi/ZumiPropertyPublisherUI.h>
 #include <zumi/ZumiTypes.h>
 
 #endif
