@@ -3,7 +3,11 @@
 #include <gdk/gdk.h>
 #include <gmock/gmock.h>
 
+#include "TrackedGdkLock.h"
+
 int main(int argc, char** argv) {
+    // A GDK lock that tests can ask about, and that ThreadSanitizer sees.
+    zumi::testing::installTrackedGdkLock();
     // Without this the GDK threads lock is a no-op, and tests of code that
     // relies on it would prove nothing.
 #pragma GCC diagnostic push
