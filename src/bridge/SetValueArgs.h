@@ -1,6 +1,7 @@
 #ifndef ZUMI_BRIDGE_SETVALUEARGS_H
 #define ZUMI_BRIDGE_SETVALUEARGS_H
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -39,7 +40,12 @@ public:
     // string (the const char* instance must copy it).
     SetValueArgs(const char* propertyName, ZumiPropertyPublisherToGTKBridge<PropertyType>* bridge,
                  PropertyType value)
-        : SharedData(propertyName), m_bridge(bridge), m_value(BridgeTraits<PropertyType>::store(value)) {}
+        : SharedData(propertyName), m_value(BridgeTraits<PropertyType>::store(value)) {
+        // Made on the bus thread, used on the main-loop thread: GLib hands it
+        // over under its own lock, which ThreadSanitizer cannot see, so the
+        // record states the hand-off itself. Readers load m_bridge first.
+        m_bridge.store(bridge, std::memory_order_release);
+    }
 
     // A value that never reached the UI object is still the bridge's to release.
     ~SetValueArgs() override {
@@ -50,7 +56,7 @@ public:
 
     // Null once the bridge has let go of the record while its destroy
     // notification is still to come (see the bridge's record states).
-    ZumiPropertyPublisherToGTKBridge<PropertyType>* m_bridge;
+    std::atomic<ZumiPropertyPublisherToGTKBridge<PropertyType>*> m_bridge{nullptr};
     typename BridgeTraits<PropertyType>::Stored m_value;
     // Set under the bridge's m_mutex just before the UI object's setValue is
     // called with m_value; from then on the value is the UI object's.

@@ -176,7 +176,7 @@ void ZumiPropertyPublisherToGTKBridge<PropertyType>::cancelPendingSetValues() {
         m_pendingSetValues.erase(first);
         // Unlinked: its destroy notification is still to come and releases
         // it; by then this bridge may be gone.
-        record->m_bridge = nullptr;
+        record->m_bridge.store(nullptr, std::memory_order_relaxed);
     }
 }
 
@@ -226,7 +226,7 @@ gboolean ZumiPropertyPublisherToGTKBridge<PropertyType>::onGDKIdle_setValue(gpoi
         return FALSE;
     }
     SetValueArgs<PropertyType>* args = static_cast<SetValueArgs<PropertyType>*>(data);
-    args->m_bridge->onIdle_setValue(args);
+    args->m_bridge.load(std::memory_order_acquire)->onIdle_setValue(args);
     return FALSE;
 }
 
@@ -273,7 +273,8 @@ void ZumiPropertyPublisherToGTKBridge<PropertyType>::onSourceDestory_setValue(gp
         return;
     }
     SetValueArgs<PropertyType>* args = static_cast<SetValueArgs<PropertyType>*>(data);
-    if (ZumiPropertyPublisherToGTKBridge<PropertyType>* bridge = args->m_bridge) {
+    if (ZumiPropertyPublisherToGTKBridge<PropertyType>* bridge =
+            args->m_bridge.load(std::memory_order_acquire)) {
         AutoLock lock(bridge->m_mutex);
         bridge->m_pendingSetValues.erase(args);
     }
