@@ -3,6 +3,12 @@
 
 // Everything an application needs from libbramwickzumi.
 
+#include <zumi/SystemEventListener.h>
+#include <zumi/VimoDeviceRegistrationEventListener.h>
+#include <zumi/VimoDynamicConfigUpdateEventListener.h>
+#include <zumi/VimoMemoryEventListener.h>
+#include <zumi/VimoUserStoreEventListener.h>
+#include <zumi/ZumiEventUtils.h>
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiExport.h>
 #include <zumi/ZumiHandler.h>
