@@ -16,6 +16,9 @@ namespace {
 
 std::string text(const char* value) { return FakeBus::argText(value); }
 
+// The connection whose event callback runs on this thread, if any.
+thread_local ZumiHandle t_callbackConnection = nullptr;
+
 }  // namespace
 
 char* FakeBus::handOutString(const std::string& value) {
@@ -60,7 +63,12 @@ ZumiHandle FakeBus::openConnection(const std::string& id) {
 }
 
 bool FakeBus::closeConnection(ZumiHandle handle) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::unique_lock<std::recursive_mutex> lock(m_mutex);
+    // The bus library's promise: once ZumiClose returns, no event callback
+    // for the connection is still running (unless it closes from inside one).
+    if (t_callbackConnection != handle) {
+        m_callbackFinished.wait(lock, [&] { return m_runningCallbacks.count(handle) == 0; });
+    }
     if (m_open.erase(handle) == 0) {
         ++m_invalidFrees;
         return false;
@@ -266,14 +274,34 @@ int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, F
             }
         }
     }
+    int informed = 0;
     for (const auto& target : targets) {
+        {
+            // Unsubscribed or closed since the targets were collected: the bus
+            // starts no callback for it any more. Otherwise ZumiClose now
+            // waits until this callback has returned.
+            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            if (m_subscriptions.count({target.first, subscriptionSource, text(event)}) == 0) {
+                continue;
+            }
+            ++m_runningCallbacks[target.first];
+        }
         // Every subscriber reads the parameters from the start.
         raw.nextInt = 0;
         raw.nextString = 0;
         ZumiEventHandleStruct handle{&raw};
+        ZumiHandle outer = t_callbackConnection;
+        t_callbackConnection = target.first;
         target.second.callback(target.first, event, &handle, target.second.data);
+        t_callbackConnection = outer;
+        ++informed;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            if (--m_runningCallbacks[target.first] == 0) m_runningCallbacks.erase(target.first);
+        }
+        m_callbackFinished.notify_all();
     }
-    return static_cast<int>(targets.size());
+    return informed;
 }
 
 size_t FakeBus::openConnections() const {

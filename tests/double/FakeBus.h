@@ -23,6 +23,7 @@
 // Threads: every member may be called from any thread. Callbacks are invoked
 // without the double's own lock held, so they may call back into it.
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -183,6 +184,9 @@ public:
     std::map<std::pair<std::string, std::string>, std::string> m_remoteStrings;
     std::map<std::pair<ZumiHandle, std::string>, Registration> m_registrations;
     std::map<std::tuple<ZumiHandle, std::string, std::string>, Subscription> m_subscriptions;
+    // Event callbacks running now, per connection; ZumiClose waits for them.
+    std::map<ZumiHandle, int> m_runningCallbacks;
+    std::condition_variable_any m_callbackFinished;
     // What is handed out and not yet released, with the generation it was
     // handed out in.
     std::map<ZumiHandle, unsigned> m_open;
