@@ -53,7 +53,8 @@ ZumiException writeFailure(const char* source, const char* property, Value value
 
 }  // namespace
 
-VimoZumiHandler::VimoZumiHandler(const char* zumiID) {
+VimoZumiHandler::VimoZumiHandler(const char* zumiID)
+    : m_eventManager(std::string(zumiID != nullptr ? zumiID : "")) {
     // Later fields are constructed before this point, so the private object
     // (and so the connection) is the last thing built.
     m_private.reset(new VimoZumiHandlerPrivate(zumiID));
@@ -175,12 +176,14 @@ void VimoZumiHandler::unpublishHasharrayProperty(const char* propertyName) {
 
 // Events and hash arrays arrive with their own parts; until then a call is
 // refused the way every other failure of a handler is reported.
-void VimoZumiHandler::subscribe(const char*, const char*, const SystemEventListener*) {
-    throw ZumiException("subscribe is not available yet");
+void VimoZumiHandler::subscribe(const char* source, const char* event,
+                                const SystemEventListener* listener) {
+    m_eventManager.subscribe(source, event, listener);
 }
 
-bool VimoZumiHandler::unsubscribe(const char*, const char*, const SystemEventListener*) {
-    throw ZumiException("unsubscribe is not available yet");
+bool VimoZumiHandler::unsubscribe(const char* source, const char* event,
+                                  const SystemEventListener* listener) {
+    return m_eventManager.unsubscribe(source, event, listener);
 }
 
 std::shared_ptr<ZumiHashListArray> VimoZumiHandler::createNewHashArray() {

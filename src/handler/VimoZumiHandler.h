@@ -6,6 +6,7 @@
 
 #include <zumi/ZumiHandler.h>
 
+#include "events/VimoSystemEventManager.h"
 #include "util/NotCopyable.h"
 
 namespace veltra {
@@ -23,9 +24,9 @@ class VimoZumiHandlerPrivate;
 // registries and the event manager guard themselves. Destruction must not
 // overlap any other use (the factory's shared ownership ensures it).
 //
-// Construction: [the event manager], then the private object (identifier,
+// Construction: the event manager, then the private object (identifier,
 // registries, connection). Destruction: the private object first (closing the
-// connection, then releasing the publishers), then [the event manager], which
+// connection, then releasing the publishers), then the event manager, which
 // must outlive the connection's last callback.
 class VimoZumiHandler : public ZumiHandler, private veltra::bramwick::util::NotCopyable {
 public:
@@ -77,7 +78,9 @@ private:
     // first in the destructor's body: the private object is built after and
     // destroyed before every later field.
     std::unique_ptr<VimoZumiHandlerPrivate> m_private;
-    // Later fields (the event manager) go here.
+    // Serves subscribe/unsubscribe. Built before the connection is opened and
+    // destroyed after it is closed, so no event callback can reach it dead.
+    VimoSystemEventManager m_eventManager;
 };
 
 }  // namespace zumi
