@@ -1,0 +1,326 @@
+// Subscriptions through a factory-made handler, events injected by the test
+// double from a thread of their own and delivered on a real GLib main loop.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include <zumi/ZumiException.h>
+#include <zumi/ZumiHandlerFactory.h>
+
+#include "EventTestSupport.h"
+#include "ZumiTest.h"
+
+namespace {
+
+using namespace veltra::kesh::zumi;
+using namespace zumi::testing;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const char SOURCE[] = "com.example.sender";
+const char HANDLE_TAG[] =
+    "void veltra::kesh::zumi::VimoSystemEventManager::handleZumiEvent(const string&, const "
+    "string&, const SystemEventDataList&)";
+const char UNSUBSCRIBE_TAG[] =
+    "virtual bool veltra::kesh::zumi::VimoSystemEventManager::unsubscribe(const char*, const "
+    "char*, const veltra::kesh::zumi::SystemEventListener*)";
+const char INFORMING[] = "D %s:%s:Informing %d subscribers of source %s and event %s:";
+
+class ASubscribedHandler : public ZumiTest {
+protected:
+    void SetUp() override {
+        ZumiTest::SetUp();
+        handler = ZumiHandlerFactory::getZumiHandler("com.example.listener");
+        watch = handler;
+        logs().clear();
+    }
+    void TearDown() override {
+        drainMainLoop();
+        handler.reset();
+        EXPECT_TRUE(watch.expired()) << "a subscription was left behind";
+        ZumiTest::TearDown();
+    }
+    // Sends the event and runs the main loop until it has been handled.
+    void deliver(const char* event, std::vector<int> ints = {},
+                 std::vector<std::string> strings = {}) {
+        const size_t handled = logs().withFormat(INFORMING).size() + noSubscriberLines();
+        emitFromBusThread(SOURCE, event, ints, strings);
+        ASSERT_TRUE(runMainLoopUntil([&] {
+            return logs().withFormat(INFORMING).size() + noSubscriberLines() > handled;
+        }));
+    }
+    size_t noSubscriberLines() {
+        return logs().withFormat("D %s:%s:No subscribers for source %s and event %s:").size();
+    }
+
+    ZumiHandlerSharedPtr handler;
+    std::weak_ptr<ZumiHandler> watch;
+    std::vector<std::string> journal;
+    JournalListener first{"first", journal};
+    JournalListener second{"second", journal};
+};
+
+TEST_F(ASubscribedHandler, SharesOneBusSubscriptionPerPairAndInformsInSubscriptionOrder) {
+    handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "ping", &second);
+    handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "pong", &second);
+    ASSERT_EQ(2u, bus().count("ZumiSubscribeExt"));
+    EXPECT_EQ(handler->getUnderlyingZumiHandle(), bus().calls("ZumiSubscribeExt")[0].handle);
+    EXPECT_EQ(1u, logs().withFormat("D %s:%s:Protecting ZumiHandler:").size());
+    EXPECT_EQ(2u, logs().withFormat("D %s:%s:Adding subscriber for source:%s and event:%s:").size());
+
+    deliver("ping", {7});
+    EXPECT_THAT(journal, ElementsAre("first:ping:7", "second:ping:7", "first:ping:7"));
+    EXPECT_THAT(textsOf(logs().withFormat(INFORMING)),
+                ElementsAre(expectedLine("D", HANDLE_TAG,
+                                         "Informing 3 subscribers of source "
+                                         "com.example.sender and event ping")));
+
+    JournalListener stranger("stranger", journal);
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+    EXPECT_FALSE(handler->unsubscribe(SOURCE, "ping", &stranger));
+    EXPECT_FALSE(handler->unsubscribe(SOURCE, "never", &first));
+    EXPECT_EQ(0u, bus().count("ZumiUnsubscribeExt"));
+    EXPECT_THAT(
+        textsOf(logs().withFormat("D %s:%s:Unsubscribe called for source and event that aren't "
+                                  "subscribed, source:%s and event:%s:")),
+        ElementsAre(expectedLine("D", UNSUBSCRIBE_TAG,
+                                 "Unsubscribe called for source and event that aren't subscribed, "
+                                 "source:com.example.sender and event:never")));
+
+    journal.clear();
+    deliver("ping");
+    EXPECT_THAT(journal, ElementsAre("second:ping:", "first:ping:"));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &second));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+    EXPECT_FALSE(handler->unsubscribe(SOURCE, "ping", &first));
+    EXPECT_EQ(1u, bus().count("ZumiUnsubscribeExt"));
+    EXPECT_FALSE(bus().isSubscribed(handler->getUnderlyingZumiHandle(), SOURCE, "ping"));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "pong", &second));
+}
+
+TEST_F(ASubscribedHandler, ReadsTheLastIntegerAsTheCountOfTheStringsThatFollow) {
+    handler->subscribe(SOURCE, "ping", &first);
+    deliver("ping", {2}, {"a", "b"});
+    deliver("ping", {1}, {"a", "b"});
+    deliver("ping", {5}, {"a", "b"});
+    deliver("ping", {3, 0}, {"a"});
+    deliver("ping", {}, {"a"});
+    EXPECT_THAT(journal, ElementsAre("first:ping:2,'a','b'", "first:ping:1,'a'",
+                                     "first:ping:5,'a','b'", "first:ping:3,0", "first:ping:"));
+
+    // What a faulty bus might hand over: no source drops the event, a NULL
+    // text is read as empty.
+    FakeEvent noSource;
+    noSource.ints = {1};
+    FakeEvent nullText;
+    nullText.source = SOURCE;
+    nullText.ints = {1};
+    nullText.strings = {nullptr};
+    std::thread bus([&] {
+        FakeBus::instance().emitRaw(SOURCE, "ping", noSource);
+        FakeBus::instance().emitRaw(SOURCE, "ping", nullText);
+    });
+    bus.join();
+    ASSERT_TRUE(runMainLoopUntil([&] { return journal.size() == 6; }));
+    EXPECT_EQ("first:ping:1,''", journal.back());
+    EXPECT_EQ(1u, logs().withFormat("W %s:%s:Zumi event recieved with NULL source or event name, "
+                                    "event dropped.:")
+                      .size());
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+}
+
+TEST_F(ASubscribedHandler, KeepsAStalePairAfterAFailedUnsubscriptionUntilARetrySucceeds) {
+    handler->subscribe(SOURCE, "ping", &first);
+    bus().failNext("ZumiUnsubscribeExt", ZUMI_ERR_TIMEOUT);
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+    EXPECT_THAT(
+        textsOf(logs().withFormat(
+            "E %s:%s:source=%s,event=%s,zumiStatus=%s Could not unsubscribe from zumi event.:")),
+        ElementsAre(expectedLine("E", "kesh_error_vimoSystemEventManager_unsubscribe_zumiError",
+                                 std::string("source=com.example.sender,event=ping,zumiStatus=") +
+                                     ZumiGetErrorString(ZUMI_ERR_TIMEOUT) +
+                                     " Could not unsubscribe from zumi event.")));
+
+    handler.reset();
+    EXPECT_FALSE(watch.expired()) << "a stale pair keeps the handler protected";
+    deliver("ping");
+    EXPECT_THAT(journal, IsEmpty());
+    EXPECT_EQ(expectedLine("D", HANDLE_TAG,
+                           "Informing 0 subscribers of source com.example.sender and event ping"),
+              logs().withFormat(INFORMING).back().text);
+
+    handler = ZumiHandlerFactory::getZumiHandler("com.example.listener");
+    EXPECT_EQ(watch.lock(), handler);
+    handler->subscribe(SOURCE, "ping", &second);
+    EXPECT_EQ(1u, bus().count("ZumiSubscribeExt"));
+    deliver("ping");
+    EXPECT_THAT(journal, ElementsAre("second:ping:"));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &second));
+    EXPECT_EQ(2u, bus().count("ZumiUnsubscribeExt"));
+}
+
+TEST_F(ASubscribedHandler, LetsGoOfItselfWhenTheOnlySubscriptionFailsButNotWhileAnotherStands) {
+    bus().failNext("ZumiSubscribeExt", ZUMI_ERR_NO_SERVICE);
+    try {
+        handler->subscribe(SOURCE, "ping", &first);
+        FAIL() << "no exception";
+    } catch (const ZumiException& e) {
+        EXPECT_STREQ(ZumiGetErrorString(ZUMI_ERR_NO_SERVICE), e.what());
+    }
+    EXPECT_EQ(1u, logs().withFormat("D %s:%s:There was an error subscribing to event, so "
+                                    "attempting to unprotect handler:")
+                      .size());
+    EXPECT_EQ(expectedLine("D",
+                           "virtual void "
+                           "veltra::kesh::zumi::VimoSystemEventManager::attemptUnprotectHandler()",
+                           "Unprotecting ZumiHandler"),
+              logs().withFormat("D %s:%s:Unprotecting ZumiHandler:").at(0).text);
+    handler.reset();
+    EXPECT_TRUE(watch.expired());
+
+    handler = ZumiHandlerFactory::getZumiHandler("com.example.listener");
+    watch = handler;
+    handler->subscribe(SOURCE, "ping", &first);
+    bus().failNext("ZumiSubscribeExt", ZUMI_ERR_NO_SERVICE);
+    EXPECT_THROW(handler->subscribe(SOURCE, "pong", &first), ZumiException);
+    handler.reset();
+    ASSERT_FALSE(watch.expired());
+    handler = watch.lock();
+    EXPECT_FALSE(handler->unsubscribe(SOURCE, "pong", &first));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+}
+
+TEST_F(ASubscribedHandler, StaysAliveWhileSubscribedAndClosesOnceTheLastListenerLeaves) {
+    handler->subscribe(SOURCE, "ping", &first);
+    handler.reset();
+    EXPECT_EQ(1u, bus().openConnections());
+    deliver("ping");
+    EXPECT_THAT(journal, ElementsAre("first:ping:"));
+    watch.lock()->unsubscribe(SOURCE, "ping", &first);
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(0u, bus().openConnections());
+}
+
+TEST_F(ASubscribedHandler, LogsAThrowingListenerAndStillInformsTheNextOne) {
+    first.action = [] { throw 42; };
+    handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "ping", &second);
+    deliver("ping");
+    EXPECT_THAT(journal, ElementsAre("first:ping:", "second:ping:"));
+    EXPECT_THAT(textsOf(logs().withFormat("E %s:%s:During listener callback, unexpected exception "
+                                          "was thrown. Exception details unavailable.:")),
+                ElementsAre(expectedLine(
+                    "E", "kesh_error_vimoSystemEventManager_handleZumiEvent_callback_exception",
+                    "During listener callback, unexpected exception was thrown. Exception "
+                    "details unavailable.")));
+    handler->unsubscribe(SOURCE, "ping", &first);
+    handler->unsubscribe(SOURCE, "ping", &second);
+}
+
+TEST_F(ASubscribedHandler, RejectsNullArgumentsBeforeAnyBusCall) {
+    auto message = [](const std::function<void()>& call) -> std::string {
+        try {
+            call();
+        } catch (const std::invalid_argument& e) {
+            return e.what();
+        }
+        return "no std::invalid_argument";
+    };
+    EXPECT_EQ("subscribe called with NULL source or event",
+              message([&] { handler->subscribe(nullptr, "ping", &first); }));
+    EXPECT_EQ("unsubscribe called with NULL source or event",
+              message([&] { handler->unsubscribe(SOURCE, nullptr, &first); }));
+    EXPECT_EQ("listener argument was NULL",
+              message([&] { handler->subscribe(SOURCE, "ping", nullptr); }));
+    EXPECT_EQ(0u, bus().count("ZumiSubscribeExt"));
+    EXPECT_THAT(textsOf(logs().lines()),
+                ElementsAre(expectedLine("W",
+                                         "kesh.warn.vimoSystemEventManager.subscribe."
+                                         "sourceOrEventNull",
+                                         "Subscribe called with NULL source or event, subscribe "
+                                         "ignored."),
+                            expectedLine("W",
+                                         "kesh.warn.vimoSystemEventManager.unsubscribe."
+                                         "sourceOrEventNull",
+                                         "Unsubscribe called with NULL source or event, "
+                                         "unsubscribe ignored.")));
+}
+
+TEST_F(ASubscribedHandler, DropsEventsQueuedBeforeItsListenersLeftOrItWasDestroyed) {
+    handler->subscribe(SOURCE, "ping", &first);
+    emitFromBusThread(SOURCE, "ping");
+    handler->unsubscribe(SOURCE, "ping", &first);
+    ASSERT_TRUE(runMainLoopUntil([&] { return noSubscriberLines() == 1; }));
+
+    handler->subscribe(SOURCE, "ping", &first);
+    for (int i = 0; i < 3; ++i) emitFromBusThread(SOURCE, "ping", {i});
+    handler->unsubscribe(SOURCE, "ping", &first);
+    handler.reset();
+    ASSERT_TRUE(watch.expired());
+    const char dropped[] =
+        "D %s:%s:source %s, event %s dropped, its VimoSystemEventManager is gone:";
+    ASSERT_TRUE(runMainLoopUntil([&] { return logs().withFormat(dropped).size() == 3; }));
+    EXPECT_THAT(journal, IsEmpty());
+}
+
+// ---- Listeners that change subscriptions from inside onEvent ----------------
+
+using AListenerInsideOnEvent = ASubscribedHandler;
+
+TEST_F(AListenerInsideOnEvent, KeepsALaterListenerItRemovedFromBeingCalled) {
+    bool once = false;
+    first.action = [&] {
+        if (!once) {
+            EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &second));
+        }
+        once = true;
+    };
+    handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "ping", &second);
+    deliver("ping", {1});
+    deliver("ping", {2});
+    EXPECT_THAT(journal, ElementsAre("first:ping:1", "first:ping:2"));
+    handler->unsubscribe(SOURCE, "ping", &first);
+}
+
+TEST_F(AListenerInsideOnEvent, AddsListenersAndPairsThatServeFromTheNextEventOn) {
+    bool once = false;
+    first.action = [&] {
+        if (!once) {
+            handler->subscribe(SOURCE, "ping", &second);
+            handler->subscribe(SOURCE, "pong", &second);
+        }
+        once = true;
+    };
+    handler->subscribe(SOURCE, "ping", &first);
+    deliver("ping", {1});
+    deliver("ping", {2});
+    deliver("pong");
+    EXPECT_THAT(journal,
+                ElementsAre("first:ping:1", "first:ping:2", "second:ping:2", "second:pong:"));
+    EXPECT_EQ(2u, bus().count("ZumiSubscribeExt"));
+    handler->unsubscribe(SOURCE, "ping", &first);
+    handler->unsubscribe(SOURCE, "ping", &second);
+    handler->unsubscribe(SOURCE, "pong", &second);
+}
+
+TEST_F(AListenerInsideOnEvent, RemovingItselfLastEndsTheSubscriptionAndFreesTheHandlerAfterward) {
+    first.action = [&] { EXPECT_TRUE(watch.lock()->unsubscribe(SOURCE, "ping", &first)); };
+    handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "ping", &second);
+    second.action = [&] { EXPECT_TRUE(watch.lock()->unsubscribe(SOURCE, "ping", &second)); };
+    handler.reset();
+    emitFromBusThread(SOURCE, "ping");
+    ASSERT_TRUE(runMainLoopUntil([&] { return watch.expired(); }));
+    EXPECT_THAT(journal, ElementsAre("first:ping:", "first:ping:", "second:ping:"));
+    EXPECT_EQ(1u, bus().count("ZumiUnsubscribeExt"));
+    EXPECT_EQ(0u, bus().openConnections());
+}
+
+}  // namespace
