@@ -38,9 +38,11 @@ ROWS = [
     ("  same, 100,000 vs 1 identifier", "BM_Double_GetHandlerCached/100000/0", "BM_Double_GetHandlerCached/1/0", "lat", 1.5),
     ("  100,000, asked in random order", "BM_Double_GetHandlerCached/100000/1", "BM_Double_GetHandlerCached/1/0", "info", None),
     ("property callback reaching its publisher", "BM_Double_CallbackToPublisher", None, "ns", 150),
-    ("bridge setValue on the bus thread", "BM_Double_BridgeSetValue", None, "ns", 2000),
+    ("bridge setValue on the bus thread", "BM_Double_BridgeSetValue/1", None, "ns", 2000),
+    ("  same, main loop not running meanwhile", "BM_Double_BridgeSetValue/0", None, "ns", 2000),
     ("deferred sets delivered on the main loop", "BM_Double_DeferredSetDelivery", None, "persec", 200000),
-    ("event read, copied, queued (2, \"a\", \"b\")", "BM_Double_EventReadCopyQueue", None, "ns", 2000),
+    ("event read, copied, queued (2, \"a\", \"b\")", "BM_Double_EventReadCopyQueue/1", None, "ns", 2000),
+    ("  same, main loop not running meanwhile", "BM_Double_EventReadCopyQueue/0", None, "ns", 2000),
     ("publish 10,000 properties, per property", "BM_Double_Publish/10000", "BM_Double_Publish/100", "each", 1.5),
     ("  the double alone, 10,000 vs 100, per property", "BM_Double_RegisterOnly/10000", "BM_Double_RegisterOnly/100", "each", None),
 ]

@@ -53,14 +53,24 @@ struct BridgeSetup {
     std::shared_ptr<ZumiPropertyPublisherToUIBridge<int>> bridge;
 };
 
-// setValue as the bus thread calls it: record, map entry, idle source. The
-// main loop delivers on its own thread meanwhile.
+// setValue as the bus thread calls it: record, map entry, idle source.
+// Argument 1: the main loop delivers on its own thread meanwhile; 0: it is
+// drained between batches, untimed (see EventBench.cpp).
 void BM_Double_BridgeSetValue(benchmark::State& state) {
     BridgeSetup setup;
     int value = 0;
     {
-        zumi::bench::MainLoopThread mainLoop;
-        for (auto _ : state) setup.bridge->setValue(PROPERTY, ++value);
+        std::unique_ptr<zumi::bench::MainLoopThread> mainLoop;
+        if (state.range(0) == 1) mainLoop = std::make_unique<zumi::bench::MainLoopThread>();
+        for (auto _ : state) {
+            setup.bridge->setValue(PROPERTY, ++value);
+            if ((value & 8191) == 0 && !mainLoop) {
+                state.PauseTiming();
+                zumi::bench::drainMainLoop();
+                state.ResumeTiming();
+            }
+        }
+        if (!mainLoop) zumi::bench::drainMainLoop();
         if (!zumi::bench::waitFor(
                 [&] { return setup.ui.m_delivered.load() == static_cast<size_t>(value); },
                 std::chrono::seconds(60))) {
@@ -94,5 +104,5 @@ void BM_Double_DeferredSetDelivery(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Double_BridgeSetValue)->UseRealTime();
+BENCHMARK(BM_Double_BridgeSetValue)->Arg(1)->Arg(0)->UseRealTime();
 BENCHMARK(BM_Double_DeferredSetDelivery)->UseRealTime()->Unit(benchmark::kMillisecond);

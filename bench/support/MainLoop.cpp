@@ -54,6 +54,11 @@ bool runMainLoopUntil(const std::function<size_t()>& count, size_t target,
     return seen >= target;
 }
 
+void drainMainLoop() {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+}
+
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
     auto end = std::chrono::steady_clock::now() + deadline;
     while (!done()) {

@@ -36,6 +36,10 @@ private:
 bool runMainLoopUntil(const std::function<size_t()>& count, size_t target,
                       std::chrono::milliseconds quiet);
 
+// Dispatches everything pending on the default main context, without
+// blocking.
+void drainMainLoop();
+
 // Waits (without running a main loop) until done() holds or the deadline
 // passes. Returns done().
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline);
