@@ -8,11 +8,14 @@
 #include <zumi/VimoDynamicConfigUpdateEventListener.h>
 #include <zumi/VimoMemoryEventListener.h>
 #include <zumi/VimoUserStoreEventListener.h>
+#include <zumi/VimoZumiHashListArray.h>
 #include <zumi/ZumiEventUtils.h>
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiExport.h>
 #include <zumi/ZumiHandler.h>
 #include <zumi/ZumiHandlerFactory.h>
+#include <zumi/ZumiHashList.h>
+#include <zumi/ZumiHashListArray.h>
 #include <zumi/ZumiPropertyPublisherToUIBridge.h>
 #include <zumi/ZumiPropertyPublisherUI.h>
 #include <zumi/ZumiTypes.h>
