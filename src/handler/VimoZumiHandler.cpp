@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include <zumi/VimoZumiHashListArray.h>
 #include <zumi/ZumiException.h>
 
 #include "handler/PropertyTraits.h"
@@ -174,8 +175,6 @@ void VimoZumiHandler::unpublishHasharrayProperty(const char* propertyName) {
     unpublish<ZumiHasharrayHandleStruct*>(propertyName);
 }
 
-// Events and hash arrays arrive with their own parts; until then a call is
-// refused the way every other failure of a handler is reported.
 void VimoZumiHandler::subscribe(const char* source, const char* event,
                                 const SystemEventListener* listener) {
     m_eventManager.subscribe(source, event, listener);
@@ -186,8 +185,11 @@ bool VimoZumiHandler::unsubscribe(const char* source, const char* event,
     return m_eventManager.unsubscribe(source, event, listener);
 }
 
+// Goes through the factory by this handler's identifier, like any array an
+// application makes; the shared pointer deletes it as what it is, and
+// destroys it itself if its count cannot be allocated.
 std::shared_ptr<ZumiHashListArray> VimoZumiHandler::createNewHashArray() {
-    throw ZumiException("createNewHashArray is not available yet");
+    return std::shared_ptr<ZumiHashListArray>(new VimoZumiHashListArray(getID()));
 }
 
 }  // namespace zumi
