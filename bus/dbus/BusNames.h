@@ -1,0 +1,44 @@
+#ifndef ZUMI_BUS_DBUS_BUSNAMES_H
+#define ZUMI_BUS_DBUS_BUSNAMES_H
+
+// Where a service lives on the bus and how its names are checked.
+//
+// Every service answers on one object, kObjectPath, with the interface
+// kInterface:
+//   GetInt(s name) -> (u status, i value)
+//   SetInt(s name, i value) -> (u status)
+//   GetString(s name) -> (u status, ay text)       texts travel as bytes: the
+//   SetString(s name, ay text) -> (u status)       C API allows any non-NUL byte
+//   AccessHash(s name, b send, ay array) -> (u status, b hasReply, ay array)
+//   List() -> (a(siu) name, type, access)
+// and sends its events as the signal Event(s source, s event, ay params).
+// The status that a service's callback returned travels in the reply body
+// unchanged; D-Bus errors mean the request itself was refused.
+
+#include <string>
+
+namespace zumi {
+namespace bus {
+
+extern const char* const kObjectPath;
+extern const char* const kInterface;
+extern const char* const kEventMember;
+extern const char* const kErrorTooLarge;  // D-Bus error name for values over the limits
+
+constexpr size_t kMaxNameBytes = 255;  // property and event names
+
+// A well-known bus name that a connection may own: not unique (":1.4"), not
+// the daemon's own.
+bool isOwnableBusName(const char* name);
+
+// A property or event name: non-empty, at most kMaxNameBytes, valid UTF-8 (it
+// travels as a D-Bus string).
+bool isValidMemberName(const char* name);
+
+// The quoted form of a value inside a match rule.
+std::string quoteMatchValue(const std::string& value);
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif

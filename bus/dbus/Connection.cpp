@@ -1,0 +1,323 @@
+#include "dbus/Connection.h"
+#include "dbus/ConnectionJob.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "dbus/BusNames.h"
+#include "dbus/PropertyCalls.h"
+#include "dbus/Registry.h"
+#include "util/AutoLock.h"
+
+using veltra::kesh::util::AutoLock;
+
+namespace zumi {
+namespace bus {
+
+namespace {
+
+// The connections whose callbacks run on this thread right now, innermost
+// last: a ZumiClose from inside one of them must not wait for itself.
+thread_local std::vector<const Connection*> t_runningCallbacks;
+
+const char* const kDaemon = "org.freedesktop.DBus";
+
+bool equal(const char* a, const char* b) { return a != nullptr && strcmp(a, b) == 0; }
+
+}  // namespace
+
+unsigned PropertyEntry::access() const {
+    unsigned access = 0;
+    if (type == ZUMI_TYPE_INT) {
+        if (intGetter != nullptr) access |= ZUMI_ACCESS_READ;
+        if (intSetter != nullptr) access |= ZUMI_ACCESS_WRITE;
+    } else if (type == ZUMI_TYPE_STRING) {
+        if (stringGetter != nullptr) access |= ZUMI_ACCESS_READ;
+        if (stringSetter != nullptr) access |= ZUMI_ACCESS_WRITE;
+    } else if (accessor != nullptr) {
+        access = ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE;
+    }
+    return access;
+}
+
+void CallbackScope::enter(std::shared_ptr<Connection> owner) {
+    m_owner = std::move(owner);
+    t_runningCallbacks.push_back(m_owner.get());
+}
+
+void CallbackScope::reset() {
+    if (!m_owner) return;
+    auto found = std::find(t_runningCallbacks.rbegin(), t_runningCallbacks.rend(), m_owner.get());
+    if (found != t_runningCallbacks.rend()) t_runningCallbacks.erase(std::next(found).base());
+    m_owner->endCallback();
+    m_owner.reset();
+}
+
+Connection::Connection(const std::string& serviceId) : m_serviceId(serviceId) {
+    pthread_mutex_init(&m_busLock, nullptr);
+    pthread_mutex_init(&m_stateLock, nullptr);
+    pthread_cond_init(&m_stateChanged, nullptr);
+    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+Connection::~Connection() {
+    if (m_thread.joinable()) m_thread.detach();  // only when start failed half-way
+    closeBus();
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
+    pthread_cond_destroy(&m_stateChanged);
+    pthread_mutex_destroy(&m_stateLock);
+    pthread_mutex_destroy(&m_busLock);
+}
+
+ZumiStatus Connection::create(const char* serviceId, std::shared_ptr<Connection>* out) {
+    std::shared_ptr<Connection> connection(new Connection(serviceId));
+    if (connection->m_wakeFd < 0) return ZUMI_ERR_FAILED;
+    ZumiStatus status = connection->start();
+    if (status != ZUMI_OK) return status;
+    *out = std::move(connection);
+    return ZUMI_OK;
+}
+
+ZumiStatus Connection::start() {
+    const std::string address = configuredAddress();
+    ZumiStatus status = openBus(address, &m_bus);
+    if (status != ZUMI_OK) return status;
+    if (sd_bus_add_filter(m_bus, &m_filter, &Connection::onMessage, this) < 0) {
+        return ZUMI_ERR_FAILED;
+    }
+    status = m_callers.start(address, configuredTimeoutUsec());
+    if (status != ZUMI_OK) return status;
+    // The thread keeps the connection alive until it ends, which matters
+    // when a callback closes its own connection.
+    std::shared_ptr<Connection> self = shared_from_this();
+    m_thread = std::thread([self] { self->run(); });
+    return ZUMI_OK;
+}
+
+bool Connection::onDispatchThread() const {
+    return m_threadRunning.load() && pthread_equal(m_threadId.load(), pthread_self());
+}
+
+void Connection::wake() {
+    uint64_t one = 1;
+    ssize_t ignored = write(m_wakeFd, &one, sizeof one);
+    (void)ignored;
+}
+
+void Connection::run() {
+    m_threadId.store(pthread_self());
+    m_threadRunning.store(true);
+    bool broken = false;
+    while (!m_stop.load()) {
+        int r = 0;
+        if (!broken) {
+            AutoLock lock(m_busLock);
+            r = sd_bus_process(m_bus, nullptr);
+        }
+        while (!m_jobs.empty() && !m_stop.load()) {
+            Job job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            runJob(job);
+        }
+        if (r < 0) broken = true;  // the daemon went away: wait for ZumiClose
+        if (r > 0) continue;
+        waitForWork(broken);
+    }
+    dropJobs();
+    closeBus();
+    m_threadRunning.store(false);
+}
+
+void Connection::waitForWork(bool broken) {
+    struct pollfd fds[2];
+    fds[0].fd = m_wakeFd;
+    fds[0].events = POLLIN;
+    fds[0].revents = 0;
+    int count = 1;
+    int timeoutMs = -1;
+    if (!broken) {
+        AutoLock lock(m_busLock);
+        fds[1].fd = sd_bus_get_fd(m_bus);
+        int events = sd_bus_get_events(m_bus);
+        fds[1].events = static_cast<short>(events < 0 ? POLLIN : events);
+        fds[1].revents = 0;
+        uint64_t until = UINT64_MAX;
+        if (fds[1].fd >= 0) count = 2;
+        if (sd_bus_get_timeout(m_bus, &until) > 0 && until != UINT64_MAX) {
+            struct timespec ts;
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            uint64_t now = static_cast<uint64_t>(ts.tv_sec) * 1000000u +
+                           static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+            timeoutMs = until <= now ? 0 : static_cast<int>(std::min<uint64_t>((until - now + 999) / 1000, 60000));
+        }
+    }
+    if (poll(fds, count, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
+        uint64_t value;
+        ssize_t ignored = read(m_wakeFd, &value, sizeof value);
+        (void)ignored;
+    }
+}
+
+void Connection::dropJobs() {
+    AutoLock lock(m_busLock);
+    for (Job& job : m_jobs) sd_bus_message_unref(job.call);
+    m_jobs.clear();
+}
+
+void Connection::closeBus() {
+    AutoLock bus(m_busLock);
+    if (m_bus == nullptr) return;
+    {
+        AutoLock state(m_stateLock);
+        for (auto& entry : m_subscriptions) entry.second.match = sd_bus_slot_unref(entry.second.match);
+        m_subscriptions.clear();
+    }
+    for (auto& entry : m_owners) sd_bus_slot_unref(entry.second.match);
+    m_owners.clear();
+    m_filter = sd_bus_slot_unref(m_filter);
+    m_bus = sd_bus_flush_close_unref(m_bus);
+}
+
+int Connection::onMessage(sd_bus_message* message, void* data, sd_bus_error*) {
+    try {
+        return static_cast<Connection*>(data)->handleMessage(message);
+    } catch (...) {
+        // Out of memory while queueing: refuse the request rather than crash.
+        uint8_t type = 0;
+        sd_bus_message_get_type(message, &type);
+        if (type == SD_BUS_MESSAGE_METHOD_CALL) {
+            sd_bus_reply_method_errorf(message, SD_BUS_ERROR_NO_MEMORY, "Out of memory");
+        }
+        return 1;
+    }
+}
+
+int Connection::handleMessage(sd_bus_message* message) {
+    uint8_t type = 0;
+    sd_bus_message_get_type(message, &type);
+    if (type == SD_BUS_MESSAGE_METHOD_CALL) {
+        if (!equal(sd_bus_message_get_path(message), kObjectPath) ||
+            !equal(sd_bus_message_get_interface(message), kInterface)) {
+            return 0;  // sd-bus answers the standard interfaces and "unknown object"
+        }
+        return parseRequest(message, sd_bus_message_get_member(message));
+    }
+    if (type == SD_BUS_MESSAGE_SIGNAL) {
+        if (equal(sd_bus_message_get_interface(message), kInterface) &&
+            equal(sd_bus_message_get_member(message), kEventMember) &&
+            equal(sd_bus_message_get_path(message), kObjectPath)) {
+            parseEvent(message);
+            return 1;
+        }
+        if (equal(sd_bus_message_get_sender(message), kDaemon) &&
+            equal(sd_bus_message_get_member(message), "NameOwnerChanged")) {
+            trackOwnerChange(message);
+        }
+    }
+    return 0;
+}
+
+}  // namespace bus
+}  // namespace zumi
+
+namespace zumi {
+namespace bus {
+
+ZumiStatus Connection::registerProperty(const char* name, const PropertyEntry& entry) {
+    if (!isValidMemberName(name)) return ZUMI_ERR_INVALID_ARGUMENT;
+    AutoLock lock(m_stateLock);
+    if (m_closing) return ZUMI_ERR_DISCONNECTED;
+    if (!m_properties.emplace(std::make_pair(std::string(name), entry.type), entry).second) {
+        return ZUMI_ERR_ALREADY_REGISTERED;
+    }
+    return ZUMI_OK;
+}
+
+// The contract names no type here, so a name registered as several types goes
+// away for all of them.
+ZumiStatus Connection::unregisterProperty(const char* name) {
+    if (name == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    AutoLock lock(m_stateLock);
+    size_t removed = 0;
+    for (int type : {ZUMI_TYPE_INT, ZUMI_TYPE_STRING, ZUMI_TYPE_HASHARRAY}) {
+        removed += m_properties.erase(std::make_pair(std::string(name), type));
+    }
+    return removed > 0 ? ZUMI_OK : ZUMI_ERR_NO_SUCH_PROPERTY;
+}
+
+ZumiStatus Connection::beginCallback(const std::string& name, int type, PropertyEntry* entry,
+                                     CallbackScope* scope) {
+    {
+        AutoLock lock(m_stateLock);
+        if (m_closing) return ZUMI_ERR_NO_SUCH_PROPERTY;
+        auto found = m_properties.find(std::make_pair(name, type));
+        if (found == m_properties.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
+        *entry = found->second;
+        ++m_inflight;
+    }
+    scope->enter(shared_from_this());
+    return ZUMI_OK;
+}
+
+void Connection::endCallback() {
+    AutoLock lock(m_stateLock);
+    --m_inflight;
+    pthread_cond_broadcast(&m_stateChanged);
+}
+
+void Connection::listProperties(std::vector<std::pair<std::string, PropertyEntry>>* out) {
+    AutoLock lock(m_stateLock);
+    if (m_closing) return;
+    for (const auto& entry : m_properties) out->emplace_back(entry.first.first, entry.second);
+}
+
+ZumiStatus Connection::requestName(bool queue, bool* primary) {
+    AutoLock lock(m_busLock);
+    int r = sd_bus_request_name(m_bus, m_serviceId.c_str(), queue ? SD_BUS_NAME_QUEUE : 0);
+    if (r == -EEXIST) return ZUMI_ERR_NAME_TAKEN;
+    if (r == -EINVAL) return ZUMI_ERR_INVALID_NAME;
+    if (r == -ENOMEM) return ZUMI_ERR_NO_MEMORY;
+    if (r == -ECONNRESET || r == -ENOTCONN || r == -EPIPE) return ZUMI_ERR_NO_BUS;
+    if (r < 0 && r != -EALREADY) return ZUMI_ERR_FAILED;
+    m_ownsName = true;
+    *primary = r != 0;
+    return ZUMI_OK;
+}
+
+void Connection::releaseName() {
+    AutoLock lock(m_busLock);
+    if (m_ownsName && m_bus != nullptr) sd_bus_release_name(m_bus, m_serviceId.c_str());
+    m_ownsName = false;
+}
+
+void Connection::shutdown() {
+    {
+        AutoLock lock(m_stateLock);
+        m_closing = true;
+    }
+    m_stop.store(true);
+    wake();
+    if (onDispatchThread()) {
+        // Closed from one of our own callbacks: the thread ends, and closes
+        // the bus, once the callback returns.
+        m_thread.detach();
+    } else if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    {
+        AutoLock lock(m_stateLock);
+        const size_t own = static_cast<size_t>(
+            std::count(t_runningCallbacks.begin(), t_runningCallbacks.end(), this));
+        while (m_inflight > own) pthread_cond_wait(&m_stateChanged, &m_stateLock);
+    }
+    m_callers.close();
+}
+
+}  // namespace bus
+}  // namespace zumi

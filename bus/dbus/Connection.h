@@ -1,0 +1,201 @@
+#ifndef ZUMI_BUS_DBUS_CONNECTION_H
+#define ZUMI_BUS_DBUS_CONNECTION_H
+
+// One ZumiHandle: a connection to the bus under a service identifier (or
+// none, for a client-only connection).
+//
+// Threads and buses. A connection owns two kinds of sd-bus objects, which are
+// not thread-safe, so each is only ever used under its own lock:
+//  - the dispatch bus (m_bus, guarded by m_busLock) owns the well-known name,
+//    receives requests and subscribed events, and sends events. The dispatch
+//    thread reads and parses incoming messages under m_busLock and queues them
+//    as jobs; it runs the jobs, that is the application's callbacks, with no
+//    lock held, one at a time in arrival order, and takes m_busLock again only
+//    to send a reply. Application threads take m_busLock briefly to add or
+//    remove match rules and to send events, then wake the dispatch thread
+//    through m_wakeFd so that messages read meanwhile get dispatched.
+//    m_busLock is never held while a callback runs, so a callback that waits
+//    for an application thread (the GDK lock, say) cannot deadlock it.
+//  - the caller pool (CallerPool) serves outgoing synchronous calls.
+//
+// State (properties, subscriptions, the callbacks in flight, closing) is
+// guarded by m_stateLock, held only to read or change it.
+//
+// Lock order: the registry's lock (Registry.h), then m_busLock, then
+// m_stateLock. The caller pool's lock is a leaf.
+//
+// Closing (shutdown): the name is released, no new callback starts, the
+// dispatch thread is stopped and joined, and then shutdown waits until every
+// callback of this connection running on another thread (the in-process
+// shortcut, another connection of the same identifier) has returned. A
+// callback that closes its own connection is not waited for; its dispatch
+// thread then finishes after the callback returns.
+
+#include <pthread.h>
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <systemd/sd-bus.h>
+
+#include "core/HashArray.h"
+#include "dbus/CallerPool.h"
+#include "dbus/WireFormat.h"
+#include "platform/ZumiBus.h"
+
+struct ZumiHandleStruct {
+protected:
+    ZumiHandleStruct() = default;
+    ~ZumiHandleStruct() = default;
+};
+
+struct ZumiEventHandleStruct {
+    std::string source;
+    zumi::bus::EventParams params;
+    size_t nextInt = 0;
+    size_t nextText = 0;
+};
+
+namespace zumi {
+namespace bus {
+
+struct PropertyEntry {
+    int type = ZUMI_TYPE_INT;
+    ZumiIntGetter intGetter = nullptr;
+    ZumiIntSetter intSetter = nullptr;
+    ZumiStringGetter stringGetter = nullptr;
+    ZumiStringSetter stringSetter = nullptr;
+    ZumiHasharrayAccessor accessor = nullptr;
+    void* data = nullptr;
+
+    unsigned access() const;
+};
+
+class Connection;
+
+// Marks a callback of `owner` as running on this thread for its lifetime;
+// ZumiClose waits for it unless it is on the closing thread itself.
+class CallbackScope {
+public:
+    CallbackScope() = default;
+    ~CallbackScope() { reset(); }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+    // owner's m_inflight has already been counted up.
+    void enter(std::shared_ptr<Connection> owner);
+    void reset();
+    Connection* owner() const { return m_owner.get(); }
+
+private:
+    std::shared_ptr<Connection> m_owner;
+};
+
+class Connection : public ZumiHandleStruct, public std::enable_shared_from_this<Connection> {
+public:
+    ~Connection();
+
+    // A connected, named (or anonymous) connection whose dispatch thread
+    // runs; the caller registers it with the Registry.
+    static ZumiStatus create(const char* serviceId, std::shared_ptr<Connection>* out);
+
+    ZumiHandle handle() { return this; }
+    const std::string& serviceId() const { return m_serviceId; }
+    CallerPool& callers() { return m_callers; }
+
+    // Called by the Registry under its lock.
+    ZumiStatus requestName(bool queue, bool* primary);
+    void releaseName();
+    ZumiStatus emitEvent(const std::string& event, const std::vector<uint8_t>& params);
+
+    ZumiStatus registerProperty(const char* name, const PropertyEntry& entry);
+    ZumiStatus unregisterProperty(const char* name);
+    // Finds the entry and counts a callback in flight; ZUMI_ERR_NO_SUCH_PROPERTY
+    // when absent or when the connection is closing.
+    ZumiStatus beginCallback(const std::string& name, int type, PropertyEntry* entry,
+                             CallbackScope* scope);
+    void listProperties(std::vector<std::pair<std::string, PropertyEntry>>* out);
+
+    ZumiStatus subscribe(const char* source, const char* event, ZumiEventCallback callback,
+                         void* data);
+    ZumiStatus unsubscribe(const char* source, const char* event);
+
+    void shutdown();
+
+private:
+    struct Job;
+    struct Subscription {
+        ZumiEventCallback callback = nullptr;
+        void* data = nullptr;
+        uint64_t id = 0;
+        sd_bus_slot* match = nullptr;
+    };
+    struct OwnerWatch {
+        std::string owner;  // unique name of the source's current owner, "" if none
+        unsigned users = 0;
+        sd_bus_slot* match = nullptr;
+    };
+    typedef std::pair<std::string, std::string> EventKey;  // (source, event)
+
+    explicit Connection(const std::string& serviceId);
+    ZumiStatus start();
+    void run();
+    void waitForWork(bool broken);
+    void closeBus();
+    void wake();
+    bool onDispatchThread() const;
+
+    static int onMessage(sd_bus_message* message, void* data, sd_bus_error* error);
+    int handleMessage(sd_bus_message* message);
+    int parseRequest(sd_bus_message* message, const char* member);
+    void parseEvent(sd_bus_message* message);
+    void trackOwnerChange(sd_bus_message* message);
+    void runJob(Job& job);
+    void serveRequest(Job& job);
+    void deliverEvent(Job& job);
+    int refuse(sd_bus_message* message, const char* error, const char* text);
+    void dropJobs();
+
+    ZumiStatus watchOwner(const std::string& source);
+    void unwatchOwner(const std::string& source);
+
+    friend class CallbackScope;
+    void endCallback();
+
+    const std::string m_serviceId;
+    CallerPool m_callers;
+
+    pthread_mutex_t m_busLock;
+    sd_bus* m_bus = nullptr;
+    sd_bus_slot* m_filter = nullptr;
+    bool m_ownsName = false;
+    std::map<std::string, OwnerWatch> m_owners;  // by source
+    int m_wakeFd = -1;
+
+    // Touched by the dispatch thread only.
+    std::deque<Job> m_jobs;
+    std::thread m_thread;
+    std::atomic<pthread_t> m_threadId{};
+    std::atomic<bool> m_threadRunning{false};
+    std::atomic<bool> m_stop{false};
+
+    pthread_mutex_t m_stateLock;
+    pthread_cond_t m_stateChanged;
+    std::map<std::pair<std::string, int>, PropertyEntry> m_properties;
+    std::map<EventKey, Subscription> m_subscriptions;
+    uint64_t m_nextSubscriptionId = 1;
+    uint64_t m_runningSubscription = 0;  // the event callback running now, 0 if none
+    unsigned m_inflight = 0;
+    bool m_closing = false;
+};
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif

@@ -1,0 +1,223 @@
+// Events on a connection: sending, subscribing, and delivering what arrives.
+//
+// A subscription (source, event) is one match rule on the daemon, restricted
+// to the signals that the current owner of the source name sends. The daemon
+// routes by owner at the moment it forwards a signal; the connection also
+// follows the owner itself (NameOwnerChanged, read in order with the events)
+// and drops an event whose sender does not own the source it claims, so that
+// one subscribed sender cannot pose as another. Subscription state machine,
+// per (source, event): absent -> subscribed (rule added, owner watched) ->
+// absent (rule removed; no callback for it starts afterwards, and
+// unsubscribe waits for a running one unless it runs on the dispatch thread).
+
+#include <poll.h>
+
+#include <algorithm>
+
+#include "dbus/BusNames.h"
+#include "dbus/Connection.h"
+#include "dbus/ConnectionJob.h"
+#include "util/AutoLock.h"
+
+using veltra::kesh::util::AutoLock;
+
+namespace zumi {
+namespace bus {
+
+namespace {
+
+const char* const kDaemon = "org.freedesktop.DBus";
+
+int ignoreMatch(sd_bus_message*, void*, sd_bus_error*) { return 0; }
+
+}  // namespace
+
+ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uint8_t>& params) {
+    bool flushLater = false;
+    ZumiStatus status = ZUMI_OK;
+    {
+        AutoLock lock(m_busLock);
+        if (m_bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        sd_bus_message* message = nullptr;
+        int r = sd_bus_message_new_signal(m_bus, &message, kObjectPath, kInterface, kEventMember);
+        if (r >= 0) r = sd_bus_message_append(message, "ss", m_serviceId.c_str(), event.c_str());
+        if (r >= 0) r = sd_bus_message_append_array(message, 'y', params.data(), params.size());
+        if (r >= 0) r = sd_bus_send(m_bus, message, nullptr);
+        sd_bus_message_unref(message);
+        if (r == -ENOMEM) {
+            status = ZUMI_ERR_NO_MEMORY;
+        } else if (r == -ENOTCONN || r == -ECONNRESET || r == -EPIPE) {
+            status = ZUMI_ERR_DISCONNECTED;
+        } else if (r < 0) {
+            status = ZUMI_ERR_FAILED;
+        }
+        // What the socket did not take at once, the dispatch thread writes.
+        flushLater = (sd_bus_get_events(m_bus) & POLLOUT) != 0;
+    }
+    if (flushLater) wake();
+    return status;
+}
+
+ZumiStatus Connection::watchOwner(const std::string& source) {
+    OwnerWatch& watch = m_owners[source];
+    if (watch.users++ > 0) return ZUMI_OK;
+    const std::string rule =
+        "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+        "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0=" +
+        quoteMatchValue(source);
+    // The rule first: a change after it arrives as a signal, in order with
+    // the events; the owner asked for afterwards is then never stale.
+    if (sd_bus_add_match(m_bus, &watch.match, rule.c_str(), ignoreMatch, nullptr) < 0) {
+        m_owners.erase(source);
+        return ZUMI_ERR_FAILED;
+    }
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const char* owner = nullptr;
+    if (sd_bus_call_method(m_bus, kDaemon, "/org/freedesktop/DBus", kDaemon, "GetNameOwner", &error,
+                           &reply, "s", source.c_str()) >= 0 &&
+        sd_bus_message_read(reply, "s", &owner) >= 0 && owner != nullptr) {
+        watch.owner = owner;
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    return ZUMI_OK;
+}
+
+void Connection::unwatchOwner(const std::string& source) {
+    auto found = m_owners.find(source);
+    if (found == m_owners.end() || --found->second.users > 0) return;
+    sd_bus_slot_unref(found->second.match);
+    m_owners.erase(found);
+}
+
+void Connection::trackOwnerChange(sd_bus_message* message) {
+    const char* name = nullptr;
+    const char* before = nullptr;
+    const char* after = nullptr;
+    if (!sd_bus_message_has_signature(message, "sss") ||
+        sd_bus_message_read(message, "sss", &name, &before, &after) < 0) {
+        return;
+    }
+    auto found = m_owners.find(name);
+    if (found != m_owners.end()) found->second.owner = after;
+}
+
+void Connection::parseEvent(sd_bus_message* message) {
+    const char* sender = sd_bus_message_get_sender(message);
+    const char* source = nullptr;
+    const char* event = nullptr;
+    const void* data = nullptr;
+    size_t size = 0;
+    if (sender == nullptr || !sd_bus_message_has_signature(message, "ssay") ||
+        sd_bus_message_read(message, "ss", &source, &event) < 0 ||
+        sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
+        return;
+    }
+    auto owner = m_owners.find(source);
+    if (owner == m_owners.end() || owner->second.owner != sender) return;
+    Job job;
+    job.kind = Job::kEvent;
+    job.name = event;
+    job.event.source = source;
+    if (decodeEventParams(static_cast<const uint8_t*>(data), size, &job.event.params) != ZUMI_OK) {
+        return;
+    }
+    m_jobs.push_back(std::move(job));
+}
+
+void Connection::deliverEvent(Job& job) {
+    Subscription subscription;
+    {
+        AutoLock lock(m_stateLock);
+        if (m_closing) return;
+        auto found = m_subscriptions.find(EventKey(job.event.source, job.name));
+        if (found == m_subscriptions.end()) return;
+        subscription = found->second;
+        m_runningSubscription = subscription.id;
+        ++m_inflight;
+    }
+    {
+        CallbackScope scope;
+        scope.enter(shared_from_this());
+        try {
+            subscription.callback(handle(), job.name.c_str(), &job.event, subscription.data);
+        } catch (...) {
+            // A C callback has no way to report; it must not take the thread down.
+        }
+        AutoLock lock(m_stateLock);
+        m_runningSubscription = 0;
+        pthread_cond_broadcast(&m_stateChanged);
+    }
+}
+
+ZumiStatus Connection::subscribe(const char* source, const char* event, ZumiEventCallback callback,
+                                 void* data) {
+    if (callback == nullptr || !isValidMemberName(event)) return ZUMI_ERR_INVALID_ARGUMENT;
+    if (!isOwnableBusName(source)) return ZUMI_ERR_INVALID_NAME;
+    const EventKey key(source, event);
+    ZumiStatus status = ZUMI_OK;
+    {
+        AutoLock bus(m_busLock);
+        if (m_bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        {
+            AutoLock state(m_stateLock);
+            if (m_closing) return ZUMI_ERR_DISCONNECTED;
+            if (m_subscriptions.count(key) > 0) return ZUMI_ERR_ALREADY_REGISTERED;
+        }
+        status = watchOwner(key.first);
+        if (status == ZUMI_OK) {
+            const std::string rule = "type='signal',sender=" + quoteMatchValue(key.first) +
+                                     ",path='" + kObjectPath + "',interface='" + kInterface +
+                                     "',member='" + kEventMember + "',arg0=" +
+                                     quoteMatchValue(key.first) +
+                                     ",arg1=" + quoteMatchValue(key.second);
+            Subscription subscription;
+            subscription.callback = callback;
+            subscription.data = data;
+            if (sd_bus_add_match(m_bus, &subscription.match, rule.c_str(), ignoreMatch, nullptr) <
+                0) {
+                unwatchOwner(key.first);
+                status = ZUMI_ERR_FAILED;
+            } else {
+                AutoLock state(m_stateLock);
+                subscription.id = m_nextSubscriptionId++;
+                m_subscriptions[key] = subscription;
+            }
+        }
+    }
+    // The daemon's replies may have brought events along; let them be seen.
+    wake();
+    return status;
+}
+
+ZumiStatus Connection::unsubscribe(const char* source, const char* event) {
+    if (source == nullptr || event == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    const EventKey key(source, event);
+    uint64_t id = 0;
+    {
+        AutoLock bus(m_busLock);
+        sd_bus_slot* match = nullptr;
+        {
+            AutoLock state(m_stateLock);
+            auto found = m_subscriptions.find(key);
+            if (found == m_subscriptions.end()) return ZUMI_ERR_NOT_SUBSCRIBED;
+            match = found->second.match;
+            id = found->second.id;
+            m_subscriptions.erase(found);
+        }
+        if (m_bus != nullptr) {
+            sd_bus_slot_unref(match);
+            unwatchOwner(key.first);
+        }
+    }
+    wake();
+    if (!onDispatchThread()) {
+        AutoLock state(m_stateLock);
+        while (m_runningSubscription == id) pthread_cond_wait(&m_stateChanged, &m_stateLock);
+    }
+    return ZUMI_OK;
+}
+
+}  // namespace bus
+}  // namespace zumi

@@ -1,0 +1,29 @@
+#ifndef ZUMI_BUS_DBUS_CONNECTIONJOB_H
+#define ZUMI_BUS_DBUS_CONNECTIONJOB_H
+
+// One incoming request or event, parsed on the dispatch thread and waiting
+// there for its turn. Private to the Connection sources.
+
+#include <string>
+
+#include "dbus/Connection.h"
+
+namespace zumi {
+namespace bus {
+
+struct Connection::Job {
+    enum Kind { kGetInt, kSetInt, kGetString, kSetString, kAccessHash, kList, kEvent };
+    Kind kind = kGetInt;
+    sd_bus_message* call = nullptr;  // the request to answer; released under m_busLock
+    std::string name;                // property or event name
+    int number = 0;
+    std::string text;
+    bool hasArray = false;
+    HashArray array;
+    ZumiEventHandleStruct event;
+};
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif

@@ -1,0 +1,79 @@
+// Events of the C contract: sending, subscribing, reading parameters.
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "dbus/BusNames.h"
+#include "dbus/Registry.h"
+#include "dbus/WireFormat.h"
+#include "platform/ZumiBus.h"
+
+using zumi::bus::Connection;
+using zumi::bus::Registry;
+
+extern "C" {
+
+ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName) {
+    return ZumiSendEventWithParams(handle, eventName, nullptr, 0, nullptr, 0);
+}
+
+ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName, const int* ints,
+                                   size_t intCount, const char* const* strings,
+                                   size_t stringCount) {
+    if (!zumi::bus::isValidMemberName(eventName)) return ZUMI_ERR_INVALID_ARGUMENT;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    // An event names its sender as its source: a client-only connection has none.
+    if (connection->serviceId().empty()) return ZUMI_ERR_INVALID_NAME;
+    try {
+        std::vector<uint8_t> params;
+        ZumiStatus status = zumi::bus::encodeEventParams(ints, intCount, strings, stringCount, &params);
+        if (status != ZUMI_OK) return status;
+        return Registry::instance().sendEvent(connection->serviceId(), eventName, params);
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* event,
+                            ZumiEventCallback callback, void* data) {
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    try {
+        return connection->subscribe(source, event, callback, data);
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+ZumiStatus ZumiUnsubscribeExt(ZumiHandle handle, const char* source, const char* event, void** data) {
+    if (data != nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    try {
+        return connection->unsubscribe(source, event);
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+const char* ZumiGetEventSource(ZumiEventHandle event) {
+    return event == nullptr ? nullptr : event->source.c_str();
+}
+
+ZumiStatus ZumiGetIntParam(ZumiEventHandle event, int* value) {
+    if (event == nullptr || value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    if (event->nextInt >= event->params.ints.size()) return ZUMI_ERR_NO_MORE_PARAMS;
+    *value = event->params.ints[event->nextInt++];
+    return ZUMI_OK;
+}
+
+ZumiStatus ZumiGetStringParam(ZumiEventHandle event, const char** value) {
+    if (event == nullptr || value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    if (event->nextText >= event->params.texts.size()) return ZUMI_ERR_NO_MORE_PARAMS;
+    *value = event->params.texts[event->nextText++].c_str();
+    return ZUMI_OK;
+}
+
+}  // extern "C"

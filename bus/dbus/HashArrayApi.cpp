@@ -1,0 +1,140 @@
+// Hash arrays of the C contract, over the shared in-memory array (core), and
+// the remote access to a hash-array property.
+//
+// Statuses of the readers: 81 (ZUMI_HASH_KEY_ABSENT) when the hash has no
+// value under the key, 82 (ZUMI_HASH_WRONG_TYPE) when it holds the other
+// type; neither delivers a value. A sent array is read-only from then on
+// (ZUMI_ERR_READ_ONLY for writes); its clone is writable.
+
+#include <string.h>
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "core/HashArray.h"
+#include "dbus/BusNames.h"
+#include "dbus/PropertyCalls.h"
+#include "dbus/Registry.h"
+#include "dbus/WireFormat.h"
+#include "platform/ZumiBus.h"
+
+using zumi::bus::Connection;
+using zumi::bus::HashArray;
+using zumi::bus::Registry;
+
+extern "C" {
+
+struct ZumiHasharrayHandleStruct* ZumiHasharrayNew(ZumiHandle) { return zumi::bus::hashArrayNew(); }
+
+struct ZumiHasharrayHandleStruct* ZumiHasharrayClone(struct ZumiHasharrayHandleStruct* array) {
+    return zumi::bus::hashArrayClone(array);
+}
+
+void ZumiHasharrayDestroy(struct ZumiHasharrayHandleStruct* array) {
+    zumi::bus::hashArrayDestroy(array);
+}
+
+int ZumiHasharrayGetHashCount(struct ZumiHasharrayHandleStruct* array) {
+    return zumi::bus::hashArrayCount(array);
+}
+
+ZumiStatus ZumiHasharrayAddHash(struct ZumiHasharrayHandleStruct* array, int* index) {
+    if (array != nullptr && array->hashes.size() >= zumi::bus::kMaxHashes) return ZUMI_ERR_TOO_LARGE;
+    try {
+        return zumi::bus::hashArrayAddHash(array, index);
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+ZumiStatus ZumiHasharrayGetInt(struct ZumiHasharrayHandleStruct* array, int index, const char* key,
+                               int* value) {
+    return zumi::bus::hashArrayGetInt(array, index, key, value);
+}
+
+ZumiStatus ZumiHasharrayGetString(struct ZumiHasharrayHandleStruct* array, int index,
+                                  const char* key, const char** value) {
+    return zumi::bus::hashArrayGetString(array, index, key, value);
+}
+
+ZumiStatus ZumiHasharrayPutInt(struct ZumiHasharrayHandleStruct* array, int index, const char* key,
+                               int value) {
+    try {
+        return zumi::bus::hashArrayPutInt(array, index, key, value);
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+ZumiStatus ZumiHasharrayPutString(struct ZumiHasharrayHandleStruct* array, int index,
+                                  const char* key, const char* value) {
+    if (value != nullptr && strlen(value) > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
+    try {
+        return zumi::bus::hashArrayPutString(array, index, key, value);
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, const char* property,
+                                       struct ZumiHasharrayHandleStruct* input,
+                                       struct ZumiHasharrayHandleStruct** reply) {
+    if (service == nullptr || property == nullptr || reply == nullptr) {
+        return ZUMI_ERR_INVALID_ARGUMENT;
+    }
+    *reply = nullptr;
+    if (!zumi::bus::isOwnableBusName(service)) return ZUMI_ERR_INVALID_NAME;
+    if (!zumi::bus::isValidMemberName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    if (input != nullptr) input->readOnly = true;
+    try {
+        ZumiStatus status = ZUMI_OK;
+        if (zumi::bus::serveAccess(service, property, input, reply, &status)) return status;
+        std::vector<uint8_t> encoded;
+        if (input != nullptr) {
+            status = zumi::bus::encodeHashArray(*input, &encoded);
+            if (status != ZUMI_OK) return status;
+        }
+        sd_bus_message* message = nullptr;
+        status = connection->callers().call(
+            service, "AccessHash",
+            [property, input, &encoded](sd_bus_message* m) {
+                int r = sd_bus_message_append(m, "sb", property, input != nullptr ? 1 : 0);
+                return r < 0 ? r : sd_bus_message_append_array(m, 'y', encoded.data(), encoded.size());
+            },
+            &message);
+        if (status != ZUMI_OK) return status;
+        uint32_t served = 0;
+        int hasReply = 0;
+        const void* data = nullptr;
+        size_t size = 0;
+        if (!sd_bus_message_has_signature(message, "ubay") ||
+            sd_bus_message_read(message, "ub", &served, &hasReply) < 0 ||
+            sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
+            status = ZUMI_ERR_PROTOCOL;
+        } else {
+            status = served;
+            if (hasReply) {
+                std::unique_ptr<HashArray> array(zumi::bus::hashArrayNew());
+                ZumiStatus decoded = ZUMI_ERR_NO_MEMORY;
+                if (array) {
+                    decoded = zumi::bus::decodeHashArray(static_cast<const uint8_t*>(data), size,
+                                                         array.get());
+                }
+                if (decoded == ZUMI_OK) {
+                    *reply = array.release();
+                } else {
+                    status = decoded;
+                }
+            }
+        }
+        sd_bus_message_unref(message);
+        return status;
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,220 @@
+// Connections and properties of the C contract (platform/ZumiBus.h).
+//
+// A get or set first asks the Registry whether this process serves the
+// service; if so the callback runs right here (no daemon round trip, so no
+// deadlock even from inside a callback). Otherwise it is one synchronous
+// call on a bus of the caller pool, on the caller's thread.
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "core/StatusText.h"
+#include "dbus/BusNames.h"
+#include "dbus/PropertyCalls.h"
+#include "dbus/Registry.h"
+#include "dbus/WireFormat.h"
+#include "platform/ZumiBus.h"
+
+using zumi::bus::Connection;
+using zumi::bus::PropertyEntry;
+using zumi::bus::Registry;
+
+namespace {
+
+ZumiStatus checkRemoteArguments(const char* service, const char* property, const void* out) {
+    if (service == nullptr || property == nullptr || out == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    if (!zumi::bus::isOwnableBusName(service)) return ZUMI_ERR_INVALID_NAME;
+    if (!zumi::bus::isValidMemberName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
+    return ZUMI_OK;
+}
+
+// Reads the reply's leading status; ZUMI_ERR_PROTOCOL if the reply is not of
+// the expected shape.
+ZumiStatus replyStatus(sd_bus_message* reply, const char* signature) {
+    uint32_t status = 0;
+    if (!sd_bus_message_has_signature(reply, signature) ||
+        sd_bus_message_read(reply, "u", &status) < 0) {
+        return ZUMI_ERR_PROTOCOL;
+    }
+    return status;
+}
+
+char* copyText(const std::string& text) {
+    char* copy = static_cast<char*>(malloc(text.size() + 1));
+    if (copy != nullptr) {
+        memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+    }
+    return copy;
+}
+
+ZumiStatus registerProperty(ZumiHandle handle, const char* name, const PropertyEntry& entry) {
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    return connection->registerProperty(name, entry);
+}
+
+}  // namespace
+
+extern "C" {
+
+ZumiHandle ZumiOpenEx(const char* serviceId, ZumiStatus* status) {
+    std::shared_ptr<Connection> connection;
+    ZumiStatus result;
+    try {
+        result = Registry::instance().open(serviceId, &connection);
+    } catch (const std::bad_alloc&) {
+        result = ZUMI_ERR_NO_MEMORY;
+    }
+    if (status != nullptr) *status = result;
+    return result == ZUMI_OK ? connection->handle() : nullptr;
+}
+
+ZumiStatus ZumiClose(ZumiHandle handle) {
+    std::shared_ptr<Connection> connection = Registry::instance().close(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    connection->shutdown();
+    return ZUMI_OK;
+}
+
+ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char* property,
+                              int* value) {
+    ZumiStatus status = checkRemoteArguments(service, property, value);
+    if (status != ZUMI_OK) return status;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    if (zumi::bus::serveGetInt(service, property, value, &status)) return status;
+    sd_bus_message* reply = nullptr;
+    status = connection->callers().call(
+        service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
+        &reply);
+    if (status != ZUMI_OK) return status;
+    status = replyStatus(reply, "ui");
+    int number = 0;
+    if (status == ZUMI_OK && sd_bus_message_read(reply, "i", &number) >= 0) *value = number;
+    sd_bus_message_unref(reply);
+    return status;
+}
+
+ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char* property,
+                              int value) {
+    ZumiStatus status = checkRemoteArguments(service, property, "");
+    if (status != ZUMI_OK) return status;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    if (zumi::bus::serveSetInt(service, property, value, &status)) return status;
+    sd_bus_message* reply = nullptr;
+    status = connection->callers().call(
+        service, "SetInt",
+        [property, value](sd_bus_message* m) { return sd_bus_message_append(m, "si", property, value); },
+        &reply);
+    if (status != ZUMI_OK) return status;
+    status = replyStatus(reply, "u");
+    sd_bus_message_unref(reply);
+    return status;
+}
+
+ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const char* property,
+                                 char** text) {
+    ZumiStatus status = checkRemoteArguments(service, property, text);
+    if (status != ZUMI_OK) return status;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    try {
+        std::string value;
+        if (!zumi::bus::serveGetString(service, property, &value, &status)) {
+            sd_bus_message* reply = nullptr;
+            status = connection->callers().call(
+                service, "GetString",
+                [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
+                &reply);
+            if (status != ZUMI_OK) return status;
+            status = replyStatus(reply, "uay");
+            const void* data = nullptr;
+            size_t size = 0;
+            if (status == ZUMI_OK) {
+                if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
+                    (size > 0 && memchr(data, '\0', size) != nullptr)) {
+                    status = ZUMI_ERR_PROTOCOL;
+                } else {
+                    value.assign(static_cast<const char*>(data), size);
+                }
+            }
+            sd_bus_message_unref(reply);
+        }
+        if (status != ZUMI_OK) return status;
+        *text = copyText(value);
+        return *text == nullptr ? ZUMI_ERR_NO_MEMORY : ZUMI_OK;
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
+    }
+}
+
+ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const char* property,
+                                 const char* value) {
+    ZumiStatus status = checkRemoteArguments(service, property, value);
+    if (status != ZUMI_OK) return status;
+    const size_t length = strlen(value);
+    if (length > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    if (zumi::bus::serveSetString(service, property, value, &status)) return status;
+    sd_bus_message* reply = nullptr;
+    status = connection->callers().call(
+        service, "SetString",
+        [property, value, length](sd_bus_message* m) {
+            int r = sd_bus_message_append(m, "s", property);
+            return r < 0 ? r : sd_bus_message_append_array(m, 'y', value, length);
+        },
+        &reply);
+    if (status != ZUMI_OK) return status;
+    status = replyStatus(reply, "u");
+    sd_bus_message_unref(reply);
+    return status;
+}
+
+void ZumiFreeString(char* text) { free(text); }
+
+ZumiStatus ZumiRegisterStringProperty(ZumiHandle handle, const char* name, ZumiStringGetter getter,
+                                      ZumiStringSetter setter, void* data) {
+    PropertyEntry entry;
+    entry.type = ZUMI_TYPE_STRING;
+    entry.stringGetter = getter;
+    entry.stringSetter = setter;
+    entry.data = data;
+    return registerProperty(handle, name, entry);
+}
+
+ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* name, ZumiIntGetter getter,
+                                   ZumiIntSetter setter, void* data) {
+    PropertyEntry entry;
+    entry.type = ZUMI_TYPE_INT;
+    entry.intGetter = getter;
+    entry.intSetter = setter;
+    entry.data = data;
+    return registerProperty(handle, name, entry);
+}
+
+ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
+                                         ZumiHasharrayAccessor accessor, void* data) {
+    PropertyEntry entry;
+    entry.type = ZUMI_TYPE_HASHARRAY;
+    entry.accessor = accessor;
+    entry.data = data;
+    return registerProperty(handle, name, entry);
+}
+
+ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved) {
+    if (reserved != nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    return connection->unregisterProperty(name);
+}
+
+const char* ZumiGetErrorString(ZumiStatus status) { return zumi::bus::statusText(status); }
+
+}  // extern "C"

@@ -1,0 +1,46 @@
+#ifndef ZUMI_BUS_DBUS_PROPERTYCALLS_H
+#define ZUMI_BUS_DBUS_PROPERTYCALLS_H
+
+// Serving a property request with the callbacks that connections of this
+// process registered: used by the dispatch thread for requests from the bus
+// and, on the caller's own thread, for the in-process shortcut.
+//
+// Each returns false when this process does not serve `service` at all;
+// otherwise *status is the answer: the callback's own status, unchanged, or
+// ZUMI_ERR_NO_SUCH_PROPERTY (nothing of that name and type),
+// ZUMI_ERR_ACCESS_DENIED (no getter / setter / accessor registered),
+// ZUMI_ERR_SERVICE_FAILED (the callback threw). Outputs are written only on
+// ZUMI_OK, except the hash-array reply, which is delivered with any status
+// the accessor returned.
+//
+// The string getter is called with a buffer of a few hundred bytes first; when
+// it answers ZUMI_ERR_BUFFER_TOO_SMALL with a larger *size it is called again
+// with that much room, up to kStringGetterAttempts times in all. A getter that
+// asks for more than kMaxTextBytes + 1 gets ZUMI_ERR_TOO_LARGE to its caller.
+
+#include <string>
+
+#include "core/HashArray.h"
+#include "platform/ZumiBus.h"
+
+namespace zumi {
+namespace bus {
+
+constexpr int kStringGetterAttempts = 10;
+
+bool serveGetInt(const std::string& service, const std::string& property, int* value,
+                 ZumiStatus* status);
+bool serveSetInt(const std::string& service, const std::string& property, int value,
+                 ZumiStatus* status);
+bool serveGetString(const std::string& service, const std::string& property, std::string* value,
+                    ZumiStatus* status);
+bool serveSetString(const std::string& service, const std::string& property, const char* value,
+                    ZumiStatus* status);
+// input null means a read. *reply is a new array owned by the caller.
+bool serveAccess(const std::string& service, const std::string& property, const HashArray* input,
+                 HashArray** reply, ZumiStatus* status);
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif

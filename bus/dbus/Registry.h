@@ -1,0 +1,71 @@
+#ifndef ZUMI_BUS_DBUS_REGISTRY_H
+#define ZUMI_BUS_DBUS_REGISTRY_H
+
+// The process-wide table of open connections: which handles are live, and
+// which service identifiers this process serves.
+//
+// Several connections of one process may open the same identifier. The first
+// owns the bus name; the others wait in the daemon's queue for it (the
+// process never queues for a name that another process owns), so that when
+// the owner closes, the next one takes over without a gap. A request for the
+// identifier is served from the properties of all of them, and an event for it
+// is sent from whichever currently owns the name.
+//
+// A get or set for an identifier that this process serves never goes through
+// the daemon: the callback is called directly on the caller's thread, which is
+// what lets a callback read its own service's properties without deadlock.
+//
+// Threads: any. One lock, m_lock, taken before any connection's locks; it is
+// never held while a callback runs.
+
+#include <pthread.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "dbus/Connection.h"
+
+namespace zumi {
+namespace bus {
+
+class Registry {
+public:
+    static Registry& instance();
+
+    // Opens a connection for serviceId, owning or sharing its name.
+    ZumiStatus open(const char* serviceId, std::shared_ptr<Connection>* out);
+    // Forgets the handle and its name; null if it was not open.
+    std::shared_ptr<Connection> close(ZumiHandle handle);
+    std::shared_ptr<Connection> find(ZumiHandle handle);
+
+    // Whether this process serves `service`; if so, looks the property up
+    // across its connections. *status: ZUMI_OK with *entry filled and the
+    // callback counted in flight, or ZUMI_ERR_NO_SUCH_PROPERTY.
+    bool findLocal(const std::string& service, const std::string& property, int type,
+                   PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status);
+    // All properties of a service this process serves; false if it serves none.
+    bool listLocal(const std::string& service,
+                   std::vector<std::pair<std::string, PropertyEntry>>* out);
+    std::vector<std::string> localServices();
+
+    ZumiStatus sendEvent(const std::string& service, const std::string& event,
+                         const std::vector<uint8_t>& params);
+
+private:
+    Registry();
+    struct Name {
+        std::vector<std::shared_ptr<Connection>> connections;  // in the daemon's queue order
+    };
+
+    pthread_mutex_t m_lock;
+    std::unordered_map<ZumiHandle, std::shared_ptr<Connection>> m_handles;
+    std::map<std::string, Name> m_names;
+};
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif
