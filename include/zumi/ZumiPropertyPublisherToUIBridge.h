@@ -25,6 +25,12 @@ namespace zumi {
 // away (normally from its destructor, on the main-loop thread), and keep a
 // strong reference to the bridge for the length of that call. Destroying a
 // bridge that was never detached ends the process with exit status 1.
+//
+// A hash-array handle passed to setValue belongs to the bridge from then on:
+// the UI object receives it, or, when the set is refused, cancelled by
+// detachFromUI or dropped, the bridge releases it with ZumiHasharrayDestroy.
+// A null string passed to the const char* bridge's setValue is refused with
+// std::invalid_argument "value argument was NULL".
 template <typename PropertyType>
 class ZUMI_EXPORT ZumiPropertyPublisherToUIBridge
     : public ZumiHandler::ZumiPropertyPublisher<PropertyType> {

@@ -2,13 +2,14 @@
 #define ZUMI_TESTS_UNIT_BRIDGE_BRIDGETESTSUPPORT_H
 
 // A recording UI object and a fixture with a real handler over the test
-// double: the test's own thread runs the GLib main loop, std::threads stand
-// in for the bus library's callback thread.
+// double. The test's thread runs the GLib main loop; std::threads stand in
+// for the bus library's callback thread.
 
 #include <glib.h>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,11 +17,11 @@
 
 #include <zumi/ZumiHandlerFactory.h>
 #include <zumi/ZumiPropertyPublisherToUIBridge.h>
-#include <zumi/ZumiPropertyPublisherUI.h>
 
 #include "TrackedGdkLock.h"
 #include "ZumiTest.h"
 #include "bridge/SetValueArgs.h"
+#include "platform/Platform.h"
 #include "platform/ZumiBus.h"
 
 namespace zumi {
@@ -28,71 +29,74 @@ namespace testing {
 
 namespace zk = veltra::kesh::zumi;
 
-// What the UI object keeps of a value: the integer, a copy of the string, or
-// the hash count of the array (which it then releases, as its owner).
+// What the UI object keeps of a value; it owns a hash array and releases it.
 inline std::string describe(int value) { return std::to_string(value); }
 inline std::string describe(const char* value) { return value; }
 inline std::string describe(ZumiHasharrayHandleStruct* value) {
-    std::string text = value ? "hashes=" + std::to_string(ZumiHasharrayGetHashCount(value)) : "null";
+    std::string text = "hashes=" + std::to_string(ZumiHasharrayGetHashCount(value));
     ZumiHasharrayDestroy(value);
     return text;
 }
 
-struct Delivery {
-    std::string name;
-    std::string value;
+struct UICall {
+    std::string text;  // "name=value", or the name of a get
     std::thread::id thread;
-    bool gdkLockHeld = false;
-
-    std::string text() const { return name + "=" + value; }
+    bool gdkLockHeld;
 };
 
 template <typename PropertyType>
 class RecordingUI : public zk::ZumiPropertyPublisherUI<PropertyType> {
 public:
-    void getValue(const char* propertyName, PropertyType* value) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_getters.push_back(Delivery{propertyName, "", std::this_thread::get_id(),
-                                     gdkLockHeldByThisThread()});
+    void getValue(const char* name, PropertyType* value) override {
+        record(m_gets, name);
         *value = current;
     }
-    void setValue(const char* propertyName, PropertyType value) override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_deliveries.push_back(Delivery{propertyName, describe(value),
-                                            std::this_thread::get_id(), gdkLockHeldByThisThread()});
-        }
-        if (onSet) onSet(propertyName);
+    void setValue(const char* name, PropertyType value) override {
+        record(m_sets, std::string(name) + "=" + describe(value));
+        if (onSet) onSet(name);
     }
-
-    std::vector<Delivery> deliveries() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_deliveries;
-    }
+    std::vector<UICall> sets() const { return copy(m_sets); }
+    std::vector<UICall> gets() const { return copy(m_gets); }
     std::vector<std::string> texts() const {
         std::vector<std::string> result;
-        for (const Delivery& d : deliveries()) result.push_back(d.text());
+        for (const UICall& call : sets()) result.push_back(call.text);
         return result;
     }
-    std::vector<Delivery> getters() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_getters;
-    }
 
-    PropertyType current{};                          // what getValue answers
-    std::function<void(const char* name)> onSet;    // runs after a set was recorded
+    PropertyType current{};                        // what getValue answers
+    std::function<void(const char* name)> onSet;  // runs after a set was recorded
 
 private:
+    void record(std::vector<UICall>& calls, const std::string& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        calls.push_back(UICall{text, std::this_thread::get_id(), gdkLockHeldByThisThread()});
+    }
+    std::vector<UICall> copy(const std::vector<UICall>& calls) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return calls;
+    }
     mutable std::mutex m_mutex;
-    std::vector<Delivery> m_deliveries;
-    std::vector<Delivery> m_getters;
+    std::vector<UICall> m_sets, m_gets;
 };
 
-typedef std::map<std::string, std::pair<bool, bool>> Access;
-const std::pair<bool, bool> READ_WRITE{true, true};
-const std::pair<bool, bool> READ_ONLY{true, false};
-const std::pair<bool, bool> WRITE_ONLY{false, true};
-const std::pair<bool, bool> NO_ACCESS{false, false};
+typedef std::map<std::string, std::pair<bool, bool>> Access;  // name -> (readable, writable)
+const std::pair<bool, bool> RW{true, true}, READ_ONLY{true, false}, NONE{false, false};
+
+// The text of what body throws as Exception, or "<nothing thrown>".
+template <typename Exception, typename Body>
+std::string thrown(Body body) {
+    try {
+        body();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "<nothing thrown>";
+}
+
+// A log line as formatted, with APP_ID and the tag in front.
+inline std::string logged(const char* letter, const std::string& tag, const std::string& text) {
+    return std::string(letter) + " " + APP_ID + ":" + tag + ":" + text + ":";
+}
 
 class BridgeTest : public ZumiTest {
 protected:
@@ -108,21 +112,18 @@ protected:
     }
 
     ZumiHandle connection() const { return handler->getUnderlyingZumiHandle(); }
-
-    // Runs body on a thread of its own, as the bus library would, and waits for it.
     static void onBusThread(const std::function<void()>& body) { std::thread(body).join(); }
+    size_t records() const { return zk::SharedData::liveCount() - recordsBefore; }
 
-    // Runs the main loop until everything queued at a priority above default
-    // idle has been dispatched.
+    // Runs the main loop until everything queued above default-idle priority
+    // has been dispatched.
     static bool drainMainLoop() {
-        bool drained = false;
+        static bool drained;
+        drained = false;
         g_idle_add_full(G_PRIORITY_DEFAULT_IDLE,
-                        [](gpointer flag) -> gboolean {
-                            *static_cast<bool*>(flag) = true;
-                            return G_SOURCE_REMOVE;
-                        },
-                        &drained, nullptr);
-        return runMainLoopUntil([&] { return drained; });
+                        [](gpointer) -> gboolean { return drained = true, G_SOURCE_REMOVE; },
+                        nullptr, nullptr);
+        return runMainLoopUntil([] { return drained; });
     }
 
     std::vector<std::string> callNames(const std::string& function) const {
