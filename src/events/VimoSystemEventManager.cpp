@@ -212,7 +212,6 @@ void VimoSystemEventManager::attemptUnprotectHandler() {
     logLine(LogLevel::D, UNPROTECT_TAG, "D %s:%s:Unprotecting ZumiHandler:");
     // Dropped by MapLock once the lock is released.
     m_pendingRelease = std::move(m_protectedHandler);
-    m_protectedHandler.reset();
 }
 
 ZumiStatus VimoSystemEventManager::ZumiSubscribeExtWrapper(

@@ -39,6 +39,10 @@ namespace zumi {
 //    handler from inside one of its own listeners is not supported (it is a
 //    use of the handler overlapping its destruction); a factory-made handler
 //    cannot die there, because the pair being delivered keeps it protected.
+//    A handler made without the factory has its subscriptions on the
+//    factory's handler for the same identifier; its destructor ends them and
+//    relies on the bus starting no callback for a pair once its
+//    unsubscription has returned.
 //
 // Locks, in this order: GDK threads lock -> m_liveness->mutex ->
 // m_listenerMapMutex -> the factory's m_handlerMapMutex. m_listenerMapMutex
