@@ -195,17 +195,6 @@ TEST_F(ASubscribedHandler, LetsGoOfItselfWhenTheOnlySubscriptionFailsButNotWhile
     EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
 }
 
-TEST_F(ASubscribedHandler, StaysAliveWhileSubscribedAndClosesOnceTheLastListenerLeaves) {
-    handler->subscribe(SOURCE, "ping", &first);
-    handler.reset();
-    EXPECT_EQ(1u, bus().openConnections());
-    deliver("ping");
-    EXPECT_THAT(journal, ElementsAre("first:ping:"));
-    watch.lock()->unsubscribe(SOURCE, "ping", &first);
-    EXPECT_TRUE(watch.expired());
-    EXPECT_EQ(0u, bus().openConnections());
-}
-
 TEST_F(ASubscribedHandler, LogsAThrowingListenerAndStillInformsTheNextOne) {
     first.action = [] { throw 42; };
     handler->subscribe(SOURCE, "ping", &first);

@@ -35,14 +35,8 @@ protected:
     }
 };
 
-TEST_F(TheEventUtils, AreANewObjectPerRequestWithTheWellKnownNames) {
+TEST_F(TheEventUtils, AreANewObjectPerRequestAndReturnTheIntegerOfTheExpectedEvent) {
     EXPECT_NE(utils.get(), ZumiHandlerFactory::getZumiEventUtils().get());
-    EXPECT_STREQ("com.tessal.energyd", utils->getEnergydSource());
-    EXPECT_STREQ("notReadyToSuspend", utils->getNotReadyToSuspendEventName());
-    EXPECT_STREQ("com.tessal.wan.event", utils->getMCCChangedSource());
-}
-
-TEST_F(TheEventUtils, ReturnTheIntegerOfTheExpectedEvent) {
     EXPECT_EQ(1700000000, utils->parseTimeChangedEvent("com.tessal.time", "timeChanged",
                                                        {integer(1700000000)}));
     EXPECT_EQ(-1, utils->parseMCCChangedEvent("com.tessal.wan.event", "mccChanged", {integer(-1)}));
