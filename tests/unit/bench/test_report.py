@@ -10,7 +10,7 @@ import os
 import sys
 import tempfile
 import unittest
-from contextlib import redirect_stdout
+from contextlib import redirect_stderr, redirect_stdout
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SPEC = importlib.util.spec_from_file_location(
@@ -120,14 +120,30 @@ class APerItemFigure(unittest.TestCase):
         self.assertAlmostEqual(500 / 600, r["ratio"])
         self.assertEqual("met", r["result"])
 
-    def test_with_more_than_one_bus_subscription_is_missed(self):
-        rows = Results().add(run("BM_Zumi_EventFanOut/10", 100, subscriptions=10),
-                             run("BM_Zumi_EventFanOut/1", 50, subscriptions=1)).rows()
+    def test_with_more_bus_subscriptions_than_one_listener_needs_is_missed(self):
+        rows = Results().add(run("BM_Zumi_EventFanOut/10", 100, subscriptions=20),
+                             run("BM_Zumi_EventFanOut/1", 50, subscriptions=2)).rows()
         r = row(rows, "BM_Zumi_EventFanOut/10", "BM_Zumi_EventFanOut/1")
-        self.assertIn("subscriptions=10", r["result"])
+        self.assertIn("subscriptions=20", r["result"])
+
+    def test_with_as_many_bus_subscriptions_as_one_listener_is_judged_on_its_cost(self):
+        rows = Results().add(run("BM_Zumi_EventFanOut/10", 100, subscriptions=2),
+                             run("BM_Zumi_EventFanOut/1", 50, subscriptions=2)).rows()
+        r = row(rows, "BM_Zumi_EventFanOut/10", "BM_Zumi_EventFanOut/1")
+        self.assertAlmostEqual(0.2, r["ratio"])
+        self.assertEqual("met", r["result"])
 
 
 class TheTable(unittest.TestCase):
+    def test_skips_a_results_file_that_holds_no_json(self):
+        r = Results().add(run("BM_Zumi_GetInt", 28000), run("BM_Baseline_SdBusGetInt", 25000))
+        empty = os.path.join(r.dir.name, "empty.json")
+        open(empty, "w").close()
+        r.paths.insert(0, empty)
+        with redirect_stderr(io.StringIO()):
+            rows = r.rows()
+        self.assertEqual("met", row(rows, "BM_Zumi_GetInt", "BM_Baseline_SdBusGetInt")["result"])
+
     def test_marks_a_figure_not_built_as_missing_but_still_shows_its_baseline(self):
         rows = Results().add(run("BM_Baseline_SdBusGetInt", 25000)).rows()
         r = row(rows, "BM_Zumi_GetInt", "BM_Baseline_SdBusGetInt")
