@@ -1,0 +1,63 @@
+// zumi list: the services on the bus, or one service's properties.
+
+#include <algorithm>
+
+#include <zumi/zumi.h>
+
+#include "BusExtras.h"
+#include "Commands.h"
+
+namespace zumi {
+namespace tool {
+
+using veltra::kesh::zumi::ZumiHandlerFactory;
+using veltra::kesh::zumi::ZumiHandlerSharedPtr;
+
+namespace {
+
+const char* accessName(const PropertyInfo& info) {
+    if (info.readable && info.writable) return "read-write";
+    if (info.readable) return "read-only";
+    if (info.writable) return "write-only";
+    return "none";
+}
+
+int runList(const Args& args, std::ostream& out, std::ostream&) {
+    args.expectPositionals({"SERVICE"}, 0);
+    ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
+    ZumiHandle handle = handler->getUnderlyingZumiHandle();
+    if (args.positionals().empty()) {
+        for (const std::string& name : listServices(handle)) out << name << "\n";
+        return 0;
+    }
+    std::vector<PropertyInfo> properties = listProperties(handle, args.positionals()[0]);
+    size_t width = 0;
+    for (const PropertyInfo& info : properties) width = std::max(width, info.name.size());
+    for (const PropertyInfo& info : properties) {
+        std::string type = typeName(info.type);
+        out << info.name << std::string(width - info.name.size() + 2, ' ') << type
+            << std::string(8 - type.size(), ' ') << accessName(info) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+const Command& listCommand() {
+    static const Command command{
+        "list", "list the services, or the properties of one",
+        "Usage: zumi list [SERVICE]\n"
+        "\n"
+        "Without SERVICE, prints the services on the bus, one a line.\n"
+        "With SERVICE, prints its properties, one a line: the name, the type\n"
+        "(int, string or hash) and the access (read-write, read-only, write-only\n"
+        "or none).\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help  show this help\n",
+        {}, runList};
+    return command;
+}
+
+}  // namespace tool
+}  // namespace zumi
