@@ -1,0 +1,49 @@
+# What `cmake --install` puts in place: the public headers under include/zumi/,
+# libbramwickzumi.so.1 and libzumi.so.1 with their links, pkg-config files,
+# the CMake package BramwickZumi (targets BramwickZumi::bramwickzumi and
+# BramwickZumi::zumi) and the zumi command (tools/CMakeLists.txt).
+#
+# Besides include/zumi/ itself, the C contract of libzumi (ZumiBus.h) and the
+# platform symbols (Platform.h: the log mask, APP_ID) are installed beside the
+# public headers, since a program that links libzumi directly, or names its
+# own APP_ID, needs their declarations.
+
+include(CMakePackageConfigHelpers)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zumi
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h")
+install(FILES ${PROJECT_SOURCE_DIR}/src/platform/ZumiBus.h
+              ${PROJECT_SOURCE_DIR}/src/platform/Platform.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zumi)
+
+target_include_directories(zumi INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+install(TARGETS bramwickzumi zumi
+        EXPORT BramwickZumiTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set(ZUMI_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/BramwickZumi)
+install(EXPORT BramwickZumiTargets
+        NAMESPACE BramwickZumi::
+        DESTINATION ${ZUMI_CMAKE_PACKAGE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/BramwickZumiConfig.cmake.in
+                              ${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfig.cmake
+                              INSTALL_DESTINATION ${ZUMI_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION}
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfigVersion.cmake
+        DESTINATION ${ZUMI_CMAKE_PACKAGE_DIR})
+
+# The .pc files find the prefix from their own place (${pcfiledir}), so that
+# a tree installed with `cmake --install --prefix DIR` works wherever it is.
+set(ZUMI_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH ZUMI_PC_TO_PREFIX /root/${ZUMI_PKGCONFIG_DIR} /root)
+string(REGEX REPLACE "/$" "" ZUMI_PC_TO_PREFIX "${ZUMI_PC_TO_PREFIX}")
+foreach(pc bramwickzumi zumi)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
+endforeach()

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix, checks what landed there
+# and what the shared libraries export, then builds a small consumer against
+# the installed tree twice: with pkg-config and with find_package.
+#
+#   install_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+echo "== cmake --install into $prefix"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+
+libdir=$(dirname "$(find "$prefix" -name libbramwickzumi.so.1 | head -1)")
+[ -d "$libdir" ] || { echo "FAIL: libbramwickzumi.so.1 not installed"; exit 1; }
+for lib in bramwickzumi zumi; do
+  [ -L "$libdir/lib$lib.so" ] || fail "lib$lib.so is not a link"
+  [ -L "$libdir/lib$lib.so.1" ] || fail "lib$lib.so.1 is not a link"
+  [ "$(readlink -f "$libdir/lib$lib.so")" = "$(readlink -f "$libdir/lib$lib.so.1")" ] ||
+    fail "lib$lib.so and lib$lib.so.1 lead to different files"
+  soname=$(objdump -p "$libdir/lib$lib.so.1" | awk '/SONAME/ {print $2}')
+  [ "$soname" = "lib$lib.so.1" ] || fail "lib$lib SONAME is '$soname'"
+done
+for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/zumi/ZumiBus.h bin/zumi; do
+  [ -e "$prefix/$f" ] || fail "$f not installed"
+done
+for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc cmake/BramwickZumi/BramwickZumiConfig.cmake; do
+  [ -e "$libdir/$f" ] || fail "$f not installed"
+done
+# Nothing from the source tree's private directories may leak into the headers.
+if grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*("|<(platform|util|core|handler|factory|events|hasharray|bridge)/)' "$prefix/include/zumi" >"$work/leaks"; then
+  fail "installed headers include private headers: $(tr '\n' ' ' <"$work/leaks")"
+fi
+
+echo "== exported symbols"
+# libbramwickzumi: only names declared in the installed headers (plus the
+# weak std:: instances every C++ library carries, and the linker's own).
+names=$(grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' "$prefix"/include/zumi/*.h | sort -u)
+nm -D --defined-only "$libdir/libbramwickzumi.so.1" | awk '{print $2, $3}' >"$work/bz.syms"
+while read -r kind sym; do
+  case "$sym" in __bss_start | _edata | _end | _init | _fini) continue ;; esac
+  plain=$(echo "$sym" | c++filt)
+  case "$plain" in
+    std::* | "typeinfo for std::"* | "typeinfo name for std::"* | "vtable for std::"* | "void std::"*)
+      [[ "$kind" =~ ^[WVu]$ ]] || fail "strong std symbol exported: $plain"
+      continue ;;
+  esac
+  entity=$(echo "$plain" | sed -E 's/^(typeinfo name for|typeinfo for|vtable for|VTT for|non-virtual thunk to|virtual thunk to|guard variable for) //; s/^[^(]* (veltra::)/\1/' |
+    grep -oE 'veltra::kesh::zumi::[A-Za-z_][A-Za-z0-9_]*' | head -1 | sed 's/.*:://')
+  if [ -z "$entity" ] || ! grep -qx "$entity" <<<"$names"; then
+    fail "libbramwickzumi exports a name outside the public headers: $plain"
+  fi
+done <"$work/bz.syms"
+# libzumi: its C contract and the platform symbols, nothing else.
+nm -D --defined-only "$libdir/libzumi.so.1" | awk '{print $2, $3}' >"$work/z.syms"
+while read -r kind sym; do
+  case "$sym" in
+    __bss_start | _edata | _end | _init | _fini | g_tessal_log_mask | APP_ID | Zumi*) ;;
+    _ZNSt* | _ZNKSt* | _ZSt* | _ZTISt* | _ZTSSt* | _ZTVSt* | _ZN9__gnu_cxx*)
+      [[ "$kind" =~ ^[WVu]$ ]] || fail "strong std symbol exported from libzumi: $sym" ;;
+    *) fail "libzumi exports $(echo "$sym" | c++filt)" ;;
+  esac
+done <"$work/z.syms"
+echo "libbramwickzumi: $(wc -l <"$work/bz.syms") symbols, libzumi: $(wc -l <"$work/z.syms") symbols"
+
+expected="factory: zumiID argument was NULL
+exception: thrown across the library boundary
+status 5: No service owns that identifier"
+
+echo "== consumer built with pkg-config"
+flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs bramwickzumi)
+echo "flags: $flags"
+c++ -std=c++17 -Wall -Werror "$here/consumer/main.cpp" $flags -Wl,-rpath,"$libdir" -o "$work/consumer-pc"
+out=$("$work/consumer-pc")
+[ "$out" = "$expected" ] || fail "pkg-config consumer printed: $out"
+
+echo "== consumer built with find_package"
+cmake -S "$here/consumer" -B "$work/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/consumer.log"
+cmake --build "$work/consumer-build" >>"$work/consumer.log" || { cat "$work/consumer.log"; fail "find_package build"; }
+out=$("$work/consumer-build/consumer")
+[ "$out" = "$expected" ] || fail "find_package consumer printed: $out"
+
+echo "== the installed zumi command finds its libraries"
+env -u LD_LIBRARY_PATH "$prefix/bin/zumi" --help >"$work/help" || fail "installed zumi --help failed"
+grep -q '^Usage: zumi COMMAND' "$work/help" || fail "installed zumi --help printed: $(head -1 "$work/help")"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "installed tree: all checks passed"
