@@ -21,16 +21,21 @@ const char* const SET_HEADLINE = "Could not set the request property.";
 
 const std::vector<OptionSpec> TYPE_OPTIONS = {{"int", false}, {"string", false}, {"hash", false}};
 
-// The type named by a flag, or the one the service lists for the property.
-// A property the service does not list is refused with the status the bus
-// gives for it, under the headline of the operation that was asked for.
-PropertyType propertyType(const Args& args, ZumiHandle handle, const std::string& service,
-                          const std::string& property, const char* headline) {
+// The type named by a flag, if any. Checked before the bus is touched.
+bool explicitType(const Args& args, PropertyType* type) {
     int flags = args.has("int") + args.has("string") + args.has("hash");
     if (flags > 1) throw UsageError("give at most one of --int, --string, --hash");
-    if (args.has("int")) return PropertyType::Int;
-    if (args.has("string")) return PropertyType::String;
-    if (args.has("hash")) return PropertyType::Hash;
+    if (args.has("int")) *type = PropertyType::Int;
+    if (args.has("string")) *type = PropertyType::String;
+    if (args.has("hash")) *type = PropertyType::Hash;
+    return flags == 1;
+}
+
+// The type the service lists for the property. A property it does not list
+// is refused with the status the bus gives for it, under the headline of the
+// operation that was asked for.
+PropertyType listedType(ZumiHandle handle, const std::string& service, const std::string& property,
+                        const char* headline) {
     for (const PropertyInfo& info : listProperties(handle, service)) {
         if (info.name == property) return info.type;
     }
@@ -42,9 +47,13 @@ int runGet(const Args& args, std::ostream& out, std::ostream&) {
     args.expectPositionals({"SERVICE", "PROPERTY"}, 2);
     const std::string& service = args.positionals()[0];
     const std::string& property = args.positionals()[1];
+    PropertyType type = PropertyType::Int;
+    bool typeGiven = explicitType(args, &type);
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
-    switch (propertyType(args, handler->getUnderlyingZumiHandle(), service, property,
-                         RETRIEVE_HEADLINE)) {
+    if (!typeGiven) {
+        type = listedType(handler->getUnderlyingZumiHandle(), service, property, RETRIEVE_HEADLINE);
+    }
+    switch (type) {
         case PropertyType::Int:
             out << handler->getIntProperty(service.c_str(), property.c_str()) << "\n";
             break;
@@ -52,8 +61,15 @@ int runGet(const Args& args, std::ostream& out, std::ostream&) {
             out << handler->getStringProperty(service.c_str(), property.c_str()) << "\n";
             break;
         case PropertyType::Hash: {
+            // The handler reads straight into raw, so a reply that came with a
+            // refusal is there too, and ours to release.
             ZumiHasharrayHandleStruct* raw = nullptr;
-            handler->getHashProperty(service.c_str(), property.c_str(), raw);
+            try {
+                handler->getHashProperty(service.c_str(), property.c_str(), raw);
+            } catch (...) {
+                ZumiHasharrayDestroy(raw);
+                throw;
+            }
             HashArrayPtr array(raw);
             out << writeHashList(array ? readHashArray(array.get()) : HashList()) << "\n";
             break;
@@ -69,11 +85,15 @@ int runSet(const Args& args, std::ostream& out, std::ostream&) {
     const std::string& value = args.positionals()[2];
     // Check what can be checked before talking to the bus: a typo in VALUE
     // is a usage error, not a refusal.
-    if (args.has("int")) parseInt(value, "VALUE");
-    if (args.has("hash")) parseHashList(value);
+    PropertyType type = PropertyType::Int;
+    bool typeGiven = explicitType(args, &type);
+    if (typeGiven && type == PropertyType::Int) parseInt(value, "VALUE");
+    if (typeGiven && type == PropertyType::Hash) parseHashList(value);
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
-    switch (propertyType(args, handler->getUnderlyingZumiHandle(), service, property,
-                         SET_HEADLINE)) {
+    if (!typeGiven) {
+        type = listedType(handler->getUnderlyingZumiHandle(), service, property, SET_HEADLINE);
+    }
+    switch (type) {
         case PropertyType::Int:
             handler->setIntProperty(service.c_str(), property.c_str(), parseInt(value, "VALUE"));
             break;
