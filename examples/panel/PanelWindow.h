@@ -1,0 +1,97 @@
+#ifndef ZUMI_EXAMPLES_PANELWINDOW_H
+#define ZUMI_EXAMPLES_PANELWINDOW_H
+
+// A GTK window whose state other processes read and write as bus properties
+// of its service, through the library's GTK bridges:
+//
+//   brightness  int     read-write  the slider
+//   kill        int     write-only  any value closes the window
+//   title       string  read-write  the heading and the window title
+//   status      string  read-only   what happened last
+//   playlist    hash    write-only  a list of {"name": ...} shown as a line
+//
+// It also shows the last memory-pressure and dynamic-configuration events,
+// received through the library's stock listeners.
+//
+// Threads: construction, shutdown() and every GTK call run on the main
+// thread with the GDK threads lock held. The bridges call getValue on the bus
+// library's thread with the GDK lock held (so widgets may be read there) and
+// setValue on the main loop with the GDK lock held. Listeners run on the main
+// loop with the GDK lock held. No lock of our own is needed: the GDK lock
+// serialises everything that touches the window's state.
+
+#include <gtk/gtk.h>
+
+#include <array>
+#include <list>
+#include <memory>
+#include <string>
+
+#include <zumi/zumi.h>
+
+namespace panel {
+
+using veltra::kesh::zumi::ZumiHandlerSharedPtr;
+using veltra::kesh::zumi::ZumiPropertyPublisherToUIBridge;
+using veltra::kesh::zumi::ZumiPropertyPublisherUI;
+
+class PanelWindow : public ZumiPropertyPublisherUI<int>,
+                    public ZumiPropertyPublisherUI<const char*>,
+                    public ZumiPropertyPublisherUI<ZumiHasharrayHandleStruct*> {
+public:
+    explicit PanelWindow(ZumiHandlerSharedPtr handler);
+    ~PanelWindow() override;
+
+    // Detaches the bridges, unsubscribes the listeners and destroys the
+    // window. Call on the main thread with the GDK lock held, after the main
+    // loop has returned and before the handler's last reference goes.
+    void shutdown();
+
+    void getValue(const char* name, int* value) override;
+    void setValue(const char* name, int value) override;
+    void getValue(const char* name, const char** value) override;
+    void setValue(const char* name, const char* value) override;
+    void getValue(const char* name, ZumiHasharrayHandleStruct** value) override;
+    void setValue(const char* name, ZumiHasharrayHandleStruct* value) override;
+
+    void showMemoryEvent(int kind);
+    void showConfigUpdate(const std::list<std::string>& keys);
+
+private:
+    class MemoryListener;
+    class ConfigListener;
+
+    static void onSliderMoved(GtkRange* range, gpointer self);
+    static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer);
+    void setStatus(const std::string& status);
+    const char* keep(const std::string& text);
+
+    ZumiHandlerSharedPtr m_handler;
+    GtkWidget* m_window = nullptr;
+    GtkWidget* m_heading = nullptr;
+    GtkWidget* m_slider = nullptr;
+    GtkWidget* m_statusLabel = nullptr;
+    GtkWidget* m_memoryLabel = nullptr;
+    GtkWidget* m_configLabel = nullptr;
+    GtkWidget* m_playlistLabel = nullptr;
+    std::string m_title = "Zumi panel";
+    std::string m_status = "ready";
+    bool m_applyingRemoteValue = false;
+
+    // A string handed to a bridge must outlive the GDK lock it was read
+    // under: the bus thread copies it just after. Each read gets its own slot
+    // in this ring, which the main loop would have to overwrite 32 times in
+    // that instant to reuse.
+    std::array<std::string, 32> m_served;
+    size_t m_nextServed = 0;
+
+    std::unique_ptr<MemoryListener> m_memoryListener;
+    std::unique_ptr<ConfigListener> m_configListener;
+    std::shared_ptr<ZumiPropertyPublisherToUIBridge<int>> m_intBridge;
+    std::shared_ptr<ZumiPropertyPublisherToUIBridge<const char*>> m_stringBridge;
+    std::shared_ptr<ZumiPropertyPublisherToUIBridge<ZumiHasharrayHandleStruct*>> m_hashBridge;
+};
+
+}  // namespace panel
+
+#endif
