@@ -37,10 +37,20 @@ failed=0
 output=""
 status=0
 
+# The command as one would type it: arguments quoted where the shell needs it.
+shown() {
+  local arg line=""
+  for arg in "$@"; do
+    if [[ "$arg" =~ ^[A-Za-z0-9._/:=@+-]+$ ]]; then line+=" $arg"
+    else line+=" '${arg//\'/\'\\\'\'}'"; fi
+  done
+  echo "\$${line}"
+}
+
 # run CMD...: prints the command and its output (indented), keeps both.
 run() {
   echo
-  echo "\$ $*"
+  shown "$@"
   set +e
   output=$("$@" 2>&1)
   status=$?
@@ -83,7 +93,7 @@ echo "== what the panel serves"
 expect 0 "$PANEL" zumi list
 expect 0 "brightness  int     read-write
 kill        int     write-only
-playlist    hash    write-only
+playlist    hash    read-write
 status      string  read-only
 title       string  read-write" zumi list "$PANEL"
 expect 0 "50" zumi get "$PANEL" brightness

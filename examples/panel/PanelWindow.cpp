@@ -96,6 +96,7 @@ PanelWindow::PanelWindow(ZumiHandlerSharedPtr handler) : m_handler(std::move(han
     m_configLabel = captionedRow(box, "Configuration", valueLabel("none yet"));
     m_playlistLabel = captionedRow(box, "Playlist", valueLabel("empty"));
     setValue("title", m_title.c_str());
+    setStatus("ready");
 
     m_memoryListener.reset(new MemoryListener(*this));
     m_configListener.reset(new ConfigListener(*this));

@@ -8,7 +8,11 @@
 //   kill        int     write-only  any value closes the window
 //   title       string  read-write  the heading and the window title
 //   status      string  read-only   what happened last
-//   playlist    hash    write-only  a list of {"name": ...} shown as a line
+//   playlist    hash    read-write  a list of {"name": ...} shown as a line
+//
+// A hash-array property has one accessor for reads and writes, so the bus
+// lists playlist as read-write; the panel only takes writes, and a read gets
+// an empty array back.
 //
 // It also shows the last memory-pressure and dynamic-configuration events,
 // received through the library's stock listeners.
