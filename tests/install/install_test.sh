@@ -68,7 +68,7 @@ while read -r kind sym; do
 done <"$work/z.syms"
 echo "libbramwickzumi: $(wc -l <"$work/bz.syms") symbols, libzumi: $(wc -l <"$work/z.syms") symbols"
 
-expected="factory: zumiID argument was NULL
+expected="factory: refuses a null identifier
 exception: thrown across the library boundary
 status 5: No service owns that identifier"
 
