@@ -101,13 +101,9 @@ PanelWindow::PanelWindow(ZumiHandlerSharedPtr handler) : m_handler(std::move(han
     m_memoryListener.reset(new MemoryListener(*this));
     m_configListener.reset(new ConfigListener(*this));
     try {
-        for (const char* event : MEMORY_EVENTS) {
-            m_handler->subscribe(VimoMemoryEventListener::MEMORY_EVENT_SOURCE, event,
-                                 m_memoryListener.get());
+        for (const Subscription& s : subscriptions()) {
+            m_handler->subscribe(s.source, s.event, s.listener);
         }
-        m_handler->subscribe(VimoDynamicConfigUpdateEventListener::DC_UPDATE_EVENT_SOURCE,
-                             VimoDynamicConfigUpdateEventListener::EVENT_DYNAMIC_CONFIG_UPDATED,
-                             m_configListener.get());
         m_intBridge = createNewBridge<int>(
             m_handler, this, Accesses{{"brightness", {true, true}}, {"kill", {false, true}}});
         m_stringBridge = createNewBridge<const char*>(
@@ -123,19 +119,27 @@ PanelWindow::PanelWindow(ZumiHandlerSharedPtr handler) : m_handler(std::move(han
 
 PanelWindow::~PanelWindow() = default;
 
+std::vector<PanelWindow::Subscription> PanelWindow::subscriptions() const {
+    std::vector<Subscription> result;
+    for (const char* event : MEMORY_EVENTS) {
+        result.push_back({VimoMemoryEventListener::MEMORY_EVENT_SOURCE, event,
+                          m_memoryListener.get()});
+    }
+    result.push_back({VimoDynamicConfigUpdateEventListener::DC_UPDATE_EVENT_SOURCE,
+                      VimoDynamicConfigUpdateEventListener::EVENT_DYNAMIC_CONFIG_UPDATED,
+                      m_configListener.get()});
+    return result;
+}
+
 void PanelWindow::shutdown() {
     // Bridges first: once detached they never call this object again.
     if (m_intBridge) m_intBridge->detachFromUI();
     if (m_stringBridge) m_stringBridge->detachFromUI();
     if (m_hashBridge) m_hashBridge->detachFromUI();
     try {
-        for (const char* event : MEMORY_EVENTS) {
-            m_handler->unsubscribe(VimoMemoryEventListener::MEMORY_EVENT_SOURCE, event,
-                                   m_memoryListener.get());
+        for (const Subscription& s : subscriptions()) {
+            m_handler->unsubscribe(s.source, s.event, s.listener);
         }
-        m_handler->unsubscribe(VimoDynamicConfigUpdateEventListener::DC_UPDATE_EVENT_SOURCE,
-                               VimoDynamicConfigUpdateEventListener::EVENT_DYNAMIC_CONFIG_UPDATED,
-                               m_configListener.get());
     } catch (const std::exception& e) {
         g_warning("zumi-panel: unsubscribing failed: %s", e.what());
     }

@@ -30,6 +30,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <zumi/zumi.h>
 
@@ -64,6 +65,13 @@ public:
 private:
     class MemoryListener;
     class ConfigListener;
+
+    struct Subscription {
+        const char* source;
+        const char* event;
+        const veltra::kesh::zumi::SystemEventListener* listener;
+    };
+    std::vector<Subscription> subscriptions() const;
 
     static void onSliderMoved(GtkRange* range, gpointer self);
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer);

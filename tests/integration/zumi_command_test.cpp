@@ -121,6 +121,19 @@ private:
 
 Outcome zumi(const std::vector<std::string>& args) { return ZumiProcess(args).finish(); }
 
+// `zumi wait` subscribes when it starts; nothing tells a sender when that has
+// happened, so the sender repeats a first event until a line comes out. That
+// line arriving while zumi still runs is the proof that it was flushed.
+std::string firstLineOfRepeatedEvent(Peer& sender, const std::string& emit, ZumiProcess& wait) {
+    auto deadline = steady_clock::now() + seconds(20);
+    std::string line;
+    while (line.empty() && steady_clock::now() < deadline) {
+        EXPECT_EQ("0", sender.request(emit));
+        line = wait.nextLine(milliseconds(100));
+    }
+    return line;
+}
+
 // A service published by a zumi_test_service peer (raw libzumi, no library).
 class AZumiCommandOnARealBus : public ::testing::Test {
 protected:
@@ -222,21 +235,12 @@ TEST(AZumiSend, DeliversTheParametersInOrderUnderTheGivenName) {
     EXPECT_EQ(sender + " changed |", listener.nextEvent());
 }
 
-// `zumi wait` subscribes when it starts; nothing tells the sender when that
-// has happened, so the sender repeats a first event until a line comes out.
-// That line arriving while zumi still runs is the proof that it was flushed.
 TEST(AZumiWait, PrintsEachEventAsItArrivesInOrderWithStringsQuoted) {
     std::string source = serviceName("source");
     Peer sender;
     ASSERT_EQ("0", sender.request("open " + source));
     ZumiProcess wait({"wait", "--timeout", "60", source, "changed"});
-    std::string first;
-    auto deadline = steady_clock::now() + seconds(20);
-    while (first.empty() && steady_clock::now() < deadline) {
-        ASSERT_EQ("0", sender.request("emit changed i:0"));
-        first = wait.nextLine(milliseconds(100));
-    }
-    ASSERT_EQ(source + " changed 0", first);
+    ASSERT_EQ(source + " changed 0", firstLineOfRepeatedEvent(sender, "emit changed i:0", wait));
     ASSERT_EQ("0", sender.request("emit changed i:7 i:2 s:one s:t\"wo"));
     ASSERT_EQ("0", sender.request("emit changed i:-1"));
     std::vector<std::string> later;
@@ -255,13 +259,7 @@ TEST(AZumiWait, ExitsAfterTheCountAndTimesOutWithStatusOne) {
     Peer sender;
     ASSERT_EQ("0", sender.request("open " + source));
     ZumiProcess wait({"wait", "--count", "1", "--timeout", "60", source, "ping"});
-    std::string line;
-    auto deadline = steady_clock::now() + seconds(20);
-    while (line.empty() && steady_clock::now() < deadline) {
-        ASSERT_EQ("0", sender.request("emit ping"));
-        line = wait.nextLine(milliseconds(100));
-    }
-    EXPECT_EQ(source + " ping", line);
+    EXPECT_EQ(source + " ping", firstLineOfRepeatedEvent(sender, "emit ping", wait));
     Outcome counted = wait.finish();
     EXPECT_EQ(0, counted.status) << counted.err;
     EXPECT_EQ("", counted.out);  // nothing after the one line

@@ -21,7 +21,7 @@ namespace tool {
 struct Command {
     const char* name;
     const char* summary;  // one line for `zumi --help`
-    const char* help;     // the whole text of `zumi NAME --help`
+    std::string help;     // the whole text of `zumi NAME --help`
     std::vector<OptionSpec> options;
     int (*run)(const Args& args, std::ostream& out, std::ostream& err);
 };

@@ -20,6 +20,14 @@ const char* const RETRIEVE_HEADLINE = "Could not retrieve the request property."
 const char* const SET_HEADLINE = "Could not set the request property.";
 
 const std::vector<OptionSpec> TYPE_OPTIONS = {{"int", false}, {"string", false}, {"hash", false}};
+const char* const TYPE_OPTIONS_HELP =
+    "Without a type option the type is looked up in the service's properties.\n"
+    "\n"
+    "Options:\n"
+    "  --int       the property holds an integer\n"
+    "  --string    the property holds a string\n"
+    "  --hash      the property holds a hash array\n"
+    "  -h, --help  show this help\n";
 
 // The type named by a flag, if any. Checked before the bus is touched.
 bool explicitType(const Args& args, PropertyType* type) {
@@ -118,14 +126,8 @@ const Command& getCommand() {
         "\n"
         "Prints the value of PROPERTY published by SERVICE: an integer in decimal,\n"
         "a string as it is, a hash array as JSON, a list of objects of integers and\n"
-        "strings such as [{\"id\": 1, \"name\": \"disk\"}].\n"
-        "Without a type option the type is looked up in the service's properties.\n"
-        "\n"
-        "Options:\n"
-        "  --int       the property holds an integer\n"
-        "  --string    the property holds a string\n"
-        "  --hash      the property holds a hash array\n"
-        "  -h, --help  show this help\n",
+        "strings such as [{\"id\": 1, \"name\": \"disk\"}].\n" +
+            std::string(TYPE_OPTIONS_HELP),
         TYPE_OPTIONS, runGet};
     return command;
 }
@@ -137,14 +139,8 @@ const Command& setCommand() {
         "\n"
         "Writes VALUE to PROPERTY published by SERVICE. For a hash array VALUE is\n"
         "JSON, a list of objects of integers and strings such as '[{\"id\": 1}]';\n"
-        "the array that the service sends back is printed as JSON.\n"
-        "Without a type option the type is looked up in the service's properties.\n"
-        "\n"
-        "Options:\n"
-        "  --int       the property holds an integer\n"
-        "  --string    the property holds a string\n"
-        "  --hash      the property holds a hash array\n"
-        "  -h, --help  show this help\n",
+        "the array that the service sends back is printed as JSON.\n" +
+            std::string(TYPE_OPTIONS_HELP),
         TYPE_OPTIONS, runSet};
     return command;
 }

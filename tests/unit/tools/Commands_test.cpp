@@ -63,6 +63,14 @@ protected:
         return {status, out.str(), err.str()};
     }
 
+    // The command refused: status 1, nothing on stdout, the message on stderr.
+    void expectRefused(const std::vector<std::string>& argv, const std::string& message) {
+        Outcome outcome = run(argv);
+        EXPECT_EQ(1, outcome.status) << message;
+        EXPECT_EQ("", outcome.out) << message;
+        EXPECT_EQ(message + "\n", outcome.err);
+    }
+
     // A service in this process with an int, a read-only string and a hash
     // array property, as the double routes requests to its own connections.
     void publishPanel() {
@@ -104,37 +112,26 @@ TEST_F(AZumiCommand, ReadsAndWritesPropertiesOfTheTypeTheServiceLists) {
 
 TEST_F(AZumiCommand, RefusesAPropertyTheServiceDoesNotListInTheLibrarysWords) {
     publishPanel();
-    Outcome get = run({"get", PANEL, "volume"});
-    EXPECT_EQ(1, get.status);
-    EXPECT_EQ("", get.out);
-    EXPECT_EQ("Could not retrieve the request property. --source: com.example.panel --property: "
-              "volume --errorCode: 8 --error: The service publishes no such property\n",
-              get.err);
-    Outcome set = run({"set", PANEL, "volume", "3"});
-    EXPECT_EQ(1, set.status);
-    EXPECT_EQ("Could not set the request property. --source: com.example.panel --property: "
-              "volume --errorCode: 8 --error: The service publishes no such property\n",
-              set.err);
-    Outcome list = run({"list", "com.example.absent"});
-    EXPECT_EQ(1, list.status);
-    EXPECT_EQ("Could not list the properties. --source: com.example.absent --errorCode: 5 "
-              "--error: No service owns that identifier\n",
-              list.err);
+    expectRefused({"get", PANEL, "volume"},
+                  "Could not retrieve the request property. --source: com.example.panel --property: "
+                  "volume --errorCode: 8 --error: The service publishes no such property");
+    expectRefused({"set", PANEL, "volume", "3"},
+                  "Could not set the request property. --source: com.example.panel --property: "
+                  "volume --errorCode: 8 --error: The service publishes no such property");
+    expectRefused({"list", "com.example.absent"},
+                  "Could not list the properties. --source: com.example.absent --errorCode: 5 "
+                  "--error: No service owns that identifier");
 }
 
 TEST_F(AZumiCommand, PassesTheHandlersExceptionTextThroughUnchanged) {
     bus().failNext("ZumiGetIntProperty", ZUMI_ERR_TIMEOUT);
-    Outcome get = run({"get", "--int", "com.example.slow", "level"});
-    EXPECT_EQ(1, get.status);
-    EXPECT_EQ("Could not retrieve the request property. --source: com.example.slow --property: "
-              "level --errorCode: 6 --error: The service did not answer in time\n",
-              get.err);
+    expectRefused({"get", "--int", "com.example.slow", "level"},
+                  "Could not retrieve the request property. --source: com.example.slow --property: "
+                  "level --errorCode: 6 --error: The service did not answer in time");
     bus().failNext("ZumiSetIntProperty", ZUMI_ERR_ACCESS_DENIED);
-    Outcome set = run({"set", "--int", "com.example.slow", "level", "-1"});
-    EXPECT_EQ(1, set.status);
-    EXPECT_EQ("Could not set the request property. --source: com.example.slow --property: level "
-              "--value: -1 --errorCode: 9 --error: The property does not allow this access\n",
-              set.err);
+    expectRefused({"set", "--int", "com.example.slow", "level", "-1"},
+                  "Could not set the request property. --source: com.example.slow --property: level "
+                  "--value: -1 --errorCode: 9 --error: The property does not allow this access");
 }
 
 TEST_F(AZumiCommand, AnswersEveryUsageMistakeWithOneLineStatusTwoAndNoBusCall) {
@@ -211,11 +208,9 @@ TEST_F(AZumiCommand, ReleasesTheReplyOfARefusedHashArrayAccess) {
         *reply = buildHashArray(handle, {{}}).release();
         return ZumiStatus(ZUMI_ERR_SERVICE_FAILED);
     };
-    Outcome set = run({"set", "--hash", PANEL, "items", "[]"});
-    EXPECT_EQ(1, set.status);
-    EXPECT_EQ("Could not set the request property. --source: com.example.panel --property: items "
-              "--errorCode: 258 --error: The service failed to serve the request\n",
-              set.err);
+    expectRefused({"set", "--hash", PANEL, "items", "[]"},
+                  "Could not set the request property. --source: com.example.panel --property: items "
+                  "--errorCode: 258 --error: The service failed to serve the request");
     Outcome get = run({"get", "--hash", PANEL, "items"});
     EXPECT_EQ(1, get.status);
     EXPECT_EQ(0u, get.err.find("Could not retrieve the request property."));
@@ -249,11 +244,9 @@ TEST_F(AZumiCommand, SendsEventsWithAndWithoutParametersUnderTheGivenName) {
 
 TEST_F(AZumiCommand, RefusedEventsReportTheEventName) {
     bus().failNext("ZumiSendEventWithParams", ZUMI_ERR_DISCONNECTED);
-    Outcome send = run({"send", "ev", "--int", "1"});
-    EXPECT_EQ(1, send.status);
-    EXPECT_EQ("Could not send event. --event: ev --errorCode: 11 --error: The connection is "
-              "closed\n",
-              send.err);
+    expectRefused({"send", "ev", "--int", "1"},
+                  "Could not send event. --event: ev --errorCode: 11 --error: The connection is "
+                  "closed");
 }
 
 TEST_F(AZumiCommand, WaitPrintsEachEventInOrderAndStopsAtTheCount) {
@@ -272,10 +265,7 @@ TEST_F(AZumiCommand, WaitPrintsEachEventInOrderAndStopsAtTheCount) {
 }
 
 TEST_F(AZumiCommand, WaitGivesUpAfterTheTimeoutWithStatusOne) {
-    Outcome wait = run({"wait", "--timeout", "0.05", "com.example.sender", "ev"});
-    EXPECT_EQ(1, wait.status);
-    EXPECT_EQ("timed out\n", wait.err);
-    EXPECT_EQ("", wait.out);
+    expectRefused({"wait", "--timeout", "0.05", "com.example.sender", "ev"}, "timed out");
     EXPECT_EQ(1u, bus().count("ZumiUnsubscribeExt"));
 }
 
