@@ -105,7 +105,7 @@ void VimoSystemEventManager::queueEvent(const char* eventName, ZumiEventHandle e
     }
 
     std::unique_ptr<EventData> queued(
-        new EventData(this, source, eventName, parameters, m_liveness));
+        new EventData(this, source, eventName, std::move(parameters), m_liveness));
     queued->handedOver.store(true, std::memory_order_release);
     addFunctionToDefaultMainLoop(glibSerilizationFunction, queued.get());
     queued.release();  // the idle function owns it now

@@ -110,10 +110,9 @@ public:
     // One received event on its way to the main loop: created on the bus
     // thread, deleted by glibSerilizationFunction.
     struct EventData {
-        EventData(VimoSystemEventManager* manager, const std::string& source,
-                  const std::string& event, const SystemEventDataList& data,
-                  std::shared_ptr<Liveness> liveness)
-            : manager(manager), source(source), event(event), data(data),
+        EventData(VimoSystemEventManager* manager, const char* source, const char* event,
+                  SystemEventDataList data, std::shared_ptr<Liveness> liveness)
+            : manager(manager), source(source), event(event), data(std::move(data)),
               liveness(std::move(liveness)) {}
         VimoSystemEventManager* manager;  // not owned; use only while liveness->alive
         std::string source;
