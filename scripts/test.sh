@@ -28,3 +28,12 @@ echo "== ThreadSanitizer (concurrency tests)"
 build build/tsan -DCMAKE_BUILD_TYPE=Debug -DZUMI_SANITIZE=thread
 TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build/tsan --output-on-failure -j"$jobs" -L concurrency
+
+if command -v clang++ >/dev/null 2>&1; then
+  echo "== fuzzing the wire format (30 s)"
+  CC=clang CXX=clang++ cmake -S "$root" -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DZUMI_BUILD_FUZZERS=ON >/dev/null
+  cmake --build build/fuzz -j"$jobs" --target wire_format_fuzzer
+  mkdir -p build/fuzz/corpus
+  build/fuzz/tests/fuzz/wire_format_fuzzer -max_total_time=30 -rss_limit_mb=2048 build/fuzz/corpus
+fi
