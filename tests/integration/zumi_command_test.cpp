@@ -235,6 +235,15 @@ TEST(AZumiSend, DeliversTheParametersInOrderUnderTheGivenName) {
     EXPECT_EQ(sender + " changed |", listener.nextEvent());
 }
 
+TEST(AZumiSend, SendsUnderItsOwnNameWithoutAs) {
+    Peer listener;
+    ASSERT_EQ("0", listener.request("open -"));
+    ASSERT_EQ("0", listener.request("sub com.example.zumi hello"));
+    Outcome send = zumi({"send", "hello", "--int", "1"});
+    EXPECT_EQ(0, send.status) << send.err;
+    EXPECT_EQ("com.example.zumi hello 1 |", listener.nextEvent());
+}
+
 TEST(AZumiWait, PrintsEachEventAsItArrivesInOrderWithStringsQuoted) {
     std::string source = serviceName("source");
     Peer sender;

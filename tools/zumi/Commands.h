@@ -36,8 +36,8 @@ const Command& listCommand();
 // status.
 int runTool(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
 
-// The bus identifier the command's connection uses when no --as is given:
-// a client-only connection, which owns no name on the bus.
+// The identifier of the connection that reads, writes, lists and waits: a
+// client-only connection, which owns no name on the bus.
 extern const char* const CLIENT_ID;
 
 }  // namespace tool

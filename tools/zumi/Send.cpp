@@ -13,6 +13,10 @@ using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 
 namespace {
 
+// Events carry their sender's service name, and the bus refuses to send from
+// a connection that owns none; without --as the command borrows this one.
+const char* const DEFAULT_SENDER = "com.example.zumi";
+
 int runSend(const Args& args, std::ostream&, std::ostream&) {
     args.expectPositionals({"EVENT"}, 1);
     const std::string& event = args.positionals()[0];
@@ -21,7 +25,8 @@ int runSend(const Args& args, std::ostream&, std::ostream&) {
     std::vector<std::string> strings = args.values("string");
     if (args.has("as") && args.value("as").empty()) throw UsageError("--as needs a service name");
 
-    ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(args.value("as", CLIENT_ID).c_str());
+    ZumiHandlerSharedPtr handler =
+        ZumiHandlerFactory::getZumiHandler(args.value("as", DEFAULT_SENDER).c_str());
     if (ints.empty() && strings.empty()) {
         handler->sendEvent(event.c_str());
     } else {
@@ -43,9 +48,8 @@ const Command& sendCommand() {
         "ends its integers with their count: --int 2 --string a --string b.\n"
         "\n"
         "Options:\n"
-        "  --as SERVICE  send as SERVICE (the connection takes that name; it must\n"
-        "                be free); without it the event comes from a nameless\n"
-        "                connection\n"
+        "  --as SERVICE  send as SERVICE: the connection takes that name for the\n"
+        "                moment, so it must be free (default com.example.zumi)\n"
         "  --int N       an integer parameter (repeatable)\n"
         "  --string TEXT a string parameter (repeatable)\n"
         "  -h, --help    show this help\n",
