@@ -85,7 +85,7 @@ std::string serviceName(const std::string& stem) {
            std::to_string(counter++);
 }
 
-Peer::Peer() {
+Peer::Peer(const std::vector<std::string>& env) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe failed";
@@ -95,6 +95,7 @@ Peer::Peer() {
     if (m_pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
+        for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
         execl(ZUMI_TEST_SERVICE, ZUMI_TEST_SERVICE, static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -35,7 +35,8 @@ std::string serviceName(const std::string& stem);
 // nextEvent(). A dead or silent peer fails the test instead of hanging it.
 class Peer {
 public:
-    Peer();
+    // env: extra "NAME=value" settings for the peer process.
+    explicit Peer(const std::vector<std::string>& env = {});
     ~Peer();
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;

@@ -171,3 +171,29 @@ TEST(AClientOnlyConnection, ReadsButOwnsNoName) {
 }  // namespace
 }  // namespace testing
 }  // namespace zumi
+
+namespace zumi {
+namespace testing {
+namespace {
+
+TEST(ACall, ToAServiceThatDoesNotAnswerInTimeTimesOut) {
+    const std::string service = serviceName("sleepy");
+    ZumiHandle handle = openOrFail(service);
+    Gate gate;
+    ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "slow", blockingGetter, nullptr, &gate));
+    Peer impatient({"ZUMI_CALL_TIMEOUT_MS=300"});
+    ASSERT_EQ("0", impatient.request("open -"));
+    EXPECT_EQ(std::to_string(ZUMI_ERR_TIMEOUT) + " -1",
+              impatient.request("getint " + service + " slow"));
+    {
+        std::lock_guard<std::mutex> lock(gate.lock);
+        gate.released = true;
+        gate.changed.notify_all();
+    }
+    EXPECT_STREQ("The service did not answer in time", ZumiGetErrorString(ZUMI_ERR_TIMEOUT));
+    EXPECT_EQ(0u, ZumiClose(handle));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zumi

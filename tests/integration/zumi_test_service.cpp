@@ -189,6 +189,21 @@ std::string run(std::istringstream& in) {
             status = ZumiSendEventWithParams(g_handle, event.c_str(), &i, 1, nullptr, 0);
         }
         out << status;
+    } else if (command == "hammer") {
+        // hammer SERVICE PROPERTY COUNT: COUNT integer reads, statuses counted
+        std::string service, property;
+        int count = 0;
+        in >> service >> property >> count;
+        std::map<ZumiStatus, int> statuses;
+        for (int i = 0; i < count; ++i) {
+            int value = 0;
+            ++statuses[ZumiGetIntProperty(g_handle, service.c_str(), property.c_str(), &value)];
+        }
+        const char* separator = "";
+        for (const auto& entry : statuses) {
+            out << separator << entry.first << ':' << entry.second;
+            separator = " ";
+        }
     } else if (command == "sub" || command == "unsub") {
         std::string source, event;
         in >> source >> event;
