@@ -40,7 +40,7 @@ public:
     // The handler for the system identifier ("com.tessal.bramwick" unless
     // changed with setSystemZumiHandler).
     static ZumiHandlerSharedPtr getSystemZumiHandler();
-    // Throws std::invalid_argument "zumiID argument was NULL" for null.
+    // Throws std::invalid_argument "zumiId argument was NULL" for null.
     static void setSystemZumiHandler(const char* zumiId);
     // A new utility object for the well-known system events, per call.
     static std::shared_ptr<ZumiEventUtils> getZumiEventUtils();

@@ -130,7 +130,7 @@ ZumiHandlerFactory::ZumiHandlerSharedPtr ZumiHandlerFactory::getSystemZumiHandle
 
 void ZumiHandlerFactory::setSystemZumiHandler(const char* zumiId) {
     if (zumiId == nullptr) {
-        throw std::invalid_argument("zumiID argument was NULL");
+        throw std::invalid_argument("zumiId argument was NULL");
     }
     AutoLock lock(m_defaultHandlerIdMutex);
     m_defaultHandlerId = zumiId;

@@ -154,7 +154,7 @@ TEST_F(AFactory, HandsOutTheSystemHandlerForTheCurrentSystemIdentifier) {
     EXPECT_EQ(system.get(), ZumiHandlerFactory::getZumiHandler("com.tessal.bramwick").get());
 
     EXPECT_THAT([] { ZumiHandlerFactory::setSystemZumiHandler(nullptr); },
-                ThrowsMessage<std::invalid_argument>(StrEq("zumiID argument was NULL")));
+                ThrowsMessage<std::invalid_argument>(StrEq("zumiId argument was NULL")));
     EXPECT_EQ("com.app", ZumiHandlerFactory::m_defaultHandlerId);
 }
 
