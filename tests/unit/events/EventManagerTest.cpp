@@ -12,6 +12,7 @@
 
 #include "EventTestSupport.h"
 #include "ZumiTest.h"
+#include "handler/VimoZumiHandler.h"
 
 namespace {
 
@@ -258,6 +259,33 @@ TEST_F(ASubscribedHandler, DropsEventsQueuedBeforeItsListenersLeftOrItWasDestroy
 }
 
 // ---- Listeners that change subscriptions from inside onEvent ----------------
+
+TEST_F(ASubscribedHandler, MadeWithoutTheFactoryEndsItsSubscriptionsWhenDestroyed) {
+    handler.reset();
+    auto direct = std::make_unique<VimoZumiHandler>("com.example.listener");
+    direct->subscribe(SOURCE, "ping", &first);
+    direct->subscribe(SOURCE, "pong", &first);
+    // The factory's handler for the identifier carries the subscriptions.
+    ZumiHandle carrier = bus().calls("ZumiSubscribeExt").at(0).handle;
+    EXPECT_NE(direct->getUnderlyingZumiHandle(), carrier);
+    deliver("ping");
+    EXPECT_THAT(journal, ElementsAre("first:ping:"));
+
+    logs().clear();
+    bus().failNext("ZumiUnsubscribeExt", ZUMI_ERR_TIMEOUT);
+    direct.reset();
+    const char tag[] = "virtual veltra::kesh::zumi::VimoSystemEventManager::~VimoSystemEventManager()";
+    ASSERT_EQ(2u, logs().lines().size());
+    EXPECT_EQ(expectedLine("D", tag,
+                           "VimoSysteMEventManager destructed with 2 zumi events subscribed to, "
+                           "unsubscribing"),
+              logs().lines()[0].text);
+    EXPECT_EQ("E %s:%s:source=%s,event=%s Could not unsubscribe from zumi event in "
+              "VimoSystemEventManager destructor.:",
+              logs().lines()[1].format);
+    EXPECT_EQ(2u, bus().count("ZumiUnsubscribeExt"));
+    EXPECT_EQ(0u, bus().openConnections()) << "the carrier is released with the manager";
+}
 
 using AListenerInsideOnEvent = ASubscribedHandler;
 
