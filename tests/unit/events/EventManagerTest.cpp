@@ -241,6 +241,89 @@ TEST_F(ASubscribedHandler, RejectsNullArgumentsBeforeAnyBusCall) {
                                          "unsubscribe ignored.")));
 }
 
+// The manager's own lines, in order, each with the tag of the operation that
+// writes it; several carry spellings that other programs match as they are.
+TEST_F(ASubscribedHandler, LogsThePairsLifeWithEachOperationsTagInOrder) {
+    const std::string subscribeTag =
+        "virtual void veltra::kesh::zumi::VimoSystemEventManager::subscribe(const char*, const "
+        "char*, const veltra::kesh::zumi::SystemEventListener*)";
+    const std::string factoryTag =
+        "static veltra::kesh::zumi::ZumiHandlerFactory::ZumiHandlerSharedPtr "
+        "veltra::kesh::zumi::ZumiHandlerFactory::getZumiHandler(const char*)";
+    const std::string callbackTag =
+        "static void veltra::kesh::zumi::VimoSystemEventManager::zumiEventCallback(ZumiHandle, "
+        "const char*, ZumiEventHandle, void*)";
+    const std::string idleTag =
+        "static gboolean "
+        "veltra::kesh::zumi::VimoSystemEventManager::glibSerilizationFunction(gpointer)";
+    const std::string unprotectTag =
+        "virtual void veltra::kesh::zumi::VimoSystemEventManager::attemptUnprotectHandler()";
+    const std::string pair = "source:com.example.sender and event:ping";
+
+    handler->subscribe(SOURCE, "ping", &first);
+    deliver("ping", {1}, {"a"});
+    EXPECT_FALSE(handler->unsubscribe(SOURCE, "ping", &second));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+
+    EXPECT_THAT(
+        textsOf(logs().lines()),
+        ElementsAre(
+            expectedLine("D", subscribeTag, "Protecting ZumiHandler"),
+            expectedLine("D", factoryTag,
+                         "Returning cached ZumiHandler for zumiId: com.example.listener"),
+            expectedLine("D", subscribeTag,
+                         "Creating new subscriber list and adding subscriber for " + pair),
+            expectedLine("D", callbackTag,
+                         "Zumi event recieved for sourceName:com.example.sender and "
+                         "eventName:ping"),
+            expectedLine("D", idleTag,
+                         "source com.example.sender, event ping scheduled to run on the main "
+                         "thread"),
+            expectedLine("D", HANDLE_TAG,
+                         "Informing 1 subscribers of source com.example.sender and event ping"),
+            expectedLine("D", UNSUBSCRIBE_TAG,
+                         "Unsubscribe called for listener that is not subscribed to " + pair),
+            expectedLine("D", UNSUBSCRIBE_TAG, "Removing subscriber for " + pair),
+            expectedLine("D", UNSUBSCRIBE_TAG,
+                         "No more subscribers, removing subscriber list for " + pair),
+            expectedLine("D", unprotectTag, "Unprotecting ZumiHandler")));
+    for (const LogLine& line : logs().lines()) EXPECT_EQ(7, line.priority) << line.text;
+}
+
+// A handler made without the factory subscribes on the factory's handler for
+// its identifier; its destruction ends every pair still standing.
+TEST_F(ASubscribedHandler, MadeWithoutTheFactoryEndsItsPairsWhenDestroyedLoggingEachFailure) {
+    std::weak_ptr<ZumiHandler> protectedOne;
+    {
+        VimoZumiHandler direct("com.example.direct");
+        direct.subscribe(SOURCE, "ping", &first);
+        direct.subscribe(SOURCE, "pong", &first);
+        protectedOne = ZumiHandlerFactory::getZumiHandler("com.example.direct");
+        ASSERT_FALSE(protectedOne.expired());
+        logs().clear();
+        bus().failNext("ZumiUnsubscribeExt", ZUMI_ERR_TIMEOUT);
+    }
+    EXPECT_TRUE(protectedOne.expired());
+    EXPECT_EQ(2u, bus().count("ZumiUnsubscribeExt"));
+    const std::vector<LogLine> lines = logs().lines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(expectedLine("D",
+                           "virtual "
+                           "veltra::kesh::zumi::VimoSystemEventManager::~VimoSystemEventManager()",
+                           "VimoSysteMEventManager destructed with 2 zumi events subscribed to, "
+                           "unsubscribing"),
+              lines[0].text);
+    // The first pair in map order is the one whose unsubscription fails.
+    auto failed = [](const char* event) {
+        return expectedLine("E", "kesh_error_vimoSystemEventManager_destructor_unsubscribe_failed",
+                            std::string("source=com.example.sender,event=") + event +
+                                " Could not unsubscribe from zumi event in "
+                                "VimoSystemEventManager destructor.");
+    };
+    EXPECT_THAT(lines[1].text, ::testing::AnyOf(failed("ping"), failed("pong")));
+    EXPECT_EQ(3, lines[1].priority);
+}
+
 TEST_F(ASubscribedHandler, DropsEventsQueuedBeforeItsListenersLeftOrItWasDestroyed) {
     handler->subscribe(SOURCE, "ping", &first);
     emitFromBusThread(SOURCE, "ping");
