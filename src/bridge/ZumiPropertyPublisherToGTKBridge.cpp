@@ -136,12 +136,15 @@ void ZumiPropertyPublisherToGTKBridge<PropertyType>::detachFromUI() noexcept {
 template <typename PropertyType>
 void ZumiPropertyPublisherToGTKBridge<PropertyType>::detach(
     typename PropertyMap::const_iterator withdrawEnd) noexcept {
+    // Declared before the lock, so the handler is let go only after m_mutex:
+    // should this be its last reference, closing its connection waits for the
+    // bus callbacks in progress, and one of them may be waiting for m_mutex.
+    ZumiHandlerSharedPtr handler;
     AutoLock lock(m_mutex);
     if (m_uiPublisher == nullptr) {
         return;
     }
-    // Declared after the lock, so the handler is let go before the lock is.
-    ZumiHandlerSharedPtr handler = m_handler.lock();
+    handler = m_handler.lock();
     if (handler) {
         typedef std::reverse_iterator<typename PropertyMap::const_iterator> Backwards;
         for (Backwards it(withdrawEnd); it != m_properties.rend(); ++it) {

@@ -107,6 +107,41 @@ TEST_F(ADetachingBridge, FromInsideADeliveryReleasesThatRecordOnlyAfterTheDelive
     EXPECT_EQ(0u, bus().invalidFrees());
 }
 
+// A set of a is on its way into the bridge when detach starts withdrawing,
+// and the application drops its handler meanwhile, so the detach lets go of
+// the last reference. Closing the connection waits for the callbacks in
+// progress, as the bus library does: the set must be able to finish.
+TEST_F(ADetachingBridge, LetsASetInProgressFinishWhenItDropsTheLastHandlerReference) {
+    RecordingUI<int> ui;
+    auto bridge = zk::createNewBridge<int>(handler, &ui, Access{{"a", RW}, {"b", RW}});
+    const ZumiHandle handle = connection();
+    std::atomic<bool> setFinished{false};
+    bool closeSawTheSetFinish = false;
+    ZumiStatus setStatus = 0;
+    std::thread busThread;
+    bus().hooks.unregisterProperty = [&](ZumiHandle, const char* name) -> ZumiStatus {
+        if (std::string(name) != "b") return ZUMI_OK;
+        busThread = std::thread([&] {
+            setStatus = bus().invokeIntSetter(handle, "a", 1);
+            setFinished = true;
+        });
+        // The bus thread holds the bridge once it is past the lookup of a.
+        EXPECT_TRUE(waitUntil([&] { return bridge.use_count() == 3; }));
+        handler.reset();
+        return ZUMI_OK;
+    };
+    bus().hooks.close = [&](ZumiHandle) -> ZumiStatus {
+        closeSawTheSetFinish = waitUntil([&] { return setFinished.load(); },
+                                         std::chrono::seconds(2));
+        return ZUMI_OK;
+    };
+    bridge->detachFromUI();
+    busThread.join();
+    EXPECT_TRUE(closeSawTheSetFinish) << "the connection closed under the bridge's lock";
+    EXPECT_EQ(258u, setStatus);
+    EXPECT_EQ(0u, records());
+}
+
 // The bus thread keeps setting while the main loop delivers and detaches from
 // a GDK callback, as a UI object's destructor would: the UI object sees an
 // ordered prefix of the sets and nothing after its detach.
