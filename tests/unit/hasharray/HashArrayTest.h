@@ -55,16 +55,16 @@ protected:
         EXPECT_EQ(0u, bus().openConnections());
         ZumiTest::TearDown();
     }
-    // The W lines written, as "<priority> <text>".
+    // The priority-4 lines, without "W <APP_ID>:".
     std::vector<std::string> warnings() {
         std::vector<std::string> lines;
+        std::string prefix = std::string("W ") + APP_ID + ":";
         for (const auto& line : logs().lines()) {
-            if (line.priority == 4) lines.push_back("4 " + line.text);
+            if (line.priority == 4 && line.text.rfind(prefix, 0) == 0) {
+                lines.push_back(line.text.substr(prefix.size()));
+            }
         }
         return lines;
-    }
-    std::string warning(const std::string& tagAndText) {
-        return std::string("4 W ") + APP_ID + ":" + tagAndText + ":";
     }
 
     std::unique_ptr<VimoZumiHashListArray> array;

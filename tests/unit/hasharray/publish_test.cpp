@@ -75,9 +75,9 @@ TEST_F(AHashArrayToPublish, TurnsReadOnlyWithAWarningWhenTheCopyFailsUntilTheNex
     ZumiHashList& hash = (*array)[0];
     bus().failNext("ZumiHasharrayClone", ZUMI_ERR_NO_MEMORY);
     publish(false);
-    EXPECT_EQ(std::vector<std::string>{warning(
-                  "VimoZumiHashListArrayPrivate.publishSynchronously:ZumiHasharrayClone returned "
-                  "NULL after publishing it. The current hash array has become read-only!")},
+    EXPECT_EQ(std::vector<std::string>{"VimoZumiHashListArrayPrivate.publishSynchronously:"
+                                       "ZumiHasharrayClone returned NULL after publishing it. "
+                                       "The current hash array has become read-only!:"},
               warnings());
     EXPECT_EQ(1, hash.getInt("volume"));
     EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 0 --key: volume --value: 5",
@@ -94,8 +94,8 @@ TEST_F(AHashArrayToPublish, IsEmptiedByADestroyingPublishUntilItIsAssignedAgain)
     EXPECT_FALSE(bus().isLiveArray(static_cast<ZumiHasharrayHandleStruct*>(
         bus().calls("ZumiAccessHasharrayProperty")[0].data)));
     EXPECT_EQ(0, array->length());
-    EXPECT_EQ(std::vector<std::string>{warning(
-                  "VimoZumiHashListArray.length:Length called on invalid hash array. Returning 0.")},
+    EXPECT_EQ(std::vector<std::string>{"VimoZumiHashListArray.length:Length called on invalid "
+                                       "hash array. Returning 0.:"},
               warnings());
     EXPECT_EQ("ZumiHasharrayClone returned NULL!",
               messageOf<ZumiException>([&] { VimoZumiHashListArray copy(*array); }));
