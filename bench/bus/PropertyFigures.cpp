@@ -30,13 +30,15 @@ ZumiHandlerSharedPtr client(benchmark::State& state) {
     }
 }
 
-// Runs op once per iteration; the first exception ends the benchmark as an
+// Runs op once per iteration, after one untimed call that opens whatever
+// the first call opens lazily; the first exception ends the benchmark as an
 // error rather than a figure.
 template <typename Op>
 void measure(benchmark::State& state, Op op) {
     ZumiHandlerSharedPtr handler = client(state);
     if (!handler) return;
     try {
+        op(*handler);
         for (auto _ : state) op(*handler);
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());
