@@ -3,7 +3,10 @@
 
 #include <gdk/gdk.h>
 
+#include <atomic>
+#include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +28,10 @@ std::string show(const char* value) { return value; }
 template <typename PropertyType>
 class UIObject : public zk::ZumiPropertyPublisherUI<PropertyType> {
 public:
-    void getValue(const char*, PropertyType* value) override { *value = current; }
+    void getValue(const char*, PropertyType* value) override {
+        ++reads;
+        *value = current;
+    }
     void setValue(const char* name, PropertyType value) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sets.push_back(std::string(name) + "=" + show(value) +
@@ -36,6 +42,7 @@ public:
         return m_sets;
     }
     PropertyType current{};
+    std::atomic<int> reads{0};
 
 private:
     const std::thread::id m_mainThread = std::this_thread::get_id();
@@ -70,12 +77,13 @@ protected:
     zk::ZumiHandlerSharedPtr handler;
 };
 
+typedef std::map<std::string, std::pair<bool, bool>> Access;
+
 TEST_F(AUIObjectOnTheBus, ReceivesAnotherProcesssSetsInOrderOnItsMainLoopAndAnswersItsReads) {
     UIObject<int> numbers;
     numbers.current = 42;
     UIObject<const char*> texts;
     texts.current = "shown";
-    typedef std::map<std::string, std::pair<bool, bool>> Access;
     auto numberBridge = zk::createNewBridge<int>(
         handler, &numbers, Access{{"count", {true, true}}, {"shown", {true, false}}});
     auto textBridge = zk::createNewBridge<const char*>(handler, &texts, Access{{"name", {true, true}}});
@@ -95,6 +103,52 @@ TEST_F(AUIObjectOnTheBus, ReceivesAnotherProcesssSetsInOrderOnItsMainLoopAndAnsw
     numberBridge->detachFromUI();
     textBridge->detachFromUI();
     EXPECT_EQ("8 -1", peer.request("getint " + service + " count")) << "still published";
+}
+
+// Another process reads as fast as it can while the UI object detaches from
+// a GDK callback, as its destructor would: every read is answered, by the UI
+// object before the detach and refused after it, and nothing hangs.
+TEST_F(AUIObjectOnTheBus, DetachesWhileAnotherProcessKeepsReading) {
+    UIObject<int> numbers;
+    auto bridge = zk::createNewBridge<int>(handler, &numbers, Access{{"count", {true, false}}});
+    std::string answer;
+    std::thread reader([&] { answer = peer.request("hammer " + service + " count 3000"); });
+    ASSERT_TRUE(runMainLoopUntil([&] { return numbers.reads.load() >= 50; }));
+    struct Detach {
+        zk::ZumiPropertyPublisherToUIBridge<int>* bridge;
+        UIObject<int>* ui;
+        int readsAtDetach = -1;
+    } detach{bridge.get(), &numbers};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    gdk_threads_add_idle(
+        [](gpointer data) -> gboolean {
+            Detach* detach = static_cast<Detach*>(data);
+            detach->bridge->detachFromUI();
+            detach->readsAtDetach = detach->ui->reads.load();
+            return G_SOURCE_REMOVE;
+        },
+        &detach);
+#pragma GCC diagnostic pop
+    ASSERT_TRUE(runMainLoopUntil([&] { return detach.readsAtDetach >= 0; }));
+    reader.join();
+
+    std::map<int, int> statuses;  // "0:N 8:M ..." by status
+    std::istringstream fields(answer);
+    std::string field;
+    int total = 0;
+    while (fields >> field) {
+        const int count = std::stoi(field.substr(field.find(':') + 1));
+        statuses[std::stoi(field)] = count;
+        total += count;
+    }
+    EXPECT_EQ(3000, total) << answer;
+    EXPECT_EQ(detach.readsAtDetach, numbers.reads.load()) << "read after the detach";
+    EXPECT_EQ(detach.readsAtDetach, statuses[0]) << answer;
+    statuses.erase(0);
+    statuses.erase(8);    // no longer published
+    statuses.erase(258);  // reached the bridge once it had detached
+    EXPECT_TRUE(statuses.empty()) << answer;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Detaching: cancelled sets, a handler that died first, a detach from inside
-// a delivery, and sets racing a detach.
+// Detaching: cancelled sets, a handler that died first or dies with the
+// detach, a detach from inside a delivery, and sets racing a detach.
 
 #include <gmock/gmock.h>
 
