@@ -34,12 +34,12 @@ Args::Args(const std::vector<std::string>& argv, const std::vector<OptionSpec>& 
             name.resize(eq);
             hasInlineValue = true;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* known = nullptr;
         for (const OptionSpec& option : options) {
-            if (option.name == name) spec = &option;
+            if (option.name == name) known = &option;
         }
-        if (spec == nullptr) throw UsageError("unknown option --" + name);
-        if (!spec->takesValue) {
+        if (known == nullptr) throw UsageError("unknown option --" + name);
+        if (!known->takesValue) {
             if (hasInlineValue) throw UsageError("option --" + name + " takes no value");
             m_values[name].push_back("");
             continue;

@@ -13,10 +13,10 @@ import unittest
 from contextlib import redirect_stderr, redirect_stdout
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SPEC = importlib.util.spec_from_file_location(
+LOADING = importlib.util.spec_from_file_location(
     "report", os.path.join(HERE, "..", "..", "..", "bench", "report.py"))
-report = importlib.util.module_from_spec(SPEC)
-SPEC.loader.exec_module(report)
+report = importlib.util.module_from_spec(LOADING)
+LOADING.loader.exec_module(report)
 
 
 def run(name, real, unit="ns", cpu=None, **extra):
