@@ -42,7 +42,8 @@ public:
     virtual std::shared_ptr<ZumiHashListArray> publishSynchronously(const char* publisher,
                                                                     const char* propertyName,
                                                                     bool destroyAfterPublish) = 0;
-    // The number of hashes; 0 (with a warning) for an invalid or empty array.
+    // The number of hashes (0 for an array without any); 0 with a warning for an
+    // invalid array, such as none at all after a destroying publishSynchronously.
     virtual int length() const = 0;
     // The handler whose connection the array is used with.
     virtual ZumiHandlerSharedPtr getZumiHandler() const = 0;
