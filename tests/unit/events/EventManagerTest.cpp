@@ -322,7 +322,20 @@ TEST_F(ASubscribedHandler, MadeWithoutTheFactoryEndsItsSubscriptionsWhenDestroye
 
     logs().clear();
     bus().failNext("ZumiUnsubscribeExt", ZUMI_ERR_TIMEOUT);
+    const ZumiHandle own = direct->getUnderlyingZumiHandle();
+    const size_t before = bus().calls().size();
     direct.reset();
+    // Its own connection is closed before its manager goes: no event callback
+    // can reach the manager once it is being destroyed.
+    std::vector<std::string> teardown;
+    const std::vector<Call> calls = bus().calls();
+    for (auto call = calls.begin() + before; call != calls.end(); ++call) {
+        if ((call->function == "ZumiClose" && call->handle == own) ||
+            call->function == "ZumiUnsubscribeExt") {
+            teardown.push_back(call->function);
+        }
+    }
+    EXPECT_THAT(teardown, ElementsAre("ZumiClose", "ZumiUnsubscribeExt", "ZumiUnsubscribeExt"));
     const char tag[] = "virtual veltra::kesh::zumi::VimoSystemEventManager::~VimoSystemEventManager()";
     ASSERT_EQ(2u, logs().lines().size());
     EXPECT_EQ(expectedLine("D", tag,
