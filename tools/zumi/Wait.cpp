@@ -81,7 +81,8 @@ int runWait(const Args& args, std::ostream& out, std::ostream& err) {
         if (count < 1) throw UsageError("--count must be at least 1");
     }
     double seconds = args.has("timeout") ? parseSeconds(args.value("timeout"), "--timeout") : -1;
-    if (seconds > 86400.0 * 365) throw UsageError("--timeout is too long");
+    // The main loop counts milliseconds in 32 bits: about 49 days at most.
+    if (seconds > 86400.0 * 30) throw UsageError("--timeout is at most 2592000 seconds (30 days)");
     const std::string& source = args.positionals()[0];
     const std::string& event = args.positionals()[1];
 

@@ -156,6 +156,8 @@ TEST_F(AZumiCommand, AnswersEveryUsageMistakeWithOneLineStatusTwoAndNoBusCall) {
         {{"wait", "--timeout", "soon", "s", "e"},
          "zumi wait: --timeout must be a number of seconds, not 'soon' (see zumi wait --help)"},
         {{"wait", "s"}, "zumi wait: missing EVENT (see zumi wait --help)"},
+        {{"wait", "--timeout", "5000000", "s", "e"},
+         "zumi wait: --timeout is at most 2592000 seconds (30 days) (see zumi wait --help)"},
         {{"list", "a", "b"}, "zumi list: unexpected argument 'b' (see zumi list --help)"},
     };
     for (const auto& c : cases) {
