@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,8 @@ public:
         g_daemon = fork();
         ASSERT_GE(g_daemon, 0);
         if (g_daemon == 0) {
+            // Ends with the test program, even when that one crashes.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             dup2(pipeFds[1], 3);
             execlp("dbus-daemon", "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
                    "--nopidfile", "--print-address=3", static_cast<char*>(nullptr));
@@ -93,6 +96,7 @@ Peer::Peer(const std::vector<std::string>& env) {
     }
     m_pid = fork();
     if (m_pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(in[0], 0);
         dup2(out[1], 1);
         for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));

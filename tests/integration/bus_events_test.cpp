@@ -163,13 +163,13 @@ TEST_F(ASubscriber, FollowsTheSourceToItsNextOwner) {
 }
 
 TEST_F(ASubscriber, MayUnsubscribeAndCloseFromInsideItsCallback) {
-    ASSERT_EQ(0u, subscribe("once"));
     std::atomic<int> unsubscribed{-1};
     std::atomic<int> closed{-1};
     recorder.inside = [&](ZumiHandle h, const char*) {
         unsubscribed = static_cast<int>(ZumiUnsubscribeExt(h, source.c_str(), "once", nullptr));
         closed = static_cast<int>(ZumiClose(h));
     };
+    ASSERT_EQ(0u, subscribe("once"));
     ASSERT_EQ("0", peer.request("emit once"));
     ASSERT_TRUE(waitFor([&] { return closed.load() >= 0; }));
     EXPECT_EQ(0, unsubscribed.load());

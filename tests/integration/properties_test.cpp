@@ -128,10 +128,14 @@ protected:
         handle = openOrFail(service);
         ASSERT_EQ("0", peer.request("open -"));
     }
-    void TearDown() override {
+    void TearDown() override { closeService(); }
+    // Joins the dispatch thread: what the callbacks wrote is then safe to
+    // read, and their data safe to destroy.
+    void closeService() {
         if (handle != nullptr) {
             EXPECT_EQ(0u, ZumiClose(handle));
         }
+        handle = nullptr;
     }
 
     Peer peer;
@@ -145,6 +149,7 @@ TEST_F(ALocalService, CallsAStringGetterAgainWithTheSizeItAskedFor) {
     text.value += "end";
     ASSERT_EQ(0u, ZumiRegisterStringProperty(handle, "long", getLongText, nullptr, &text));
     EXPECT_EQ("0 " + text.value, peer.request("getstr " + service + " long"));
+    closeService();
     EXPECT_EQ(2, text.calls.load());
     EXPECT_LT(text.firstCapacity, 5004u);
 }
@@ -154,6 +159,7 @@ TEST_F(ALocalService, GivesUpOnAStringGetterThatNeverHasRoom) {
     text.alwaysTooSmall = true;
     ASSERT_EQ(0u, ZumiRegisterStringProperty(handle, "greedy", getLongText, nullptr, &text));
     EXPECT_EQ("10 ", peer.request("getstr " + service + " greedy"));
+    closeService();
     EXPECT_EQ(10, text.calls.load());
 }
 
@@ -194,6 +200,7 @@ TEST_F(ALocalService, ServesItsOwnProcessWithoutADeadlockEvenFromACallback) {
     EXPECT_EQ(42, value);
     EXPECT_EQ(ZUMI_ERR_ACCESS_DENIED, ZumiSetIntProperty(handle, service.c_str(), "next", 1));
     EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, ZumiGetIntProperty(handle, service.c_str(), "none", &value));
+    closeService();
 }
 
 TEST_F(ALocalService, RefusesToRegisterANameTwiceForOneType) {
@@ -209,6 +216,7 @@ TEST_F(ALocalService, RefusesToRegisterANameTwiceForOneType) {
     EXPECT_EQ("0 text", peer.request("getstr " + service + " base"));
     EXPECT_EQ(0u, ZumiUnregisterProperty(handle, "base", nullptr));
     EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, ZumiUnregisterProperty(handle, "base", nullptr));
+    closeService();
 }
 
 }  // namespace
