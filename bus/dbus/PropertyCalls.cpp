@@ -13,13 +13,6 @@ namespace bus {
 
 namespace {
 
-// Looks the property up; false when the service is not ours. On true, either
-// *status is already the answer or the entry is ready to be called.
-bool lookUp(const std::string& service, const std::string& property, int type,
-            PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status) {
-    return Registry::instance().findLocal(service, property, type, entry, scope, status);
-}
-
 ZumiStatus callStringGetter(const PropertyEntry& entry, ZumiHandle handle, const char* name,
                             std::string* value) {
     char small[256];
@@ -47,109 +40,86 @@ ZumiStatus callStringGetter(const PropertyEntry& entry, ZumiHandle handle, const
     return ZUMI_ERR_BUFFER_TOO_SMALL;
 }
 
+// The steps every request shares: find the property among this process's
+// connections (false: not our service), refuse it when the callback that
+// `chosen` picks is missing, and call it so that nothing escapes.
+template <typename Callback, typename Call>
+bool serve(const std::string& service, const std::string& property, int type,
+           Callback PropertyEntry::*chosen, ZumiStatus* status, Call call) {
+    PropertyEntry entry;
+    CallbackScope scope;
+    if (!Registry::instance().findLocal(service, property, type, &entry, &scope, status)) {
+        return false;
+    }
+    if (*status != ZUMI_OK) return true;
+    if (entry.*chosen == nullptr) {
+        *status = ZUMI_ERR_ACCESS_DENIED;
+        return true;
+    }
+    try {
+        *status = call(entry, scope.owner()->handle(), property.c_str());
+    } catch (...) {
+        *status = ZUMI_ERR_SERVICE_FAILED;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool serveGetInt(const std::string& service, const std::string& property, int* value,
                  ZumiStatus* status) {
-    PropertyEntry entry;
-    CallbackScope scope;
-    if (!lookUp(service, property, ZUMI_TYPE_INT, &entry, &scope, status)) return false;
-    if (*status != ZUMI_OK) return true;
-    if (entry.intGetter == nullptr) {
-        *status = ZUMI_ERR_ACCESS_DENIED;
-        return true;
-    }
-    int result = 0;
-    try {
-        *status = entry.intGetter(scope.owner()->handle(), property.c_str(), &result, entry.data);
-    } catch (...) {
-        *status = ZUMI_ERR_SERVICE_FAILED;
-    }
-    if (*status == ZUMI_OK) *value = result;
-    return true;
+    return serve(service, property, ZUMI_TYPE_INT, &PropertyEntry::intGetter, status,
+                 [value](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
+                     int result = 0;
+                     ZumiStatus answer = entry.intGetter(handle, name, &result, entry.data);
+                     if (answer == ZUMI_OK) *value = result;
+                     return answer;
+                 });
 }
 
 bool serveSetInt(const std::string& service, const std::string& property, int value,
                  ZumiStatus* status) {
-    PropertyEntry entry;
-    CallbackScope scope;
-    if (!lookUp(service, property, ZUMI_TYPE_INT, &entry, &scope, status)) return false;
-    if (*status != ZUMI_OK) return true;
-    if (entry.intSetter == nullptr) {
-        *status = ZUMI_ERR_ACCESS_DENIED;
-        return true;
-    }
-    try {
-        *status = entry.intSetter(scope.owner()->handle(), property.c_str(), value, entry.data);
-    } catch (...) {
-        *status = ZUMI_ERR_SERVICE_FAILED;
-    }
-    return true;
+    return serve(service, property, ZUMI_TYPE_INT, &PropertyEntry::intSetter, status,
+                 [value](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
+                     return entry.intSetter(handle, name, value, entry.data);
+                 });
 }
 
 bool serveGetString(const std::string& service, const std::string& property, std::string* value,
                     ZumiStatus* status) {
-    PropertyEntry entry;
-    CallbackScope scope;
-    if (!lookUp(service, property, ZUMI_TYPE_STRING, &entry, &scope, status)) return false;
-    if (*status != ZUMI_OK) return true;
-    if (entry.stringGetter == nullptr) {
-        *status = ZUMI_ERR_ACCESS_DENIED;
-        return true;
-    }
-    try {
-        *status = callStringGetter(entry, scope.owner()->handle(), property.c_str(), value);
-    } catch (...) {
-        *status = ZUMI_ERR_SERVICE_FAILED;
-    }
-    return true;
+    return serve(service, property, ZUMI_TYPE_STRING, &PropertyEntry::stringGetter, status,
+                 [value](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
+                     return callStringGetter(entry, handle, name, value);
+                 });
 }
 
 bool serveSetString(const std::string& service, const std::string& property, const char* value,
                     ZumiStatus* status) {
-    PropertyEntry entry;
-    CallbackScope scope;
-    if (!lookUp(service, property, ZUMI_TYPE_STRING, &entry, &scope, status)) return false;
-    if (*status != ZUMI_OK) return true;
-    if (entry.stringSetter == nullptr) {
-        *status = ZUMI_ERR_ACCESS_DENIED;
-        return true;
-    }
-    try {
-        *status = entry.stringSetter(scope.owner()->handle(), property.c_str(), value, entry.data);
-    } catch (...) {
-        *status = ZUMI_ERR_SERVICE_FAILED;
-    }
-    return true;
+    return serve(service, property, ZUMI_TYPE_STRING, &PropertyEntry::stringSetter, status,
+                 [value](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
+                     return entry.stringSetter(handle, name, value, entry.data);
+                 });
 }
 
 bool serveAccess(const std::string& service, const std::string& property, const HashArray* input,
                  HashArray** reply, ZumiStatus* status) {
-    PropertyEntry entry;
-    CallbackScope scope;
-    if (!lookUp(service, property, ZUMI_TYPE_HASHARRAY, &entry, &scope, status)) return false;
-    if (*status != ZUMI_OK) return true;
-    if (entry.accessor == nullptr) {
-        *status = ZUMI_ERR_ACCESS_DENIED;
-        return true;
-    }
-    // The accessor gets its own copy of what was sent, and an empty, writable
-    // reply; both copies are ours to free whatever the accessor does.
-    std::unique_ptr<HashArray> copy(input == nullptr ? nullptr : hashArrayClone(input));
-    std::unique_ptr<HashArray> output(hashArrayNew());
-    if ((input != nullptr && copy == nullptr) || output == nullptr) {
-        *status = ZUMI_ERR_NO_MEMORY;
-        return true;
-    }
-    try {
-        *status = entry.accessor(scope.owner()->handle(), property.c_str(), copy.get(),
-                                 output.get(), entry.data);
-    } catch (...) {
-        *status = ZUMI_ERR_SERVICE_FAILED;
-    }
-    output->readOnly = false;
-    *reply = output.release();
-    return true;
+    return serve(service, property, ZUMI_TYPE_HASHARRAY, &PropertyEntry::accessor, status,
+                 [input, reply](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
+                     // The accessor gets its own copy of what was sent and an
+                     // empty reply; the reply goes to the requester whatever
+                     // the accessor answers.
+                     std::unique_ptr<HashArray> copy(input == nullptr ? nullptr
+                                                                      : hashArrayClone(input));
+                     std::unique_ptr<HashArray> output(hashArrayNew());
+                     if ((input != nullptr && copy == nullptr) || output == nullptr) {
+                         return static_cast<ZumiStatus>(ZUMI_ERR_NO_MEMORY);
+                     }
+                     ZumiStatus answer =
+                         entry.accessor(handle, name, copy.get(), output.get(), entry.data);
+                     output->readOnly = false;
+                     *reply = output.release();
+                     return answer;
+                 });
 }
 
 }  // namespace bus
