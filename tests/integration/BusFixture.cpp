@@ -172,6 +172,15 @@ std::string Peer::nextEvent(std::chrono::milliseconds timeout) {
     return event;
 }
 
+sd_bus* openRawBus() {
+    sd_bus* bus = nullptr;
+    EXPECT_GE(sd_bus_new(&bus), 0);
+    EXPECT_GE(sd_bus_set_address(bus, busAddress().c_str()), 0);
+    EXPECT_GE(sd_bus_set_bus_client(bus, 1), 0);
+    EXPECT_GE(sd_bus_start(bus), 0);
+    return bus;
+}
+
 ZumiHandle openOrFail(const std::string& id) {
     ZumiStatus status = 99;
     ZumiHandle handle = ZumiOpenEx(id.c_str(), &status);

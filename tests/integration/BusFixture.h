@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <systemd/sd-bus.h>
 
 #include "platform/ZumiBus.h"
 
@@ -54,6 +55,10 @@ private:
     std::string m_buffer;
     std::deque<std::string> m_events;
 };
+
+// A plain sd-bus client of the private bus, for playing a peer that does not
+// use our library; release it with sd_bus_flush_close_unref.
+sd_bus* openRawBus();
 
 // Opens a connection, failing the test when it cannot.
 ZumiHandle openOrFail(const std::string& id);

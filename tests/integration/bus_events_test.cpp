@@ -119,11 +119,7 @@ TEST_F(ASubscriber, IgnoresEventsThatAnotherSenderForgesForTheSource) {
     ZumiHandle named = openOrFail(victim);
     recorder.expectedHandle = named;
     ASSERT_EQ(0u, ZumiSubscribeExt(named, source.c_str(), "alarm", record, &recorder));
-    sd_bus* forger = nullptr;
-    ASSERT_GE(sd_bus_new(&forger), 0);
-    ASSERT_GE(sd_bus_set_address(forger, busAddress().c_str()), 0);
-    ASSERT_GE(sd_bus_set_bus_client(forger, 1), 0);
-    ASSERT_GE(sd_bus_start(forger), 0);
+    sd_bus* forger = openRawBus();
     sd_bus_message* reply = nullptr;
     const char* unique = nullptr;
     ASSERT_GE(sd_bus_call_method(forger, "org.freedesktop.DBus", "/org/freedesktop/DBus",

@@ -17,15 +17,6 @@ namespace {
 const char* const kPath = "/com/tessal/zumi";
 const char* const kInterface = "com.tessal.Zumi";
 
-sd_bus* rawBus() {
-    sd_bus* bus = nullptr;
-    EXPECT_GE(sd_bus_new(&bus), 0);
-    EXPECT_GE(sd_bus_set_address(bus, busAddress().c_str()), 0);
-    EXPECT_GE(sd_bus_set_bus_client(bus, 1), 0);
-    EXPECT_GE(sd_bus_start(bus), 0);
-    return bus;
-}
-
 class AServiceUnderAttack : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -34,7 +25,7 @@ protected:
         ASSERT_EQ("0", peer.request("int count 5 rw"));
         ASSERT_EQ("0", peer.request("hash echo 0"));
         ASSERT_EQ("0", checker.request("open -"));
-        attacker = rawBus();
+        attacker = openRawBus();
     }
     void TearDown() override {
         sd_bus_flush_close_unref(attacker);
@@ -122,7 +113,7 @@ class AHostileService : public ::testing::Test {
 protected:
     void SetUp() override {
         service = serviceName("liar");
-        bus = rawBus();
+        bus = openRawBus();
         ASSERT_GT(sd_bus_request_name(bus, service.c_str(), 0), 0);
         ASSERT_GE(sd_bus_add_filter(bus, nullptr, &AHostileService::answer, this), 0);
         server = std::thread([this] {
