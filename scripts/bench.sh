@@ -5,8 +5,8 @@
 # prints one table of medians (figure, baseline, ratio, target) and writes
 # the JSON results.
 #
-#   ZUMI_BENCH_REPETITIONS  repetitions of every benchmark (default 5)
-#   ZUMI_BENCH_MIN_TIME     seconds per repetition of a fast benchmark (0.2)
+#   ZUMI_BENCH_REPETITIONS  repetitions of every benchmark (default 9)
+#   ZUMI_BENCH_MIN_TIME     seconds per repetition of a fast benchmark (0.1)
 #   ZUMI_BENCH_FILTER       a Google Benchmark filter regex (all)
 #   ZUMI_BENCH_BUILD        build directory (build/bench)
 set -euo pipefail
@@ -16,8 +16,8 @@ root=$(pwd)
 scripts/install-deps.sh
 
 build=${ZUMI_BENCH_BUILD:-build/bench}
-repetitions=${ZUMI_BENCH_REPETITIONS:-5}
-min_time=${ZUMI_BENCH_MIN_TIME:-0.2}
+repetitions=${ZUMI_BENCH_REPETITIONS:-9}
+min_time=${ZUMI_BENCH_MIN_TIME:-0.1}
 filter=${ZUMI_BENCH_FILTER:-.}
 results="$build/results"
 
