@@ -18,7 +18,7 @@ protected:
     int index = -1;
 };
 
-TEST_F(AHashArrayWithOneHash, ReadsBackWhatWasPutUnderEachKey) {
+TEST_F(AHashArrayWithOneHash, ReadsBackEachKeyAnswersMissesSoftlyAndTurnsReadOnlyOnceSent) {
     ASSERT_EQ(ZUMI_OK, hashArrayPutInt(array, index, "volume", -3));
     ASSERT_EQ(ZUMI_OK, hashArrayPutString(array, index, "name", "kitchen"));
     int number = 0;
@@ -28,47 +28,32 @@ TEST_F(AHashArrayWithOneHash, ReadsBackWhatWasPutUnderEachKey) {
     EXPECT_EQ(-3, number);
     EXPECT_STREQ("kitchen", text);
     EXPECT_EQ(1, hashArrayCount(array));
-}
 
-TEST_F(AHashArrayWithOneHash, AnswersAnAbsentKeyAndTheOtherTypeSoftlyWithoutAValue) {
-    hashArrayPutString(array, index, "name", "x");
-    int number = 42;
-    const char* text = "unchanged";
     EXPECT_EQ(ZUMI_HASH_KEY_ABSENT, hashArrayGetInt(array, index, "missing", &number));
     EXPECT_EQ(ZUMI_HASH_WRONG_TYPE, hashArrayGetInt(array, index, "name", &number));
-    hashArrayPutInt(array, index, "n", 1);
-    EXPECT_EQ(ZUMI_HASH_WRONG_TYPE, hashArrayGetString(array, index, "n", &text));
-    EXPECT_EQ(42, number);
-    EXPECT_STREQ("unchanged", text);
-}
-
-TEST_F(AHashArrayWithOneHash, RefusesIndicesOutsideItsHashes) {
+    EXPECT_EQ(ZUMI_HASH_WRONG_TYPE, hashArrayGetString(array, index, "volume", &text));
+    EXPECT_EQ(-3, number);
+    EXPECT_STREQ("kitchen", text);
     EXPECT_EQ(ZUMI_ERR_INVALID_INDEX, hashArrayPutInt(array, 1, "k", 1));
     EXPECT_EQ(ZUMI_ERR_INVALID_INDEX, hashArrayPutInt(array, -1, "k", 1));
-}
 
-TEST_F(AHashArrayWithOneHash, BecomesReadOnlyOnceSentWhileItsCloneStaysWritable) {
-    hashArrayPutInt(array, index, "k", 1);
+    // Sent arrays turn read-only; their clones do not.
     array->readOnly = true;
-    EXPECT_EQ(ZUMI_ERR_READ_ONLY, hashArrayPutInt(array, index, "k", 2));
-    int added = -1;
-    EXPECT_EQ(ZUMI_ERR_READ_ONLY, hashArrayAddHash(array, &added));
-
+    EXPECT_EQ(ZUMI_ERR_READ_ONLY, hashArrayPutInt(array, index, "volume", 2));
+    EXPECT_EQ(ZUMI_ERR_READ_ONLY, hashArrayAddHash(array, &number));
     HashArray* copy = hashArrayClone(array);
-    EXPECT_EQ(ZUMI_OK, hashArrayPutInt(copy, index, "k", 2));
-    int original = 0;
-    hashArrayGetInt(array, index, "k", &original);
-    EXPECT_EQ(1, original);
+    EXPECT_EQ(ZUMI_OK, hashArrayPutInt(copy, index, "volume", 2));
+    EXPECT_EQ(ZUMI_OK, hashArrayGetInt(array, index, "volume", &number));
+    EXPECT_EQ(-3, number);
     hashArrayDestroy(copy);
 }
 
 TEST(ANullHashArray, IsAnsweredWithoutACrash) {
     int number = 0;
     const char* text = nullptr;
-    int index = 0;
     EXPECT_EQ(nullptr, hashArrayClone(nullptr));
     EXPECT_LT(hashArrayCount(nullptr), 0);
-    EXPECT_EQ(ZUMI_ERR_INVALID_ARRAY, hashArrayAddHash(nullptr, &index));
+    EXPECT_EQ(ZUMI_ERR_INVALID_ARRAY, hashArrayAddHash(nullptr, &number));
     EXPECT_EQ(ZUMI_ERR_INVALID_ARRAY, hashArrayGetInt(nullptr, 0, "k", &number));
     EXPECT_EQ(ZUMI_ERR_INVALID_ARRAY, hashArrayGetString(nullptr, 0, "k", &text));
     EXPECT_EQ(ZUMI_ERR_INVALID_ARRAY, hashArrayPutInt(nullptr, 0, "k", 1));
