@@ -1,0 +1,303 @@
+// The hash-array wrappers over the test double. Every test starts from one
+// array {[0] volume: 1}; no test may leak or double-free an array or a
+// connection.
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <zumi/VimoZumiHashListArray.h>
+#include <zumi/ZumiException.h>
+#include <zumi/ZumiHandlerFactory.h>
+
+#include "ZumiTest.h"
+#include "core/HashArray.h"
+
+namespace veltra {
+namespace kesh {
+namespace zumi {
+namespace {
+
+typedef std::vector<std::vector<int>> Volumes;
+
+std::string failure(const std::string& headlineAndFields, ZumiStatus status) {
+    return headlineAndFields + " --errorCode: " + std::to_string(status) +
+           " --error: " + ZumiGetErrorString(status);
+}
+
+template <typename Exception = ZumiException, typename Operation>
+std::string messageOf(Operation operation) {
+    try {
+        operation();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "<nothing thrown>";
+}
+
+// The service behind ZumiAccessHasharrayProperty, as the bus would run it:
+// it keeps the "volume" of every hash it was sent ({} for a null array), the
+// sent array turns read-only, and it answers `status` with, if `withReply`,
+// a reply {[0] answer: 42}.
+class AHashArray : public ::zumi::testing::ZumiTest {
+protected:
+    void SetUp() override {
+        ZumiTest::SetUp();
+        array.reset(new VimoZumiHashListArray("com.test.sender"));
+        array->addNewHash();
+        (*array)[0].putInt("volume", 1);
+        logs().clear();
+        bus().hooks.accessHasharrayProperty = [this](ZumiHandle handle, const char*, const char*,
+                                                     ZumiHasharrayHandleStruct* input,
+                                                     ZumiHasharrayHandleStruct** reply) {
+            received.emplace_back();
+            for (int i = 0; i < ZumiHasharrayGetHashCount(input); ++i) {
+                received.back().push_back(-1);
+                ZumiHasharrayGetInt(input, i, "volume", &received.back().back());
+            }
+            if (input != nullptr) input->readOnly = true;
+            if (withReply) {
+                *reply = lastReply = ZumiHasharrayNew(handle);
+                int index = 0;
+                ZumiHasharrayAddHash(lastReply, &index);
+                ZumiHasharrayPutInt(lastReply, index, "answer", 42);
+            }
+            return status;
+        };
+    }
+    void TearDown() override {
+        array.reset();
+        EXPECT_EQ(0u, bus().liveArrays());
+        EXPECT_EQ(0u, bus().invalidFrees());
+        EXPECT_EQ(0u, bus().openConnections());
+        ZumiTest::TearDown();
+    }
+    std::shared_ptr<ZumiHashListArray> publish(bool destroyAfterPublish) {
+        return array->publishSynchronously("com.test.service", "settings", destroyAfterPublish);
+    }
+    // The W lines, without "W <APP_ID>:".
+    std::vector<std::string> warnings() {
+        std::vector<std::string> lines;
+        for (const auto& line : logs().lines()) {
+            if (line.priority == 4) lines.push_back(line.text.substr(line.text.find(':') + 1));
+        }
+        return lines;
+    }
+
+    std::unique_ptr<VimoZumiHashListArray> array;
+    ZumiStatus status = ZUMI_OK;
+    bool withReply = true;
+    Volumes received;
+    ZumiHasharrayHandleStruct* lastReply = nullptr;
+};
+
+// ---- Construction, copies and assignment ------------------------------------
+
+TEST_F(AHashArray, LeavesNothingBehindWhenItCannotBeConstructed) {
+    bus().failNext("ZumiHasharrayNew", ZUMI_ERR_NO_MEMORY);
+    EXPECT_EQ("ZumiHasharrayNew returned NULL!",
+              messageOf([] { VimoZumiHashListArray failed("com.test.other"); }));
+    EXPECT_EQ(1u, bus().count("ZumiClose"));  // its handler had no other user
+
+    ZumiHandlerSharedPtr handler = array->getZumiHandler();
+    ZumiHasharrayHandleStruct* raw = ZumiHasharrayNew(handler->getUnderlyingZumiHandle());
+    EXPECT_EQ("handler argument was NULL!", messageOf<std::invalid_argument>([&] {
+                  VimoZumiHashListArray failed(ZumiHandlerSharedPtr(), raw);
+              }));
+    EXPECT_EQ("hashArray argument was NULL!", messageOf<std::invalid_argument>([&] {
+                  VimoZumiHashListArray failed(handler, nullptr);
+              }));
+    EXPECT_TRUE(bus().isLiveArray(raw));  // still the caller's, adopted only now
+    VimoZumiHashListArray adopting(handler, raw);
+}
+
+TEST_F(AHashArray, IsMadeNewByItsHandlerOnEachCallAndDestroyedBeforeItsConnectionCloses) {
+    ZumiHandlerSharedPtr handler = array->getZumiHandler();
+    std::shared_ptr<ZumiHashListArray> first = handler->createNewHashArray();
+    std::shared_ptr<ZumiHashListArray> second = handler->createNewHashArray();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(handler, second->getZumiHandler());
+    first->addNewHash();
+    EXPECT_EQ(0, second->length());
+    EXPECT_EQ(handler->getUnderlyingZumiHandle(), bus().calls("ZumiHasharrayNew").back().handle);
+
+    first.reset();
+    second.reset();
+    handler.reset();
+    array.reset();
+    std::vector<std::string> order;
+    for (const ::zumi::testing::Call& call : bus().calls()) {
+        if (call.function == "ZumiHasharrayDestroy" || call.function == "ZumiClose") {
+            order.push_back(call.function);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"ZumiHasharrayDestroy", "ZumiHasharrayDestroy",
+                                        "ZumiHasharrayDestroy", "ZumiClose"}),
+              order);
+}
+
+TEST_F(AHashArray, CopiesAndAssignmentsCloneTheSourceAndShareItsHandler) {
+    ZumiHashList& sourceHash = (*array)[0];
+    VimoZumiHashListArray copy(*array);
+    VimoZumiHashListArray assigned("com.test.other");
+    assigned = *array;
+    for (VimoZumiHashListArray* clone : {&copy, &assigned}) {
+        EXPECT_EQ(array->getZumiHandler(), clone->getZumiHandler());
+        EXPECT_NE(&sourceHash, &(*clone)[0]);
+        EXPECT_EQ(1, (*clone)[0].getInt("volume"));
+        (*clone)[0].putInt("volume", 9);
+        clone->addNewHash();
+    }
+    EXPECT_EQ(1, sourceHash.getInt("volume"));
+    EXPECT_EQ(1, array->length());
+    EXPECT_EQ(1u, bus().count("ZumiClose"));  // "com.test.other" went with its array
+
+    *array = *array;  // a fresh writable clone of itself
+    EXPECT_EQ(3u, bus().count("ZumiHasharrayClone"));
+    (*array)[0].putInt("volume", 6);
+    EXPECT_EQ(6, sourceHash.getInt("volume"));
+}
+
+TEST_F(AHashArray, IsLeftUnchangedWhenTheCloneForAnAssignmentFails) {
+    VimoZumiHashListArray source("com.test.other");
+    ZumiHashList& hash = (*array)[0];
+    bus().failNext("ZumiHasharrayClone", ZUMI_ERR_NO_MEMORY, 2);
+    EXPECT_EQ("ZumiHasharrayClone returned NULL!", messageOf([&] { *array = source; }));
+    EXPECT_EQ("ZumiHasharrayClone returned NULL!",
+              messageOf([&] { VimoZumiHashListArray copy(source); }));
+    EXPECT_NE(source.getZumiHandler(), array->getZumiHandler());
+    hash.putInt("volume", 8);
+    EXPECT_EQ(8, (*array)[0].getInt("volume"));
+}
+
+// ---- Hashes -------------------------------------------------------------------
+
+TEST_F(AHashArray, KeepsOneHashObjectPerIndexAcrossNewIndicesAndHashes) {
+    ZumiHashList& first = (*array)[0];
+    for (int index = 1; index < 64; ++index) (*array)[index];
+    EXPECT_EQ(1, array->addNewHash());
+    EXPECT_EQ(&first, &(*array)[0]);
+    first.putString("name", "kitchen");
+    EXPECT_STREQ("kitchen", (*array)[0].getString("name"));
+    EXPECT_EQ(1, (*array)[0].getInt("volume"));
+    // An absent key (81) or one of the other type (82) reads as no value.
+    EXPECT_EQ(nullptr, first.getString("missing"));
+    EXPECT_EQ(nullptr, first.getString("volume"));
+    EXPECT_EQ(0, first.getInt("name"));
+    // Nothing of the caller's stack leaks out when the bus leaves the value alone.
+    bus().hooks.hasharrayGetInt = [](ZumiHasharrayHandleStruct*, int, const char*, int*) {
+        return static_cast<ZumiStatus>(ZUMI_HASH_KEY_ABSENT);
+    };
+    EXPECT_EQ(0, first.getInt("volume"));
+}
+
+TEST_F(AHashArray, NamesIndexKeyAndIntegerButNoStringInFailuresAndRefusesNullsFirst) {
+    const size_t callsBefore = bus().calls().size();
+    ZumiHashList& hash = (*array)[2];  // made without a bus call
+    const struct {
+        std::string expected;
+        std::function<void()> operation;
+    } cases[] = {
+        {"key argument was NULL", [&] { hash.getInt(nullptr); }},
+        {"key argument was NULL", [&] { hash.putInt(nullptr, 1); }},
+        {"key argument was NULL", [&] { hash.getString(nullptr); }},
+        {"key argument was NULL", [&] { hash.putString(nullptr, nullptr); }},
+        {"value argument was NULL", [&] { hash.putString("k", nullptr); }},
+        {"publisher argument was NULL", [&] { array->publishSynchronously(nullptr, nullptr, 0); }},
+        {"propertyName argument was NULL", [&] { array->publishSynchronously("s", nullptr, 1); }},
+    };
+    for (const auto& row : cases) {
+        EXPECT_EQ(row.expected, messageOf<std::invalid_argument>(row.operation));
+    }
+    EXPECT_EQ(callsBefore, bus().calls().size());
+
+    const ZumiStatus badIndex = ZUMI_ERR_INVALID_INDEX;
+    EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 2 --key: volume --value: -3",
+                      badIndex),
+              messageOf([&] { hash.putInt("volume", -3); }));
+    EXPECT_EQ(failure("ZumiHasharrayPutString method failed. --index: 2 --key: owner", badIndex),
+              messageOf([&] { hash.putString("owner", "pin-1234"); }));
+    EXPECT_EQ(failure("ZumiHasharrayGetString method failed. --index: 2 --key: owner", badIndex),
+              messageOf([&] { hash.getString("owner"); }));
+    bus().hooks.hasharrayGetInt = [](ZumiHasharrayHandleStruct*, int, const char*, int*) {
+        return static_cast<ZumiStatus>(4000000000u);  // unsigned status, signed index
+    };
+    EXPECT_EQ(failure("ZumiHasharrayGetInt method failed. --index: -1 --key: k", 4000000000u),
+              messageOf([&] { (*array)[-1].getInt("k"); }));
+    bus().failNext("ZumiHasharrayAddHash", ZUMI_ERR_NO_MEMORY);
+    EXPECT_EQ(failure("ZumiHasharrayAddHash method failed.", ZUMI_ERR_NO_MEMORY),
+              messageOf([&] { array->addNewHash(); }));
+}
+
+// ---- Publishing -----------------------------------------------------------------
+
+TEST_F(AHashArray, ReturnsTheReplyOnItsHandlerAndKeepsItsHashesWorkingOnACopy) {
+    ZumiHashList& hash = (*array)[0];
+    std::shared_ptr<ZumiHashListArray> reply = publish(false);
+    EXPECT_EQ(array->getZumiHandler()->getUnderlyingZumiHandle(),
+              bus().calls("ZumiAccessHasharrayProperty")[0].handle);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(array->getZumiHandler(), reply->getZumiHandler());
+    EXPECT_EQ(42, (*reply)[0].getInt("answer"));
+
+    hash.putInt("volume", 2);
+    withReply = false;
+    EXPECT_EQ(nullptr, publish(false));
+    EXPECT_EQ((Volumes{{1}, {2}}), received);
+    EXPECT_TRUE(warnings().empty());
+}
+
+TEST_F(AHashArray, TurnsReadOnlyWithAWarningWhenTheCopyAfterPublishingFails) {
+    ZumiHashList& hash = (*array)[0];
+    bus().failNext("ZumiHasharrayClone", ZUMI_ERR_NO_MEMORY);
+    publish(false);
+    EXPECT_EQ(std::vector<std::string>{"VimoZumiHashListArrayPrivate.publishSynchronously:"
+                                       "ZumiHasharrayClone returned NULL after publishing it. "
+                                       "The current hash array has become read-only!:"},
+              warnings());
+    EXPECT_EQ(1, hash.getInt("volume"));
+    EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 0 --key: volume --value: 5",
+                      ZUMI_ERR_READ_ONLY),
+              messageOf([&] { hash.putInt("volume", 5); }));
+    publish(false);  // writable again on the next copy
+    hash.putInt("volume", 5);
+    EXPECT_EQ(5, hash.getInt("volume"));
+}
+
+TEST_F(AHashArray, IsEmptiedByADestroyingPublishUntilItIsAssignedAgain) {
+    std::shared_ptr<ZumiHashListArray> reply = publish(true);
+    EXPECT_FALSE(bus().isLiveArray(static_cast<ZumiHasharrayHandleStruct*>(
+        bus().calls("ZumiAccessHasharrayProperty")[0].data)));
+    EXPECT_EQ(0, array->length());
+    EXPECT_EQ(std::vector<std::string>{"VimoZumiHashListArray.length:Length called on invalid "
+                                       "hash array. Returning 0.:"},
+              warnings());
+    EXPECT_EQ("ZumiHasharrayClone returned NULL!",
+              messageOf([&] { VimoZumiHashListArray copy(*array); }));
+    EXPECT_TRUE(publish(true));  // sends nothing: a read
+    EXPECT_EQ((Volumes{{1}, {}}), received);
+
+    *array = VimoZumiHashListArray("com.test.sender");
+    EXPECT_EQ(0, array->addNewHash());
+    (*array)[0].putInt("volume", 3);
+    EXPECT_EQ(3, (*array)[0].getInt("volume"));
+}
+
+TEST_F(AHashArray, ThrowsOnARefusalAfterDestroyingTheReplyOnceAndKeepsItsArray) {
+    status = ZUMI_ERR_SERVICE_FAILED;
+    EXPECT_EQ(failure("ZumiAccessHasharrayProperty method failed. --publisher: com.test.service "
+                      "--propertyName: settings",
+                      ZUMI_ERR_SERVICE_FAILED),
+              messageOf([&] { publish(true); }));
+    EXPECT_FALSE(bus().isLiveArray(lastReply));
+    EXPECT_EQ(1u, bus().count("ZumiHasharrayDestroy"));
+    EXPECT_EQ(0u, bus().count("ZumiHasharrayClone"));
+    EXPECT_EQ(1, (*array)[0].getInt("volume"));
+}
+
+}  // namespace
+}  // namespace zumi
+}  // namespace kesh
+}  // namespace veltra
