@@ -1,19 +1,40 @@
+// A handler on the test double: construction, remote reads and writes with
+// their messages and the string-set fallback, and publishing with the five
+// bus callbacks, their statuses, log lines and the publishers' lifetimes.
+
+#include <gmock/gmock.h>
+
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
 #include <thread>
 
-#include "HandlerTestSupport.h"
-#include "handler/PropertyCallbacks.h"
+#include <zumi/ZumiException.h>
 
-using veltra::kesh::zumi::ZumiHandler;
+#include "ZumiTest.h"
+#include "handler/PropertyCallbacks.h"
+#include "handler/VimoZumiHandler.h"
 
 namespace zumi {
 namespace testing {
-
 namespace {
 
+using namespace veltra::kesh::zumi;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 typedef ZumiHasharrayHandleStruct* Array;
+
+// " --errorCode: <status> --error: <its text>"
+std::string statusFields(ZumiStatus status) {
+    return " --errorCode: " + std::to_string(status) + " --error: " + ZumiGetErrorString(status);
+}
+const std::string READ_FAILED = "Could not retrieve the request property. --source: svc --property: p";
+const char NIMBO[] = "com.tessal.nimbo";
+const char TITLERAIL[] = "com.tessal.titlerail";
 
 // Answers as the test scripts; notes what it is asked and when it dies.
 template <typename T>
@@ -46,7 +67,151 @@ std::shared_ptr<TestPublisher<T>> makePublisher(bool readable = true, bool writa
     return std::make_shared<TestPublisher<T>>(readable, writable);
 }
 
-}  // namespace
+// A handler with APP_ID fixed so that log lines compare whole; the opening of
+// its connection is forgotten by the double.
+class AHandler : public ZumiTest {
+protected:
+    void SetUp() override {
+        ZumiTest::SetUp();
+        setAppId("app");
+        handler.reset(new VimoZumiHandler("com.app"));
+        bus().reset();
+    }
+    void TearDown() override {
+        handler.reset();
+        ZumiTest::TearDown();
+    }
+    std::unique_ptr<VimoZumiHandler> handler;
+};
+
+// ---- Construction and remote access ----------------------------------------------
+
+TEST(AHandlerUnderConstruction, FailsWithTheMessageAndLeavesNoConnectionOpen) {
+    FakeBus& bus = FakeBus::instance();
+    bus.reset();
+    EXPECT_THAT([] { VimoZumiHandler handler(nullptr); },
+                ThrowsMessage<std::invalid_argument>(StrEq("zumiID argument was NULL")));
+    EXPECT_EQ(0u, bus.count("ZumiOpenEx"));
+    // A null connection fails even with status 0; one that came with a
+    // failure status is closed.
+    for (ZumiStatus answer : {ZumiStatus(ZUMI_OK), ZumiStatus(ZUMI_ERR_NAME_TAKEN)}) {
+        bus.hooks.openEx = [&](const char* id, ZumiStatus* status) {
+            *status = answer;
+            return answer == ZUMI_OK ? nullptr : bus.openConnection(id);
+        };
+        EXPECT_THAT([] { VimoZumiHandler handler("com.app"); },
+                    ThrowsMessage<ZumiException>(
+                        StrEq("Could not register zumi handle." + statusFields(answer))));
+    }
+    EXPECT_EQ(1u, bus.count("ZumiClose"));
+    EXPECT_EQ(0u, bus.openConnections());
+}
+
+TEST_F(AHandler, CopiesAReadTextAndReleasesTheBusCopyExactlyOnceOnEveryPath) {
+    bus().setRemoteString("svc", "p", "hello");
+    EXPECT_EQ("hello", handler->getStringProperty("svc", "p"));
+
+    char* answer = nullptr;
+    ZumiStatus status = ZUMI_OK;
+    bus().hooks.getStringProperty = [&](ZumiHandle, const char*, const char*, char** text) {
+        *text = answer;
+        return status;
+    };
+    EXPECT_THAT([this] { handler->getStringProperty("svc", "p"); },
+                ThrowsMessage<ZumiException>(StrEq(READ_FAILED + statusFields(0))));
+    answer = bus().handOutString("stale");  // a text that comes with a failure
+    status = ZUMI_ERR_TIMEOUT;
+    EXPECT_THAT([this] { handler->getStringProperty("svc", "p"); },
+                ThrowsMessage<ZumiException>(StrEq(READ_FAILED + statusFields(6))));
+    EXPECT_EQ(0u, bus().liveStrings());
+    EXPECT_EQ(0u, bus().invalidFrees());
+}
+
+TEST_F(AHandler, BuildsFailureMessagesWithSignedValuesUnsignedStatusesAndNullTexts) {
+    bus().failNext("ZumiGetIntProperty", ZUMI_ERR_NO_SERVICE);
+    EXPECT_THAT([this] { handler->getIntProperty("svc", "p"); },
+                ThrowsMessage<ZumiException>(StrEq(READ_FAILED + statusFields(5))));
+    bus().failNext("ZumiSetIntProperty", 0xFFFFFFFFu);
+    EXPECT_THAT([this] { handler->setIntProperty("svc", "p", -1); },
+                ThrowsMessage<ZumiException>(StrEq(
+                    "Could not set the request property. --source: svc --property: p --value: -1" +
+                    statusFields(0xFFFFFFFFu))));
+    // The double refuses a null value with status 1.
+    EXPECT_THAT([this] { handler->setStringProperty("svc", nullptr, nullptr); },
+                ThrowsMessage<ZumiException>(StrEq("Could not set the request property. --source: "
+                                                   "svc --property: (null) --value: (null)" +
+                                                   statusFields(1))));
+    EXPECT_THAT([this] { handler->sendEvent(nullptr); },
+                ThrowsMessage<std::invalid_argument>(StrEq("eventName argument was NULL")));
+    EXPECT_EQ(0u, bus().count("ZumiCreateAndSendEvent"));
+    bus().failNext("ZumiCreateAndSendEvent", ZUMI_ERR_DISCONNECTED);
+    EXPECT_THAT([this] { handler->sendEvent("ev"); },
+                ThrowsMessage<ZumiException>(
+                    StrEq("Could not send event. --event: ev" + statusFields(11))));
+
+    // A read sends no array; a reply that comes with a failure is still the caller's.
+    bus().hooks.accessHasharrayProperty = [](ZumiHandle, const char*, const char*, Array sent,
+                                             Array* reply) {
+        *reply = ZumiHasharrayNew(nullptr);
+        return ZumiStatus(sent == nullptr ? ZUMI_ERR_FAILED : ZUMI_ERR_PROTOCOL);
+    };
+    Array result = nullptr;
+    EXPECT_THAT([&] { handler->getHashProperty("svc", "p", result); },
+                ThrowsMessage<ZumiException>(StrEq(READ_FAILED + statusFields(20))));
+    EXPECT_TRUE(bus().isLiveArray(result));
+    ZumiHasharrayDestroy(result);
+}
+
+// A string set on nimbo that fails is tried once more on titlerail, with an
+// E line on the outcome; no other service is retried.
+TEST_F(AHandler, RetriesAFailedStringSetOnNimboThroughTitlerailOnly) {
+    const std::string succeeded = "E app:VZH:ssp:Failed setting p for com.tessal.nimbo but "
+                                  "succeeded for com.tessal.titlerail:";
+    const std::string bothFailed = "E app:VZH:ssp:Failed setting p for com.tessal.nimbo as well "
+                                   "as com.tessal.titlerail:";
+    const struct {
+        const char* service;
+        std::vector<ZumiStatus> failures;
+        unsigned int mask;
+        std::vector<std::string> servicesCalled;
+        ZumiStatus thrown;  // 0: no exception
+        std::vector<std::string> lines;
+    } cases[] = {
+        {NIMBO, {5}, ~0u, {NIMBO, TITLERAIL}, 0, {succeeded}},
+        {NIMBO, {5, 6}, ~0u, {NIMBO, TITLERAIL}, 6, {bothFailed}},
+        {NIMBO, {}, ~0u, {NIMBO}, 0, {}},
+        {TITLERAIL, {5}, ~0u, {TITLERAIL}, 5, {}},
+        {"com.tessal.nimbo.extra", {5}, ~0u, {"com.tessal.nimbo.extra"}, 5, {}},
+        {"svc", {5}, ~0u, {"svc"}, 5, {}},
+        {NIMBO, {5}, ~0x02000000u, {NIMBO, TITLERAIL}, 0, {}},
+        {NIMBO, {5, 5}, ~0x02000000u, {NIMBO, TITLERAIL}, 5, {}},
+    };
+    for (const auto& row : cases) {
+        bus().reset();
+        logs().clear();
+        setLogMask(row.mask);
+        for (ZumiStatus status : row.failures) bus().failNext("ZumiSetStringProperty", status);
+        std::string message = "<nothing thrown>";
+        try {
+            handler->setStringProperty(row.service, "p", "v");
+        } catch (const ZumiException& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(row.thrown == 0 ? "<nothing thrown>"
+                                  : "Could not set the request property. --source: " +
+                                        std::string(row.service) + " --property: p --value: v" +
+                                        statusFields(row.thrown),
+                  message);
+        std::vector<std::string> services;
+        for (const Call& call : bus().calls("ZumiSetStringProperty")) {
+            EXPECT_EQ("p/v", call.name + "/" + call.text);
+            services.push_back(call.source);
+        }
+        EXPECT_EQ(row.servicesCalled, services) << row.service;
+        EXPECT_EQ(row.lines, logs().texts()) << row.service;
+        for (const LogLine& line : logs().lines()) EXPECT_EQ(3, line.priority);
+    }
+}
 
 class APublishingHandler : public AHandler {
 protected:
@@ -144,22 +309,20 @@ TEST_F(APublishingHandler, KeepsAPublisherWhoseRegistrationFailedAndTreatsTheNex
         ThrowsMessage<std::invalid_argument>(StrEq("publisher argument was a NULL reference.")));
 }
 
-TEST_F(APublishingHandler, WithdrawsTheRegistryEntryBeforeTheBusRegistration) {
+TEST_F(APublishingHandler, WithdrawsTheEntryBeforeTheBusRegistrationAndWarnsOfARefusal) {
     auto publisher = makePublisher<int>();
-    publish("p", publisher);
-    ZumiStatus answerInBetween = ZUMI_OK;
+    publish("i", publisher);
+    std::vector<ZumiStatus> answersInBetween;
     bus().hooks.unregisterProperty = [&](ZumiHandle handle, const char* name) {
         int value = 0;
-        answerInBetween = bus().invokeIntGetter(handle, name, &value);
-        return ZumiStatus(ZUMI_OK);
+        answersInBetween.push_back(bus().invokeIntGetter(handle, name, &value));
+        return ZumiStatus(std::strcmp(name, "i") == 0 ? ZUMI_OK : ZUMI_ERR_NO_SUCH_PROPERTY);
     };
-    handler->unpublishIntegerProperty("p");
-    EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, answerInBetween);
+    handler->unpublishIntegerProperty("i");
+    EXPECT_THAT(answersInBetween, ElementsAre(ZUMI_ERR_NO_SUCH_PROPERTY));
     EXPECT_EQ(1, publisher.use_count());
     EXPECT_THAT(logs().lines(), IsEmpty());
-}
 
-TEST_F(APublishingHandler, WarnsWhenTheBusRefusesAnUnregistration) {
     handler->unpublishIntegerProperty("p");  // never published: the bus answers 8
     handler->unpublishStringProperty("p");
     handler->unpublishHasharrayProperty("p");
@@ -178,25 +341,6 @@ TEST_F(APublishingHandler, WarnsWhenTheBusRefusesAnUnregistration) {
 }
 
 // ---- Callbacks ---------------------------------------------------------------
-
-TEST_F(APublishingHandler, ServesIntegersWithInfoLinesOnWritesOnly) {
-    auto publisher = makePublisher<int>();
-    int stored = -7;
-    publisher->onGet = [&](const char*, int* value) { *value = stored; };
-    publisher->onSet = [&](const char*, int value) { stored = value; };
-    publish("p", publisher);
-    logs().clear();
-    int value = 0;
-    EXPECT_EQ(ZUMI_OK, bus().invokeIntGetter(connection(), "p", &value));
-    EXPECT_EQ(-7, value);
-    EXPECT_THAT(logs().lines(), IsEmpty());
-    EXPECT_EQ(ZUMI_OK, bus().invokeIntSetter(connection(), "p", -3));
-    EXPECT_EQ(-3, stored);
-    EXPECT_THAT(logs().texts(),
-                ElementsAre("I app:VimoZumiHandler.onPropertySet:Property Name-> p:",
-                            "I app:VimoZumiHandler.onPropertySet:Returning zumiErrNone:"));
-    EXPECT_EQ(5, logs().lines()[0].priority);
-}
 
 TEST_F(APublishingHandler, AsksForALargerStringBufferWithoutTouchingTheSmallOne) {
     auto publisher = makePublisher<const char*>();
@@ -220,26 +364,36 @@ TEST_F(APublishingHandler, AsksForALargerStringBufferWithoutTouchingTheSmallOne)
     EXPECT_EQ('\0', buffer[0]);
 }
 
-TEST_F(APublishingHandler, AnswersEightForAMissingPublisherAnd258ForNullUserData) {
-    using namespace veltra::kesh::zumi;
-    publish("p", makePublisher<int>());
+TEST_F(APublishingHandler, AnswersZeroWithInfoLinesOnWritesOnlyEightForAMissingPublisherAnd258ForNoData) {
+    auto publisher = makePublisher<int>();
+    int stored = -7;
+    publisher->onGet = [&](const char*, int* value) { *value = stored; };
+    publisher->onSet = [&](const char*, int value) { stored = value; };
+    publish("p", publisher);
     publish("h", makePublisher<Array>());
     logs().clear();
     int value = 0;
+    EXPECT_EQ(ZUMI_OK, bus().invokeIntGetter(connection(), "p", &value));
+    EXPECT_EQ(-7, value);
     EXPECT_EQ(8u, (onPropertyGet<int, int>(connection(), "other", &value, registryOf("p"))));
     EXPECT_EQ(8u, (onPropertyAccessed<Array, Array>(connection(), "other", nullptr, nullptr,
                                                    registryOf("h"))));
     EXPECT_THAT(logs().lines(), IsEmpty());
+    EXPECT_EQ(ZUMI_OK, bus().invokeIntSetter(connection(), "p", -3));
+    EXPECT_EQ(-3, stored);
     EXPECT_EQ(8u, (onPropertySet<int, int>(connection(), "other", 1, registryOf("p"))));
     EXPECT_EQ(258u, (onPropertyGet<int, int>(connection(), "p", &value, nullptr)));
     EXPECT_EQ(258u, (onPropertySet<const char*, const char*>(connection(), "p", "v", nullptr)));
     EXPECT_EQ(258u, (onPropertyAccessed<Array, Array>(connection(), "p", nullptr, nullptr, nullptr)));
     EXPECT_THAT(logs().texts(),
-                ElementsAre("I app:VimoZumiHandler.onPropertySet:Property Name-> other:",
+                ElementsAre("I app:VimoZumiHandler.onPropertySet:Property Name-> p:",
+                            "I app:VimoZumiHandler.onPropertySet:Returning zumiErrNone:",
+                            "I app:VimoZumiHandler.onPropertySet:Property Name-> other:",
                             "E app:VimoZumiHandlerPrivate.onPropertyGet:Input data cannot be null:",
                             "E app:VimoZumiHandlerPrivate.onPropertySet:Input data cannot be null:",
                             "E app:VimoZumiHandlerPrivate.onPropertyAccessed:Input data cannot be "
                             "null:"));
+    EXPECT_EQ(5, logs().lines()[0].priority);
 }
 
 TEST_F(APublishingHandler, TurnsEveryExceptionOfAPublisherInto258) {
@@ -278,7 +432,7 @@ TEST_F(APublishingHandler, HandsEveryAccessANewCopyOfTheSentArray) {
     publisher->onSet = [&](const char*, Array copy) { received.push_back(copy); };
     publish("h", publisher);
     Array sent = ZumiHasharrayNew(nullptr), output = ZumiHasharrayNew(nullptr);
-    int index = 0;
+    int index = 0, value = 0;
     ZumiHasharrayAddHash(sent, &index);
     ZumiHasharrayPutInt(sent, index, "k", 9);
     EXPECT_EQ(ZUMI_OK, bus().invokeAccessor(connection(), "h", sent, output));
@@ -286,7 +440,6 @@ TEST_F(APublishingHandler, HandsEveryAccessANewCopyOfTheSentArray) {
     ASSERT_EQ(2u, received.size());
     EXPECT_NE(received[0], received[1]);
     for (Array copy : received) {
-        int value = 0;
         EXPECT_NE(sent, copy);
         EXPECT_EQ(ZUMI_OK, ZumiHasharrayGetInt(copy, 0, "k", &value));
         EXPECT_EQ(9, value);
@@ -353,5 +506,6 @@ TEST_F(APublishingHandler, ClosesOnceThenReleasesPublishersWithoutUnregisteringW
     EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
 }
 
+}  // namespace
 }  // namespace testing
 }  // namespace zumi
