@@ -23,8 +23,12 @@ namespace bus {
 namespace {
 
 // The connections whose callbacks run on this thread right now, innermost
-// last: a ZumiClose from inside one of them must not wait for itself.
-thread_local std::vector<const Connection*> t_runningCallbacks;
+// last: a ZumiClose from inside one of them must not wait for itself. Plain
+// data, so that a ZumiClose from a static destructor at exit still finds it
+// intact; callbacks nested deeper than this are not remembered.
+constexpr size_t kMaxNesting = 32;
+thread_local const Connection* t_runningCallbacks[kMaxNesting];
+thread_local size_t t_nesting = 0;
 
 const char* const kDaemon = "org.freedesktop.DBus";
 
@@ -48,13 +52,13 @@ unsigned PropertyEntry::access() const {
 
 void CallbackScope::enter(std::shared_ptr<Connection> owner) {
     m_owner = std::move(owner);
-    t_runningCallbacks.push_back(m_owner.get());
+    if (t_nesting < kMaxNesting) t_runningCallbacks[t_nesting] = m_owner.get();
+    ++t_nesting;
 }
 
 void CallbackScope::reset() {
     if (!m_owner) return;
-    auto found = std::find(t_runningCallbacks.rbegin(), t_runningCallbacks.rend(), m_owner.get());
-    if (found != t_runningCallbacks.rend()) t_runningCallbacks.erase(std::next(found).base());
+    --t_nesting;  // scopes end in the reverse order of their start
     m_owner->endCallback();
     m_owner.reset();
 }
@@ -313,7 +317,7 @@ void Connection::shutdown() {
     {
         AutoLock lock(m_stateLock);
         const size_t own = static_cast<size_t>(
-            std::count(t_runningCallbacks.begin(), t_runningCallbacks.end(), this));
+            std::count(t_runningCallbacks, t_runningCallbacks + std::min(t_nesting, kMaxNesting), this));
         while (m_inflight > own) pthread_cond_wait(&m_stateChanged, &m_stateLock);
     }
     m_callers.close();
