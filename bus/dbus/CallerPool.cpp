@@ -165,23 +165,6 @@ void CallerPool::giveBack(sd_bus* bus) {
     sd_bus_flush_close_unref(bus);
 }
 
-ZumiStatus CallerPool::callDaemon(const char* member, const char* service, sd_bus_message** reply) {
-    sd_bus* bus = lease();
-    if (bus == nullptr) return ZUMI_ERR_DISCONNECTED;
-    sd_bus_message* message = nullptr;
-    int r = sd_bus_message_new_method_call(bus, &message, "org.freedesktop.DBus",
-                                           "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
-    if (r >= 0 && service != nullptr) r = sd_bus_message_append(message, "s", service);
-    if (r < 0) {
-        sd_bus_message_unref(message);
-        giveBack(bus);
-        return ZUMI_ERR_FAILED;
-    }
-    ZumiStatus status = finishCall(bus, message, reply, m_timeoutUsec);
-    giveBack(bus);
-    return status;
-}
-
 ZumiStatus CallerPool::finishCall(sd_bus* bus, sd_bus_message* message, sd_bus_message** reply,
                                   uint64_t timeoutUsec) {
     sd_bus_error error = SD_BUS_ERROR_NULL;

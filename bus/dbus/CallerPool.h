@@ -51,34 +51,61 @@ public:
     void close();
 
     // A method call to kInterface on `service`: append adds the arguments
-    // (an sd-bus result); on ZUMI_OK *reply holds the reply, which the caller
-    // releases with sd_bus_message_unref.
+    // (an sd-bus result), read takes the reply apart (a status). A reply holds
+    // a reference to its bus, whose count is not atomic: it is read and
+    // released while the bus is still leased to this call, never after.
     // timeoutUsec 0 means the configured timeout.
-    template <typename Append>
-    ZumiStatus call(const char* service, const char* member, Append append, sd_bus_message** reply,
+    template <typename Append, typename Read>
+    ZumiStatus call(const char* service, const char* member, Append append, Read read,
                     uint64_t timeoutUsec = 0) {
-        sd_bus* bus = lease();
-        if (bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        Lease lease(*this);
+        if (lease.bus == nullptr) return ZUMI_ERR_DISCONNECTED;
         sd_bus_message* message = nullptr;
-        int r = sd_bus_message_new_method_call(bus, &message, service, kObjectPath, kInterface,
-                                               member);
+        int r = sd_bus_message_new_method_call(lease.bus, &message, service, kObjectPath,
+                                               kInterface, member);
         if (r >= 0) r = append(message);
         if (r < 0) {
             sd_bus_message_unref(message);
-            giveBack(bus);
             return r == -EINVAL ? ZUMI_ERR_INVALID_ARGUMENT : ZUMI_ERR_FAILED;
         }
-        ZumiStatus status =
-            finishCall(bus, message, reply, timeoutUsec == 0 ? m_timeoutUsec : timeoutUsec);
-        giveBack(bus);
-        return status;
+        ZumiStatus status = finishCall(lease.bus, message, &lease.reply,
+                                       timeoutUsec == 0 ? m_timeoutUsec : timeoutUsec);
+        return status == ZUMI_OK ? static_cast<ZumiStatus>(read(lease.reply)) : status;
     }
 
     // The same for a call to the daemon itself (service discovery).
-    ZumiStatus callDaemon(const char* member, const char* service, sd_bus_message** reply);
+    template <typename Read>
+    ZumiStatus callDaemon(const char* member, Read read) {
+        Lease lease(*this);
+        if (lease.bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        sd_bus_message* message = nullptr;
+        if (sd_bus_message_new_method_call(lease.bus, &message, "org.freedesktop.DBus",
+                                           "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                           member) < 0) {
+            return ZUMI_ERR_FAILED;
+        }
+        ZumiStatus status = finishCall(lease.bus, message, &lease.reply, m_timeoutUsec);
+        return status == ZUMI_OK ? static_cast<ZumiStatus>(read(lease.reply)) : status;
+    }
+
     uint64_t timeoutUsec() const { return m_timeoutUsec; }
 
 private:
+    // One bus for one call, and the reply, released in that order of need:
+    // the reply first, then the bus goes back to the pool.
+    struct Lease {
+        explicit Lease(CallerPool& pool) : pool(pool), bus(pool.lease()) {}
+        ~Lease() {
+            sd_bus_message_unref(reply);
+            if (bus != nullptr) pool.giveBack(bus);
+        }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        CallerPool& pool;
+        sd_bus* bus;
+        sd_bus_message* reply = nullptr;
+    };
+
     sd_bus* lease();
     void giveBack(sd_bus* bus);
     ZumiStatus finishCall(sd_bus* bus, sd_bus_message* message, sd_bus_message** reply,

@@ -23,6 +23,32 @@ using zumi::bus::Connection;
 using zumi::bus::HashArray;
 using zumi::bus::Registry;
 
+namespace {
+
+// (u status, b hasReply, ay array): the service's status, and its reply
+// array, which is delivered whatever that status is.
+ZumiStatus readReply(sd_bus_message* message, HashArray** reply) {
+    uint32_t served = 0;
+    int hasReply = 0;
+    const void* data = nullptr;
+    size_t size = 0;
+    if (!sd_bus_message_has_signature(message, "ubay") ||
+        sd_bus_message_read(message, "ub", &served, &hasReply) < 0 ||
+        sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
+        return ZUMI_ERR_PROTOCOL;
+    }
+    if (!hasReply) return served;
+    std::unique_ptr<HashArray> array(zumi::bus::hashArrayNew());
+    if (!array) return ZUMI_ERR_NO_MEMORY;
+    ZumiStatus decoded =
+        zumi::bus::decodeHashArray(static_cast<const uint8_t*>(data), size, array.get());
+    if (decoded != ZUMI_OK) return decoded;
+    *reply = array.release();
+    return served;
+}
+
+}  // namespace
+
 extern "C" {
 
 struct ZumiHasharrayHandleStruct* ZumiHasharrayNew(ZumiHandle) { return zumi::bus::hashArrayNew(); }
@@ -97,41 +123,13 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
             status = zumi::bus::encodeHashArray(*input, &encoded);
             if (status != ZUMI_OK) return status;
         }
-        sd_bus_message* message = nullptr;
-        status = connection->callers().call(
+        return connection->callers().call(
             service, "AccessHash",
             [property, input, &encoded](sd_bus_message* m) {
                 int r = sd_bus_message_append(m, "sb", property, input != nullptr ? 1 : 0);
                 return r < 0 ? r : sd_bus_message_append_array(m, 'y', encoded.data(), encoded.size());
             },
-            &message);
-        if (status != ZUMI_OK) return status;
-        uint32_t served = 0;
-        int hasReply = 0;
-        const void* data = nullptr;
-        size_t size = 0;
-        if (!sd_bus_message_has_signature(message, "ubay") ||
-            sd_bus_message_read(message, "ub", &served, &hasReply) < 0 ||
-            sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
-            status = ZUMI_ERR_PROTOCOL;
-        } else {
-            status = served;
-            if (hasReply) {
-                std::unique_ptr<HashArray> array(zumi::bus::hashArrayNew());
-                ZumiStatus decoded = ZUMI_ERR_NO_MEMORY;
-                if (array) {
-                    decoded = zumi::bus::decodeHashArray(static_cast<const uint8_t*>(data), size,
-                                                         array.get());
-                }
-                if (decoded == ZUMI_OK) {
-                    *reply = array.release();
-                } else {
-                    status = decoded;
-                }
-            }
-        }
-        sd_bus_message_unref(message);
-        return status;
+            [reply](sd_bus_message* message) { return readReply(message, reply); });
     } catch (const std::bad_alloc&) {
         return ZUMI_ERR_NO_MEMORY;
     }

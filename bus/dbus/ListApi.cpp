@@ -48,13 +48,9 @@ ZumiStatus readListing(sd_bus_message* reply, std::vector<Listed>* out) {
 
 ZumiStatus listRemote(Connection& connection, const char* service, std::vector<Listed>* out,
                       uint64_t timeoutUsec) {
-    sd_bus_message* reply = nullptr;
-    ZumiStatus status = connection.callers().call(
-        service, "List", [](sd_bus_message*) { return 0; }, &reply, timeoutUsec);
-    if (status != ZUMI_OK) return status;
-    status = readListing(reply, out);
-    sd_bus_message_unref(reply);
-    return status;
+    return connection.callers().call(
+        service, "List", [](sd_bus_message*) { return 0; },
+        [out](sd_bus_message* reply) { return readListing(reply, out); }, timeoutUsec);
 }
 
 }  // namespace
@@ -116,13 +112,11 @@ ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count) {
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     try {
         std::vector<std::string> found = Registry::instance().localServices();
-        sd_bus_message* reply = nullptr;
-        ZumiStatus status = connection->callers().callDaemon("ListNames", nullptr, &reply);
-        if (status != ZUMI_OK) return status;
         char** all = nullptr;
-        int r = sd_bus_message_read_strv(reply, &all);
-        sd_bus_message_unref(reply);
-        if (r < 0) return ZUMI_ERR_PROTOCOL;
+        ZumiStatus status = connection->callers().callDaemon("ListNames", [&all](sd_bus_message* reply) {
+            return static_cast<ZumiStatus>(sd_bus_message_read_strv(reply, &all) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK);
+        });
+        if (status != ZUMI_OK) return status;
         std::vector<std::string> candidates;
         for (char** name = all; name != nullptr && *name != nullptr; ++name) {
             if (zumi::bus::isOwnableBusName(*name) &&

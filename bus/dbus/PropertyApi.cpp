@@ -88,16 +88,14 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     if (zumi::bus::serveGetInt(service, property, value, &status)) return status;
-    sd_bus_message* reply = nullptr;
-    status = connection->callers().call(
+    return connection->callers().call(
         service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-        &reply);
-    if (status != ZUMI_OK) return status;
-    status = replyStatus(reply, "ui");
-    int number = 0;
-    if (status == ZUMI_OK && sd_bus_message_read(reply, "i", &number) >= 0) *value = number;
-    sd_bus_message_unref(reply);
-    return status;
+        [value](sd_bus_message* reply) {
+            ZumiStatus answer = replyStatus(reply, "ui");
+            int number = 0;
+            if (answer == ZUMI_OK && sd_bus_message_read(reply, "i", &number) >= 0) *value = number;
+            return answer;
+        });
 }
 
 ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char* property,
@@ -107,15 +105,10 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     if (zumi::bus::serveSetInt(service, property, value, &status)) return status;
-    sd_bus_message* reply = nullptr;
-    status = connection->callers().call(
+    return connection->callers().call(
         service, "SetInt",
         [property, value](sd_bus_message* m) { return sd_bus_message_append(m, "si", property, value); },
-        &reply);
-    if (status != ZUMI_OK) return status;
-    status = replyStatus(reply, "u");
-    sd_bus_message_unref(reply);
-    return status;
+        [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
 }
 
 ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const char* property,
@@ -127,24 +120,21 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
     try {
         std::string value;
         if (!zumi::bus::serveGetString(service, property, &value, &status)) {
-            sd_bus_message* reply = nullptr;
             status = connection->callers().call(
                 service, "GetString",
                 [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-                &reply);
-            if (status != ZUMI_OK) return status;
-            status = replyStatus(reply, "uay");
-            const void* data = nullptr;
-            size_t size = 0;
-            if (status == ZUMI_OK) {
-                if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
-                    (size > 0 && memchr(data, '\0', size) != nullptr)) {
-                    status = ZUMI_ERR_PROTOCOL;
-                } else {
+                [&value](sd_bus_message* reply) {
+                    ZumiStatus answer = replyStatus(reply, "uay");
+                    const void* data = nullptr;
+                    size_t size = 0;
+                    if (answer != ZUMI_OK) return answer;
+                    if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
+                        (size > 0 && memchr(data, '\0', size) != nullptr)) {
+                        return static_cast<ZumiStatus>(ZUMI_ERR_PROTOCOL);
+                    }
                     value.assign(static_cast<const char*>(data), size);
-                }
-            }
-            sd_bus_message_unref(reply);
+                    return answer;
+                });
         }
         if (status != ZUMI_OK) return status;
         *text = copyText(value);
@@ -163,18 +153,13 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     if (zumi::bus::serveSetString(service, property, value, &status)) return status;
-    sd_bus_message* reply = nullptr;
-    status = connection->callers().call(
+    return connection->callers().call(
         service, "SetString",
         [property, value, length](sd_bus_message* m) {
             int r = sd_bus_message_append(m, "s", property);
             return r < 0 ? r : sd_bus_message_append_array(m, 'y', value, length);
         },
-        &reply);
-    if (status != ZUMI_OK) return status;
-    status = replyStatus(reply, "u");
-    sd_bus_message_unref(reply);
-    return status;
+        [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
 }
 
 void ZumiFreeString(char* text) { free(text); }
