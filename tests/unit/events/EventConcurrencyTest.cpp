@@ -21,20 +21,16 @@ const char SOURCE[] = "com.example.sender";
 const int FLOOD = 2000;
 const int ROUNDS = 150;
 
-// Counts deliveries from any thread; checks that the flood's sequence
-// numbers arrive in the order they were sent.
+// Counts deliveries; checks that the flood's sequence numbers arrive in the
+// order they were sent.
 struct CountingListener : SystemEventListener {
     void onEvent(const char*, const char*, const SystemEventDataList& data) override {
-        if (!data.empty()) {
-            const int sequence = data.front().getIntValue();
-            if (sequence <= last) ++outOfOrder;
-            last = sequence;
-        }
+        if (!data.empty()) outOfOrder += data.front().getIntValue() <= last ? 1 : 0;
+        if (!data.empty()) last = data.front().getIntValue();
         ++calls;
     }
     std::atomic<int> calls{0};
-    int last = -1;  // main loop only
-    int outOfOrder = 0;
+    int last = -1, outOfOrder = 0;  // main loop only
 };
 
 // On every third flood event, flips a helper listener in or out of the
@@ -42,23 +38,19 @@ struct CountingListener : SystemEventListener {
 struct Toggler : SystemEventListener {
     struct Helper : SystemEventListener {
         void onEvent(const char*, const char*, const SystemEventDataList&) override {
-            ++(*subscribed ? calls : callsWhileRemoved);
+            ++(*in ? calls : callsWhileRemoved);
         }
-        const bool* subscribed = nullptr;
-        int calls = 0;
-        int callsWhileRemoved = 0;
+        const bool* in = nullptr;
+        int calls = 0, callsWhileRemoved = 0;
     };
-    explicit Toggler(ZumiHandler& handler) : handler(handler) { helper.subscribed = &helperIn; }
+    explicit Toggler(ZumiHandler& handler) : handler(handler) { helper.in = &helperIn; }
     void onEvent(const char*, const char*, const SystemEventDataList& data) override {
-        if (data.front().getIntValue() % 3 != 0) {
-            return;
-        }
+        if (data.front().getIntValue() % 3 != 0) return;
+        helperIn = !helperIn;
         if (helperIn) {
-            helperIn = false;
-            if (!handler.unsubscribe(SOURCE, "flood", &helper)) ++failures;
-        } else {
             handler.subscribe(SOURCE, "flood", &helper);
-            helperIn = true;
+        } else if (!handler.unsubscribe(SOURCE, "flood", &helper)) {
+            ++failures;
         }
     }
     ZumiHandler& handler;
@@ -67,7 +59,7 @@ struct Toggler : SystemEventListener {
     int failures = 0;
 };
 
-class AnEventManagerUnderLoad : public ZumiTest {};
+using AnEventManagerUnderLoad = ZumiTest;
 
 TEST_F(AnEventManagerUnderLoad, DeliversEveryEventInOrderWhileSubscriptionsAndHandlersChurn) {
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler("com.example.busy");

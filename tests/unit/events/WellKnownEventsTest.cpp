@@ -35,15 +35,12 @@ protected:
     }
 };
 
-TEST_F(TheEventUtils, AreANewObjectPerRequestAndReturnTheIntegerOfTheExpectedEvent) {
+TEST_F(TheEventUtils, ReturnTheIntegerOfTheExpectedEventOrLogTheFirstFailedCheck) {
     EXPECT_NE(utils.get(), ZumiHandlerFactory::getZumiEventUtils().get());
     EXPECT_EQ(1700000000, utils->parseTimeChangedEvent("com.tessal.time", "timeChanged",
                                                        {integer(1700000000)}));
     EXPECT_EQ(-1, utils->parseMCCChangedEvent("com.tessal.wan.event", "mccChanged", {integer(-1)}));
     EXPECT_THAT(logs().lines(), IsEmpty());
-}
-
-TEST_F(TheEventUtils, LogTheFirstFailedCheckAndReturnTheErrorResult) {
     EXPECT_EQ(0, utils->parseTimeChangedEvent(nullptr, "timeChanged", {integer(5)}));
     EXPECT_EQ(0, utils->parseTimeChangedEvent("com.tessal.time", nullptr, {integer(5)}));
     EXPECT_EQ(-1, utils->parseMCCChangedEvent("com.tessal.wan.event", "timeChanged", {integer(5)}));
@@ -53,7 +50,7 @@ TEST_F(TheEventUtils, LogTheFirstFailedCheckAndReturnTheErrorResult) {
                                                       {integer(1), integer(2)}, true));
     EXPECT_EQ(0, utils->parseTimeChangedEvent("com.tessal.time", "timeChanged", {text("7")}));
     EXPECT_THAT(
-        zumi::testing::textsOf(logs().lines()),
+        logs().texts(),
         ElementsAre(line("E", "kesh_error_vimoZumiEventUtils_parseTimeChangedEvent_wrongSourceOrEvent:"
                           "source=NULL,event=timeChanged Error parsing time change event: source "
                           "or event was NULL or did not match expected values.:"),
@@ -95,15 +92,6 @@ TEST_F(TheEventUtils, MapRegistrationStatusesDependingOnTheFlag) {
               warnings[3].text);
 }
 
-TEST(ASystemEventData, RefusesToReadAStringAsAnInteger) {
-    try {
-        text("1").getIntValue();
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ("getIntValue() called when data type is not integer", e.what());
-    }
-}
-
 // ---- Stock listeners --------------------------------------------------------
 
 struct Memory : VimoMemoryEventListener {
@@ -136,7 +124,7 @@ TEST_F(TheStockListeners, MapMemoryEventsAndLogForeignOnes) {
     memory.onEvent("com.tessal.cellard", "systemMemoryLow", {});
     memory.onEvent(nullptr, nullptr, {});
     EXPECT_THAT(memory.kinds, ElementsAre(1, 2, 3, 257));
-    EXPECT_THAT(zumi::testing::textsOf(logs().lines()),
+    EXPECT_THAT(logs().texts(),
                 ElementsAre(line("W", "VimoMemoryEventListener::onEvent:Unknown event [systemMemoryFine]:"),
                             line("W", "VimoMemoryEventListener::onEvent:Invalid event source "
                                   "[com.tessal.cellard]:"),
@@ -149,7 +137,9 @@ TEST_F(TheStockListeners, PassTheDriveModeStateAndIgnoreTheUnmountEvents) {
     store.onEvent(source, "driveModeStateChanged", {integer(1), text("x")});
     store.onEvent(source, UserStore::EVENT_LIKELY_TO_UNMOUNT, {integer(4)});
     EXPECT_THAT(logs().lines(), IsEmpty());
-    EXPECT_THROW(store.onEvent(source, "driveModeStateChanged", {text("1")}), std::runtime_error);
+    EXPECT_THAT([&] { store.onEvent(source, "driveModeStateChanged", {text("1")}); },
+                ::testing::ThrowsMessage<std::runtime_error>(
+                    ::testing::StrEq("getIntValue() called when data type is not integer")));
     store.onEvent(source, "driveModeStateChanged", {});
     store.onEvent(nullptr, "driveModeStateChanged", {integer(2)});
     EXPECT_THAT(store.states, ElementsAre(1));
@@ -162,7 +152,7 @@ TEST_F(TheStockListeners, CollectTheUpdatedConfigurationKeysInOrder) {
     const char* source = DynamicConfig::DC_UPDATE_EVENT_SOURCE;
     const char* event = DynamicConfig::EVENT_DYNAMIC_CONFIG_UPDATED;
     config.onEvent(source, event, {integer(2), text("a"), text("b")});
-    EXPECT_THAT(zumi::testing::textsOf(logs().lines()),
+    EXPECT_THAT(logs().texts(),
                 ElementsAre(line("D", "VimoDynamicConfigUpdateEventListener::onEvent: [2] values got "
                                   "updated in dynamic config:"),
                             line("D", "VimoDynamicConfigUpdateEventListener::onEvent: key [a] got "
@@ -194,7 +184,7 @@ TEST_F(TheStockListeners, PassRegistrationStatusesExceptTheThirdAndZeroForUnread
     registration.onEvent("com.tessal.time", event, {integer(1)});
     EXPECT_THAT(registration.statuses, ElementsAre(2, 1, 0, 0));
     EXPECT_THAT(
-        zumi::testing::textsOf(logs().lines()),
+        logs().texts(),
         ElementsAre(line("W", "kesh_error_vimoZumiEventUtils_parseRegistrationChangedEvent_"
                           "unexpectedValue:data.front().getIntValue()=7 Error parsing "
                           "registration change event: value was not an expected number.:"),
