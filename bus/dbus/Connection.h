@@ -18,6 +18,13 @@
 //    for an application thread (the GDK lock, say) cannot deadlock it.
 //  - the caller pool (CallerPool) serves outgoing synchronous calls.
 //
+// Where callbacks run: requests from the bus and all events run on the
+// dispatch thread of the connection that received them, one at a time, in
+// arrival order. The one exception is a get or set that this very process
+// makes on a service it serves itself: that callback runs on the calling
+// thread (Registry.h), which is what keeps a callback that reads its own
+// service from deadlocking.
+//
 // State (properties, subscriptions, the callbacks in flight, closing) is
 // guarded by m_stateLock, held only to read or change it.
 //

@@ -194,3 +194,31 @@ TEST(APublisher, SendsEventsThatAnotherProcessReceives) {
 }  // namespace
 }  // namespace testing
 }  // namespace zumi
+
+namespace zumi {
+namespace testing {
+namespace {
+
+TEST(APublisher, ReachesSubscribersInItsOwnProcessIncludingItself) {
+    const std::string source = serviceName("selfish");
+    ZumiHandle publisher = openOrFail(source);
+    ZumiHandle other = openOrFail("");
+    Recorder own, others;
+    own.expectedHandle = publisher;
+    others.expectedHandle = other;
+    ASSERT_EQ(0u, ZumiSubscribeExt(publisher, source.c_str(), "echo", record, &own));
+    ASSERT_EQ(0u, ZumiSubscribeExt(other, source.c_str(), "echo", record, &others));
+    const int ints[] = {1};
+    const char* texts[] = {"x"};
+    ASSERT_EQ(0u, ZumiSendEventWithParams(publisher, "echo", ints, 1, texts, 1));
+    EXPECT_TRUE(waitFor([&] { return own.count() == 1 && others.count() == 1; }));
+    EXPECT_EQ(0u, ZumiClose(other));
+    EXPECT_EQ(0u, ZumiClose(publisher));
+    EXPECT_EQ(std::vector<std::string>{source + " echo 1 | x"}, own.snapshot());
+    EXPECT_EQ(own.snapshot(), others.snapshot());
+    EXPECT_TRUE(own.paramsBehaved && others.paramsBehaved);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zumi
