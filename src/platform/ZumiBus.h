@@ -9,7 +9,10 @@
 //
 // Threads: every operation may be called from any thread. Callbacks (property
 // callbacks and event callbacks) run on one dispatch thread owned by the bus
-// library, never on the caller's thread, in the order requests arrived.
+// library, never on the caller's thread, in the order requests arrived. One
+// exception: a get or set that a process makes on a service that the same
+// process serves runs the callback directly on the calling thread, so that a
+// callback reading its own service cannot deadlock.
 
 #include <stddef.h>
 
