@@ -57,6 +57,16 @@ std::vector<LogLine> LogCapture::withFormat(const std::string& format) const {
     return result;
 }
 
+std::vector<std::string> LogCapture::texts(const std::string& format) const {
+    std::vector<std::string> result;
+    for (const LogLine& line : withFormat(format)) result.push_back(line.text);
+    return result;
+}
+
+std::string logged(const char* level, const std::string& tag, const std::string& text) {
+    return std::string(level) + " " + APP_ID + ":" + tag + ":" + text + ":";
+}
+
 void LogCapture::clear() {
     std::lock_guard<std::mutex> lock(g_linesMutex);
     g_lines.clear();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ public:
     std::vector<std::string> texts() const;
     // The lines whose format is exactly `format`.
     std::vector<LogLine> withFormat(const std::string& format) const;
+    // The formatted texts of those lines, in order.
+    std::vector<std::string> texts(const std::string& format) const;
     void clear();
 };
 
@@ -59,6 +62,20 @@ private:
     const char* m_savedAppId = nullptr;
     LogCapture* m_logs = nullptr;
 };
+
+// A line's text as the library formats it: "<level> <APP_ID>:<tag>:<text>:".
+std::string logged(const char* level, const std::string& tag, const std::string& text);
+
+// The what() of the Exception that body throws, or "<nothing thrown>".
+template <typename Exception = std::exception, typename Body>
+std::string thrownMessage(Body body) {
+    try {
+        body();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "<nothing thrown>";
+}
 
 // Runs the GLib default main context on the calling thread until `done`
 // returns true or `timeout` passes; returns done's last answer. The calling
