@@ -73,24 +73,24 @@ TEST_F(ABridgeReceivingRemoteSets, RefusesMissingNamesUnwantedAccessAndNullArgum
     auto bridge = zk::createNewBridge<const char*>(handler, &ui, Access{{"r", READ_ONLY}, {"n", NONE}});
     for (std::string name : {"r", "n", "zz"}) {
         EXPECT_EQ(name + " is not a writable property for this publisher.",
-                  thrown<zk::ZumiException>([&] { bridge->setValue(name.c_str(), "x"); }));
+                  thrownMessage<zk::ZumiException>([&] { bridge->setValue(name.c_str(), "x"); }));
     }
     const char* value = nullptr;
     for (std::string name : {"n", "zz"}) {
         EXPECT_EQ(name + " is not a readable property for this publisher.",
-                  thrown<zk::ZumiException>([&] { bridge->getValue(name.c_str(), &value); }));
+                  thrownMessage<zk::ZumiException>([&] { bridge->getValue(name.c_str(), &value); }));
     }
     bridge->getValue("r", &value);
     EXPECT_STREQ("shown", value);
 
     const std::string nullName = "propertyName argument was NULL";
-    EXPECT_EQ(nullName, thrown<std::invalid_argument>([&] { bridge->setValue(nullptr, "x"); }));
-    EXPECT_EQ(nullName, thrown<std::invalid_argument>([&] { bridge->getValue(nullptr, &value); }));
-    EXPECT_EQ(nullName, thrown<std::invalid_argument>([&] { bridge->isWritable(nullptr); }));
+    EXPECT_EQ(nullName, thrownMessage<std::invalid_argument>([&] { bridge->setValue(nullptr, "x"); }));
+    EXPECT_EQ(nullName, thrownMessage<std::invalid_argument>([&] { bridge->getValue(nullptr, &value); }));
+    EXPECT_EQ(nullName, thrownMessage<std::invalid_argument>([&] { bridge->isWritable(nullptr); }));
     bridge->detachFromUI();
     bridge = zk::createNewBridge<const char*>(handler, &ui, Access{{"s", RW}});
     EXPECT_EQ("value argument was NULL",
-              thrown<std::invalid_argument>([&] { bridge->setValue("s", nullptr); }));
+              thrownMessage<std::invalid_argument>([&] { bridge->setValue("s", nullptr); }));
 
     EXPECT_EQ(0u, records());
     ASSERT_TRUE(drainMainLoop());
@@ -198,8 +198,8 @@ TEST_F(ADetachingBridge, CancelsPendingSetsReleasingEachRecordAndArrayOnceThenRe
 
     const std::string detached = "Asynchronous publisher has detached from this bridge.";
     Array value = nullptr;
-    EXPECT_EQ(detached, thrown<zk::ZumiException>([&] { bridge->getValue("list", &value); }));
-    EXPECT_EQ(detached, thrown<zk::ZumiException>([&] {
+    EXPECT_EQ(detached, thrownMessage<zk::ZumiException>([&] { bridge->getValue("list", &value); }));
+    EXPECT_EQ(detached, thrownMessage<zk::ZumiException>([&] {
                   bridge->setValue("list", ZumiHasharrayNew(connection()));
               }));
     EXPECT_EQ(0u, bus().liveArrays()) << "a refused array leaked";

@@ -20,10 +20,10 @@ using ::testing::HasSubstr;
 class ABridgeBeingCreated : public BridgeTest {};
 
 TEST_F(ABridgeBeingCreated, RefusesAnEmptyHandlerFirstThenANullUIObjectAndPublishesNothing) {
-    EXPECT_EQ("ZumiHandler passed into method was NULL", thrown<std::invalid_argument>([] {
+    EXPECT_EQ("ZumiHandler passed into method was NULL", thrownMessage<std::invalid_argument>([] {
                   zk::createNewBridge<int>(zk::ZumiHandlerSharedPtr(), nullptr, Access{{"a", RW}});
               }));
-    EXPECT_EQ("uiPublisher argument was NULL", thrown<std::invalid_argument>([&] {
+    EXPECT_EQ("uiPublisher argument was NULL", thrownMessage<std::invalid_argument>([&] {
                   zk::createNewBridge<const char*>(handler, nullptr, Access{{"a", RW}});
               }));
     EXPECT_EQ(0u, bus().count("ZumiRegisterStringProperty"));
@@ -69,7 +69,7 @@ TEST_F(ABridgeBeingCreated, PublishesEveryNameWithItsAccessAndDetachWithdrawsThe
 TEST_F(ABridgeBeingCreated, WithdrawsTheNamesTriedWhenPublishingFailsAndNeverTheRest) {
     RecordingUI<int> ui;
     bus().failNext("ZumiRegisterIntProperty", ZUMI_ERR_ALREADY_REGISTERED);
-    EXPECT_THAT(thrown<zk::ZumiException>([&] {
+    EXPECT_THAT(thrownMessage<zk::ZumiException>([&] {
                     zk::createNewBridge<int>(handler, &ui, Access{{"b", RW}, {"c", RW}});
                 }),
                 HasSubstr("Could not set the request property. --property: b"));

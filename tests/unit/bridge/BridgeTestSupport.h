@@ -82,22 +82,6 @@ private:
 typedef std::map<std::string, std::pair<bool, bool>> Access;  // name -> (readable, writable)
 const std::pair<bool, bool> RW{true, true}, READ_ONLY{true, false}, NONE{false, false};
 
-// The text of what body throws as Exception, or "<nothing thrown>".
-template <typename Exception, typename Body>
-std::string thrown(Body body) {
-    try {
-        body();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
-}
-
-// A log line as formatted, with APP_ID and the tag in front.
-inline std::string logged(const char* letter, const std::string& tag, const std::string& text) {
-    return std::string(letter) + " " + APP_ID + ":" + tag + ":" + text + ":";
-}
-
 class BridgeTest : public ZumiTest {
 protected:
     void SetUp() override {

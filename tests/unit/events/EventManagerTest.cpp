@@ -85,12 +85,11 @@ TEST_F(ASubscribedHandler, SharesOneBusSubscriptionPerPairAndInformsInSubscripti
     EXPECT_FALSE(handler->unsubscribe(SOURCE, "ping", &stranger));
     EXPECT_FALSE(handler->unsubscribe(SOURCE, "never", &first));
     EXPECT_EQ(0u, bus().count("ZumiUnsubscribeExt"));
-    EXPECT_THAT(
-        textsOf(logs().withFormat("D %s:%s:Unsubscribe called for source and event that aren't "
-                                  "subscribed, source:%s and event:%s:")),
-        ElementsAre(expectedLine("D", UNSUBSCRIBE_TAG,
-                                 "Unsubscribe called for source and event that aren't subscribed, "
-                                 "source:com.example.sender and event:never")));
+    EXPECT_THAT(logs().texts("D %s:%s:Unsubscribe called for source and event that aren't "
+                             "subscribed, source:%s and event:%s:"),
+                ElementsAre(logged("D", UNSUBSCRIBE_TAG,
+                                   "Unsubscribe called for source and event that aren't "
+                                   "subscribed, source:com.example.sender and event:never")));
 
     journal.clear();
     deliver("ping");
@@ -139,18 +138,18 @@ TEST_F(ASubscribedHandler, KeepsAStalePairAfterAFailedUnsubscriptionUntilARetryS
     bus().failNext("ZumiUnsubscribeExt", ZUMI_ERR_TIMEOUT);
     EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
     EXPECT_THAT(
-        textsOf(logs().withFormat(
-            "E %s:%s:source=%s,event=%s,zumiStatus=%s Could not unsubscribe from zumi event.:")),
-        ElementsAre(expectedLine("E", "kesh_error_vimoSystemEventManager_unsubscribe_zumiError",
-                                 std::string("source=com.example.sender,event=ping,zumiStatus=") +
-                                     ZumiGetErrorString(ZUMI_ERR_TIMEOUT) +
-                                     " Could not unsubscribe from zumi event.")));
+        logs().texts(
+            "E %s:%s:source=%s,event=%s,zumiStatus=%s Could not unsubscribe from zumi event.:"),
+        ElementsAre(logged("E", "kesh_error_vimoSystemEventManager_unsubscribe_zumiError",
+                           std::string("source=com.example.sender,event=ping,zumiStatus=") +
+                               ZumiGetErrorString(ZUMI_ERR_TIMEOUT) +
+                               " Could not unsubscribe from zumi event.")));
 
     handler.reset();
     EXPECT_FALSE(watch.expired()) << "a stale pair keeps the handler protected";
     deliver("ping");
     EXPECT_THAT(journal, IsEmpty());
-    EXPECT_EQ(expectedLine("D", HANDLE_TAG,
+    EXPECT_EQ(logged("D", HANDLE_TAG,
                            "Informing 0 subscribers of source com.example.sender and event ping"),
               logs().withFormat(INFORMING).back().text);
 
@@ -193,9 +192,9 @@ TEST_F(ASubscribedHandler, LogsAThrowingListenerAndStillInformsTheNextOne) {
     handler->subscribe(SOURCE, "ping", &second);
     deliver("ping");
     EXPECT_THAT(journal, ElementsAre("first:ping:", "second:ping:"));
-    EXPECT_THAT(textsOf(logs().withFormat("E %s:%s:During listener callback, unexpected exception "
-                                          "was thrown. Exception details unavailable.:")),
-                ElementsAre(expectedLine(
+    EXPECT_THAT(logs().texts("E %s:%s:During listener callback, unexpected exception was "
+                             "thrown. Exception details unavailable.:"),
+                ElementsAre(logged(
                     "E", "kesh_error_vimoSystemEventManager_handleZumiEvent_callback_exception",
                     "During listener callback, unexpected exception was thrown. Exception "
                     "details unavailable.")));
@@ -221,9 +220,9 @@ TEST_F(ASubscribedHandler, RejectsNullArgumentsBeforeAnyBusCall) {
     EXPECT_EQ(0u, bus().count("ZumiSubscribeExt"));
     EXPECT_THAT(
         logs().texts(),
-        ElementsAre(expectedLine("W", "kesh.warn.vimoSystemEventManager.subscribe.sourceOrEventNull",
+        ElementsAre(logged("W", "kesh.warn.vimoSystemEventManager.subscribe.sourceOrEventNull",
                                  "Subscribe called with NULL source or event, subscribe ignored."),
-                    expectedLine("W",
+                    logged("W",
                                  "kesh.warn.vimoSystemEventManager.unsubscribe.sourceOrEventNull",
                                  "Unsubscribe called with NULL source or event, unsubscribe "
                                  "ignored.")));
@@ -256,25 +255,25 @@ TEST_F(ASubscribedHandler, LogsThePairsLifeWithEachOperationsTagInOrder) {
     EXPECT_THAT(
         logs().texts(),
         ElementsAre(
-            expectedLine("D", subscribeTag, "Protecting ZumiHandler"),
-            expectedLine("D", factoryTag,
+            logged("D", subscribeTag, "Protecting ZumiHandler"),
+            logged("D", factoryTag,
                          "Returning cached ZumiHandler for zumiId: com.example.listener"),
-            expectedLine("D", subscribeTag,
+            logged("D", subscribeTag,
                          "Creating new subscriber list and adding subscriber for " + pair),
-            expectedLine("D", callbackTag,
+            logged("D", callbackTag,
                          "Zumi event recieved for sourceName:com.example.sender and "
                          "eventName:ping"),
-            expectedLine("D", idleTag,
+            logged("D", idleTag,
                          "source com.example.sender, event ping scheduled to run on the main "
                          "thread"),
-            expectedLine("D", HANDLE_TAG,
+            logged("D", HANDLE_TAG,
                          "Informing 1 subscribers of source com.example.sender and event ping"),
-            expectedLine("D", UNSUBSCRIBE_TAG,
+            logged("D", UNSUBSCRIBE_TAG,
                          "Unsubscribe called for listener that is not subscribed to " + pair),
-            expectedLine("D", UNSUBSCRIBE_TAG, "Removing subscriber for " + pair),
-            expectedLine("D", UNSUBSCRIBE_TAG,
+            logged("D", UNSUBSCRIBE_TAG, "Removing subscriber for " + pair),
+            logged("D", UNSUBSCRIBE_TAG,
                          "No more subscribers, removing subscriber list for " + pair),
-            expectedLine("D", unprotectTag, "Unprotecting ZumiHandler")));
+            logged("D", unprotectTag, "Unprotecting ZumiHandler")));
     for (const LogLine& line : logs().lines()) EXPECT_EQ(7, line.priority) << line.text;
 }
 
@@ -326,7 +325,7 @@ TEST_F(ASubscribedHandler, MadeWithoutTheFactoryEndsItsSubscriptionsWhenDestroye
     EXPECT_THAT(teardown, ElementsAre("ZumiClose", "ZumiUnsubscribeExt", "ZumiUnsubscribeExt"));
     const char tag[] = "virtual veltra::kesh::zumi::VimoSystemEventManager::~VimoSystemEventManager()";
     ASSERT_EQ(2u, logs().lines().size());
-    EXPECT_EQ(expectedLine("D", tag,
+    EXPECT_EQ(logged("D", tag,
                            "VimoSysteMEventManager destructed with 2 zumi events subscribed to, "
                            "unsubscribing"),
               logs().lines()[0].text);

@@ -36,18 +36,6 @@ inline std::string describe(const std::string& name, const char* event,
     return text;
 }
 
-// The text of a log line as the library formats it: "D app:tag:message:".
-inline std::string expectedLine(const char* level, const std::string& tag,
-                                const std::string& message) {
-    return std::string(level) + " " + APP_ID + ":" + tag + ":" + message + ":";
-}
-
-inline std::vector<std::string> textsOf(const std::vector<LogLine>& lines) {
-    std::vector<std::string> result;
-    for (const LogLine& line : lines) result.push_back(line.text);
-    return result;
-}
-
 // Appends each delivery to a journal shared by several listeners, so that
 // order across listeners shows, then runs `action` (if any).
 class JournalListener : public veltra::kesh::zumi::SystemEventListener {

@@ -20,21 +20,12 @@ namespace kesh {
 namespace zumi {
 namespace {
 
+using ::zumi::testing::thrownMessage;
 typedef std::vector<std::vector<int>> Volumes;
 
 std::string failure(const std::string& headlineAndFields, ZumiStatus status) {
     return headlineAndFields + " --errorCode: " + std::to_string(status) +
            " --error: " + ZumiGetErrorString(status);
-}
-
-template <typename Exception = ZumiException, typename Operation>
-std::string messageOf(Operation operation) {
-    try {
-        operation();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<nothing thrown>";
 }
 
 // The service behind ZumiAccessHasharrayProperty, as the bus would run it:
@@ -98,15 +89,15 @@ protected:
 TEST_F(AHashArray, LeavesNothingBehindWhenItCannotBeConstructed) {
     bus().failNext("ZumiHasharrayNew", ZUMI_ERR_NO_MEMORY);
     EXPECT_EQ("ZumiHasharrayNew returned NULL!",
-              messageOf([] { VimoZumiHashListArray failed("com.test.other"); }));
+              thrownMessage<ZumiException>([] { VimoZumiHashListArray failed("com.test.other"); }));
     EXPECT_EQ(1u, bus().count("ZumiClose"));  // its handler had no other user
 
     ZumiHandlerSharedPtr handler = array->getZumiHandler();
     ZumiHasharrayHandleStruct* raw = ZumiHasharrayNew(handler->getUnderlyingZumiHandle());
-    EXPECT_EQ("handler argument was NULL!", messageOf<std::invalid_argument>([&] {
+    EXPECT_EQ("handler argument was NULL!", thrownMessage<std::invalid_argument>([&] {
                   VimoZumiHashListArray failed(ZumiHandlerSharedPtr(), raw);
               }));
-    EXPECT_EQ("hashArray argument was NULL!", messageOf<std::invalid_argument>([&] {
+    EXPECT_EQ("hashArray argument was NULL!", thrownMessage<std::invalid_argument>([&] {
                   VimoZumiHashListArray failed(handler, nullptr);
               }));
     EXPECT_TRUE(bus().isLiveArray(raw));  // still the caller's, adopted only now
@@ -164,9 +155,9 @@ TEST_F(AHashArray, IsLeftUnchangedWhenTheCloneForAnAssignmentFails) {
     VimoZumiHashListArray source("com.test.other");
     ZumiHashList& hash = (*array)[0];
     bus().failNext("ZumiHasharrayClone", ZUMI_ERR_NO_MEMORY, 2);
-    EXPECT_EQ("ZumiHasharrayClone returned NULL!", messageOf([&] { *array = source; }));
+    EXPECT_EQ("ZumiHasharrayClone returned NULL!", thrownMessage<ZumiException>([&] { *array = source; }));
     EXPECT_EQ("ZumiHasharrayClone returned NULL!",
-              messageOf([&] { VimoZumiHashListArray copy(source); }));
+              thrownMessage<ZumiException>([&] { VimoZumiHashListArray copy(source); }));
     EXPECT_NE(source.getZumiHandler(), array->getZumiHandler());
     hash.putInt("volume", 8);
     EXPECT_EQ(8, (*array)[0].getInt("volume"));
@@ -209,26 +200,26 @@ TEST_F(AHashArray, NamesIndexKeyAndIntegerButNoStringInFailuresAndRefusesNullsFi
         {"propertyName argument was NULL", [&] { array->publishSynchronously("s", nullptr, 1); }},
     };
     for (const auto& row : cases) {
-        EXPECT_EQ(row.expected, messageOf<std::invalid_argument>(row.operation));
+        EXPECT_EQ(row.expected, thrownMessage<std::invalid_argument>(row.operation));
     }
     EXPECT_EQ(callsBefore, bus().calls().size());
 
     const ZumiStatus badIndex = ZUMI_ERR_INVALID_INDEX;
     EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 2 --key: volume --value: -3",
                       badIndex),
-              messageOf([&] { hash.putInt("volume", -3); }));
+              thrownMessage<ZumiException>([&] { hash.putInt("volume", -3); }));
     EXPECT_EQ(failure("ZumiHasharrayPutString method failed. --index: 2 --key: owner", badIndex),
-              messageOf([&] { hash.putString("owner", "pin-1234"); }));
+              thrownMessage<ZumiException>([&] { hash.putString("owner", "pin-1234"); }));
     EXPECT_EQ(failure("ZumiHasharrayGetString method failed. --index: 2 --key: owner", badIndex),
-              messageOf([&] { hash.getString("owner"); }));
+              thrownMessage<ZumiException>([&] { hash.getString("owner"); }));
     bus().hooks.hasharrayGetInt = [](ZumiHasharrayHandleStruct*, int, const char*, int*) {
         return static_cast<ZumiStatus>(4000000000u);  // unsigned status, signed index
     };
     EXPECT_EQ(failure("ZumiHasharrayGetInt method failed. --index: -1 --key: k", 4000000000u),
-              messageOf([&] { (*array)[-1].getInt("k"); }));
+              thrownMessage<ZumiException>([&] { (*array)[-1].getInt("k"); }));
     bus().failNext("ZumiHasharrayAddHash", ZUMI_ERR_NO_MEMORY);
     EXPECT_EQ(failure("ZumiHasharrayAddHash method failed.", ZUMI_ERR_NO_MEMORY),
-              messageOf([&] { array->addNewHash(); }));
+              thrownMessage<ZumiException>([&] { array->addNewHash(); }));
 }
 
 // ---- Publishing -----------------------------------------------------------------
@@ -260,7 +251,7 @@ TEST_F(AHashArray, TurnsReadOnlyWithAWarningWhenTheCopyAfterPublishingFails) {
     EXPECT_EQ(1, hash.getInt("volume"));
     EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 0 --key: volume --value: 5",
                       ZUMI_ERR_READ_ONLY),
-              messageOf([&] { hash.putInt("volume", 5); }));
+              thrownMessage<ZumiException>([&] { hash.putInt("volume", 5); }));
     publish(false);  // writable again on the next copy
     hash.putInt("volume", 5);
     EXPECT_EQ(5, hash.getInt("volume"));
@@ -275,7 +266,7 @@ TEST_F(AHashArray, IsEmptiedByADestroyingPublishUntilItIsAssignedAgain) {
                                        "hash array. Returning 0.:"},
               warnings());
     EXPECT_EQ("ZumiHasharrayClone returned NULL!",
-              messageOf([&] { VimoZumiHashListArray copy(*array); }));
+              thrownMessage<ZumiException>([&] { VimoZumiHashListArray copy(*array); }));
     EXPECT_TRUE(publish(true));  // sends nothing: a read
     EXPECT_EQ((Volumes{{1}, {}}), received);
 
@@ -290,7 +281,7 @@ TEST_F(AHashArray, ThrowsOnARefusalAfterDestroyingTheReplyOnceAndKeepsItsArray) 
     EXPECT_EQ(failure("ZumiAccessHasharrayProperty method failed. --publisher: com.test.service "
                       "--propertyName: settings",
                       ZUMI_ERR_SERVICE_FAILED),
-              messageOf([&] { publish(true); }));
+              thrownMessage<ZumiException>([&] { publish(true); }));
     EXPECT_FALSE(bus().isLiveArray(lastReply));
     EXPECT_EQ(1u, bus().count("ZumiHasharrayDestroy"));
     EXPECT_EQ(0u, bus().count("ZumiHasharrayClone"));
