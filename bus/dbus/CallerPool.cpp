@@ -63,6 +63,14 @@ ZumiStatus openBus(const std::string& address, sd_bus** out) {
     return ZUMI_OK;
 }
 
+ZumiStatus statusFromErrno(int result) {
+    if (result == -ENOMEM) return ZUMI_ERR_NO_MEMORY;
+    if (result == -ENOTCONN || result == -ECONNRESET || result == -EPIPE) {
+        return ZUMI_ERR_DISCONNECTED;
+    }
+    return ZUMI_ERR_FAILED;
+}
+
 ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timedOut) {
     if (sd_bus_error_has_names(error, "org.freedesktop.DBus.Error.ServiceUnknown",
                                "org.freedesktop.DBus.Error.NameHasNoOwner",
@@ -85,11 +93,7 @@ ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timed
                                "org.freedesktop.DBus.Error.LimitsExceeded")) {
         return ZUMI_ERR_TOO_LARGE;
     }
-    if (result == -ENOMEM) return ZUMI_ERR_NO_MEMORY;
-    if (result == -ENOTCONN || result == -ECONNRESET || result == -EPIPE) {
-        return ZUMI_ERR_DISCONNECTED;
-    }
-    return ZUMI_ERR_FAILED;
+    return statusFromErrno(result);
 }
 
 CallerPool::CallerPool() {

@@ -120,6 +120,11 @@ private:
     bool m_closed = false;
 };
 
+// Turns a failed sd-bus operation (a negative errno) into a status:
+// ZUMI_ERR_NO_MEMORY, ZUMI_ERR_DISCONNECTED for a connection that broke, or
+// ZUMI_ERR_FAILED.
+ZumiStatus statusFromErrno(int result);
+
 // Turns the outcome of a method call into a status.
 ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timedOut);
 

@@ -44,13 +44,7 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
         if (r >= 0) r = sd_bus_message_append_array(message, 'y', params.data(), params.size());
         if (r >= 0) r = sd_bus_send(m_bus, message, nullptr);
         sd_bus_message_unref(message);
-        if (r == -ENOMEM) {
-            status = ZUMI_ERR_NO_MEMORY;
-        } else if (r == -ENOTCONN || r == -ECONNRESET || r == -EPIPE) {
-            status = ZUMI_ERR_DISCONNECTED;
-        } else if (r < 0) {
-            status = ZUMI_ERR_FAILED;
-        }
+        if (r < 0) status = statusFromErrno(r);
         // What the socket did not take at once, the dispatch thread writes.
         flushLater = (sd_bus_get_events(m_bus) & POLLOUT) != 0;
     }
@@ -67,9 +61,10 @@ ZumiStatus Connection::watchOwner(const std::string& source) {
         quoteMatchValue(source);
     // The rule first: a change after it arrives as a signal, in order with
     // the events; the owner asked for afterwards is then never stale.
-    if (sd_bus_add_match(m_bus, &watch.match, rule.c_str(), ignoreMatch, nullptr) < 0) {
+    int r = sd_bus_add_match(m_bus, &watch.match, rule.c_str(), ignoreMatch, nullptr);
+    if (r < 0) {
         m_owners.erase(source);
-        return ZUMI_ERR_FAILED;
+        return statusFromErrno(r);
     }
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -175,10 +170,10 @@ ZumiStatus Connection::subscribe(const char* source, const char* event, ZumiEven
             Subscription subscription;
             subscription.callback = callback;
             subscription.data = data;
-            if (sd_bus_add_match(m_bus, &subscription.match, rule.c_str(), ignoreMatch, nullptr) <
-                0) {
+            int r = sd_bus_add_match(m_bus, &subscription.match, rule.c_str(), ignoreMatch, nullptr);
+            if (r < 0) {
                 unwatchOwner(key.first);
-                status = ZUMI_ERR_FAILED;
+                status = statusFromErrno(r);
             } else {
                 AutoLock state(m_stateLock);
                 subscription.id = m_nextSubscriptionId++;
