@@ -25,52 +25,63 @@ int millisUntil(std::chrono::steady_clock::time_point deadline) {
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-// Starts dbus-daemon with our configuration and reads the address it prints.
+// Sets the private bus up for the whole test program.
 class PrivateBus : public ::testing::Environment {
 public:
     void SetUp() override {
-        int pipeFds[2];
-        ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
-        g_daemon = fork();
-        ASSERT_GE(g_daemon, 0);
-        if (g_daemon == 0) {
-            // Ends with the test program, even when that one crashes.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            dup2(pipeFds[1], 3);
-            execlp("dbus-daemon", "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
-                   "--nopidfile", "--print-address=3", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        char c;
-        for (;;) {
-            struct pollfd fd = {pipeFds[0], POLLIN, 0};
-            ASSERT_GT(poll(&fd, 1, millisUntil(deadline)), 0) << "dbus-daemon printed no address";
-            ASSERT_EQ(1, read(pipeFds[0], &c, 1)) << "dbus-daemon ended early";
-            if (c == '\n') break;
-            line += c;
-        }
-        close(pipeFds[0]);
-        g_address = line;
+        g_daemon = startDaemon(&g_address);
+        ASSERT_GT(g_daemon, 0);
         setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1);
         // Nothing in the tests may reach the machine's own buses.
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
     void TearDown() override {
-        if (g_daemon > 0) {
-            kill(g_daemon, SIGTERM);
-            waitpid(g_daemon, nullptr, 0);
-            g_daemon = -1;
-        }
+        stopDaemon(g_daemon);
+        g_daemon = -1;
     }
 };
 
 }  // namespace
 
 const std::string& busAddress() { return g_address; }
+
+pid_t startDaemon(std::string* address) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    pid_t daemon = fork();
+    if (daemon == 0) {
+        // Ends with the test program, even when that one crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(pipeFds[1], 3);
+        execlp("dbus-daemon", "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
+               "--nopidfile", "--print-address=3", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    address->clear();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    char c = 0;
+    for (;;) {
+        struct pollfd fd = {pipeFds[0], POLLIN, 0};
+        if (daemon < 0 || poll(&fd, 1, millisUntil(deadline)) <= 0 || read(pipeFds[0], &c, 1) != 1) {
+            ADD_FAILURE() << "dbus-daemon printed no address";
+            stopDaemon(daemon);
+            daemon = -1;
+            break;
+        }
+        if (c == '\n') break;
+        *address += c;
+    }
+    close(pipeFds[0]);
+    return daemon;
+}
+
+void stopDaemon(pid_t daemon) {
+    if (daemon <= 0) return;
+    kill(daemon, SIGTERM);
+    waitpid(daemon, nullptr, 0);
+}
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -24,6 +24,11 @@ namespace testing {
 // The address of the private bus (also in ZUMI_BUS_ADDRESS while tests run).
 const std::string& busAddress();
 
+// Another private dbus-daemon, for a test that stops it: its pid (its
+// address in *address), or -1 after a test failure.
+pid_t startDaemon(std::string* address);
+void stopDaemon(pid_t daemon);
+
 // Polls the condition until it holds or the deadline passes.
 bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(20));

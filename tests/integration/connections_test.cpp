@@ -197,3 +197,43 @@ TEST(ACall, ToAServiceThatDoesNotAnswerInTimeTimesOut) {
 }  // namespace
 }  // namespace testing
 }  // namespace zumi
+
+namespace zumi {
+namespace testing {
+namespace {
+
+unsigned int seven(ZumiHandle, const char*, int* value, void*) {
+    *value = 7;
+    return 0;
+}
+
+void ignoreEvent(ZumiHandle, const char*, ZumiEventHandle, void*) {}
+
+TEST(ABusThatGoesAway, LeavesConnectionsThatFailCleanlyAndClose) {
+    std::string address;
+    pid_t daemon = startDaemon(&address);
+    ASSERT_GT(daemon, 0);
+    setenv("ZUMI_BUS_ADDRESS", address.c_str(), 1);
+    const std::string service = serviceName("doomed");
+    ZumiHandle server = ZumiOpenEx(service.c_str(), nullptr);
+    ZumiHandle client = ZumiOpenEx("", nullptr);
+    setenv("ZUMI_BUS_ADDRESS", busAddress().c_str(), 1);
+    ASSERT_NE(nullptr, server);
+    ASSERT_NE(nullptr, client);
+    ASSERT_EQ(0u, ZumiRegisterIntProperty(server, "n", seven, nullptr, nullptr));
+    ASSERT_EQ(0u, ZumiSubscribeExt(client, "com.tessal.test.any", "ev", ignoreEvent, nullptr));
+    stopDaemon(daemon);
+
+    int value = 0;
+    EXPECT_EQ(ZUMI_ERR_DISCONNECTED, ZumiGetIntProperty(client, "com.tessal.test.remote", "n", &value));
+    EXPECT_EQ(0u, ZumiGetIntProperty(client, service.c_str(), "n", &value)) << "served in-process";
+    EXPECT_EQ(ZUMI_ERR_DISCONNECTED, ZumiCreateAndSendEvent(server, "ev"));
+    EXPECT_EQ(ZUMI_ERR_DISCONNECTED,
+              ZumiSubscribeExt(client, "com.tessal.test.any", "other", ignoreEvent, nullptr));
+    EXPECT_EQ(0u, ZumiClose(client));
+    EXPECT_EQ(0u, ZumiClose(server));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zumi
