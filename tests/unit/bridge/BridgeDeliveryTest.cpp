@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <regex>
 #include <stdexcept>
 
 #include <zumi/ZumiException.h>
@@ -242,12 +241,11 @@ TEST_F(ADetachingBridge, FromInsideADeliveryReleasesThatRecordOnlyAfterTheDelive
     EXPECT_EQ("a", nameAfterDetach);
     auto orphans = logs().withFormat(ORPHAN_FORMAT);
     ASSERT_EQ(1u, orphans.size());
-    EXPECT_TRUE(std::regex_match(
-        orphans[0].text,
-        std::regex(logged("W", "ZumiPropertyPublisherToGTKBridge\\.detach",
-                          "sourceId=[1-9][0-9]* We found an orphaned GTK main context source ID "
-                          "when detaching from the UI!"))))
-        << orphans[0].text;
+    EXPECT_THAT(orphans[0].text,
+                ::testing::MatchesRegex(logged(
+                    "W", "ZumiPropertyPublisherToGTKBridge\\.detach",
+                    "sourceId=[1-9][0-9]* We found an orphaned GTK main context source ID when "
+                    "detaching from the UI!")));
     EXPECT_EQ(0u, records());
     EXPECT_EQ(0u, bus().liveArrays());
     EXPECT_EQ(0u, bus().invalidFrees());
