@@ -148,7 +148,7 @@ TEST_F(AHashArray, CopiesAndAssignmentsCloneTheSourceAndShareItsHandler) {
     *array = *array;  // a fresh writable clone of itself
     EXPECT_EQ(3u, bus().count("ZumiHasharrayClone"));
     (*array)[0].putInt("volume", 6);
-    EXPECT_EQ(6, sourceHash.getInt("volume"));
+    EXPECT_EQ(6, (*array)[0].getInt("volume"));
 }
 
 TEST_F(AHashArray, IsLeftUnchangedWhenTheCloneForAnAssignmentFails) {
