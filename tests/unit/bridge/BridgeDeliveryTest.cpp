@@ -180,6 +180,8 @@ protected:
     }
 };
 
+// The handler dies first here, as it may in an application's teardown: the
+// detach has nothing to withdraw but must still cancel what is pending.
 TEST_F(ADetachingBridge, CancelsPendingSetsReleasingEachRecordAndArrayOnceThenRefusesAll) {
     RecordingUI<Array> ui;
     auto bridge = zk::createNewBridge<Array>(handler, &ui, Access{{"list", RW}});
@@ -187,7 +189,9 @@ TEST_F(ADetachingBridge, CancelsPendingSetsReleasingEachRecordAndArrayOnceThenRe
     EXPECT_EQ(3u, records());
     EXPECT_EQ(3u, bus().liveArrays());
 
+    handler.reset();
     bridge->detachFromUI();
+    EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
     EXPECT_EQ(0u, records());
     EXPECT_EQ(0u, bus().liveArrays());
     EXPECT_EQ(0u, bus().invalidFrees());
@@ -199,25 +203,10 @@ TEST_F(ADetachingBridge, CancelsPendingSetsReleasingEachRecordAndArrayOnceThenRe
     Array value = nullptr;
     EXPECT_EQ(detached, thrownMessage<zk::ZumiException>([&] { bridge->getValue("list", &value); }));
     EXPECT_EQ(detached, thrownMessage<zk::ZumiException>([&] {
-                  bridge->setValue("list", ZumiHasharrayNew(connection()));
+                  bridge->setValue("list", ZumiHasharrayNew(nullptr));
               }));
     EXPECT_EQ(0u, bus().liveArrays()) << "a refused array leaked";
     EXPECT_TRUE(bridge->isReadable("list") && bridge->isWritable("list"));
-}
-
-TEST_F(ADetachingBridge, WithdrawsNothingButStillCancelsWhenTheHandlerHasDied) {
-    RecordingUI<const char*> ui;
-    auto bridge = zk::createNewBridge<const char*>(handler, &ui, Access{{"s", RW}});
-    onBusThread([&] {
-        bus().invokeStringSetter(connection(), "s", "one");
-        bus().invokeStringSetter(connection(), "s", "two");
-    });
-    handler.reset();
-    bridge->detachFromUI();
-    EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
-    EXPECT_EQ(0u, records());
-    ASSERT_TRUE(drainMainLoop());
-    EXPECT_THAT(ui.sets(), IsEmpty());
 }
 
 // The UI object detaches and drops its bridge from inside its setValue, then
