@@ -30,6 +30,9 @@ constexpr size_t kMaxNesting = 32;
 thread_local const Connection* t_runningCallbacks[kMaxNesting];
 thread_local size_t t_nesting = 0;
 
+// Set for the life of a dispatch thread: a get or set made there runs inline.
+thread_local bool t_dispatchThread = false;
+
 const char* const kDaemon = "org.freedesktop.DBus";
 
 bool equal(const char* a, const char* b) { return a != nullptr && strcmp(a, b) == 0; }
@@ -104,6 +107,19 @@ ZumiStatus Connection::start() {
     return ZUMI_OK;
 }
 
+bool Connection::onAnyDispatchThread() { return t_dispatchThread; }
+
+bool Connection::runOnDispatchThread(LocalCall& call) {
+    {
+        AutoLock lock(m_stateLock);
+        // Once closing, the thread may have stopped taking calls.
+        if (m_closing) return false;
+        m_localCalls.push_back(&call);
+    }
+    wake();
+    return call.wait();
+}
+
 bool Connection::onDispatchThread() const {
     return m_threadRunning.load() && pthread_equal(m_threadId.load(), pthread_self());
 }
@@ -115,6 +131,7 @@ void Connection::wake() {
 }
 
 void Connection::run() {
+    t_dispatchThread = true;
     m_threadId.store(pthread_self());
     m_threadRunning.store(true);
     bool broken = false;
@@ -124,6 +141,7 @@ void Connection::run() {
             AutoLock lock(m_busLock);
             r = sd_bus_process(m_bus, nullptr);
         }
+        takeLocalCalls();
         while (!m_jobs.empty() && !m_stop.load()) {
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
@@ -168,10 +186,36 @@ void Connection::waitForWork(bool broken) {
     }
 }
 
+// Behind what the bus brought in so far, so that both run in arrival order.
+void Connection::takeLocalCalls() {
+    AutoLock lock(m_stateLock);
+    try {
+        while (!m_localCalls.empty()) {
+            Job job;
+            job.kind = Job::kLocal;
+            job.local = m_localCalls.front();
+            m_jobs.push_back(std::move(job));
+            m_localCalls.pop_front();
+        }
+    } catch (...) {
+        wake();  // out of memory: the rest waits for the next round
+    }
+}
+
 void Connection::dropJobs() {
-    AutoLock lock(m_busLock);
-    for (Job& job : m_jobs) sd_bus_message_unref(job.call);
+    {
+        AutoLock lock(m_busLock);
+        for (Job& job : m_jobs) job.call = sd_bus_message_unref(job.call);
+    }
+    for (Job& job : m_jobs) {
+        if (job.local != nullptr) job.local->drop();
+    }
     m_jobs.clear();
+    // shutdown set m_closing before it stopped this thread, so no call
+    // arrives after these.
+    AutoLock lock(m_stateLock);
+    for (LocalCall* call : m_localCalls) call->drop();
+    m_localCalls.clear();
 }
 
 void Connection::closeBus() {

@@ -20,21 +20,29 @@
 //
 // Where callbacks run: requests from the bus and all events run on the
 // dispatch thread of the connection that received them, one at a time, in
-// arrival order. The one exception is a get or set that this very process
-// makes on a service it serves itself: that callback runs on the calling
-// thread (Registry.h), which is what keeps a callback that reads its own
-// service from deadlocking.
+// arrival order. A get or set that an application thread of this process
+// makes on a service the process serves itself is handed to the dispatch
+// thread of the connection owning that name (runOnDispatchThread) and runs
+// there in turn with the requests from the bus. Made from any dispatch thread
+// of this process, that is from inside a callback, it runs right there
+// instead: a dispatch thread never waits for another, so callbacks of one or
+// of several connections that read each other's properties, in a cycle even,
+// cannot deadlock. The price: such a nested callback runs on the thread of
+// the callback that made the call.
 //
-// State (properties, subscriptions, the callbacks in flight, closing) is
-// guarded by m_stateLock, held only to read or change it.
+// State (properties, subscriptions, the callbacks in flight, closing, the
+// handed-over calls not yet taken) is guarded by m_stateLock, held only to
+// read or change it.
 //
 // Lock order: the registry's lock (Registry.h), then m_busLock, then
-// m_stateLock. The caller pool's lock is a leaf.
+// m_stateLock. The caller pool's lock and a LocalCall's lock are leaves.
 //
 // Closing (shutdown): the name is released, no new callback starts, the
-// dispatch thread is stopped and joined, and then shutdown waits until every
-// callback of this connection running on another thread (the in-process
-// shortcut, another connection of the same identifier) has returned. A
+// dispatch thread is stopped and joined (calls handed over and not yet run
+// are dropped; their callers look the service up again), and then shutdown
+// waits until every callback of this connection running on another thread
+// (another connection of the same identifier, a nested in-process call) has
+// returned. A
 // callback that closes its own connection is not waited for; its dispatch
 // thread then finishes after the callback returns.
 
@@ -53,6 +61,7 @@
 
 #include "core/HashArray.h"
 #include "dbus/CallerPool.h"
+#include "dbus/LocalCall.h"
 #include "dbus/WireFormat.h"
 #include "platform/ZumiBus.h"
 
@@ -135,6 +144,13 @@ public:
 
     void shutdown();
 
+    // Runs call on the dispatch thread, in turn with the requests from the
+    // bus, and waits for it: call.wait()'s answer, or false at once when the
+    // connection is closing.
+    bool runOnDispatchThread(LocalCall& call);
+    // Whether this thread is the dispatch thread of any connection.
+    static bool onAnyDispatchThread();
+
 private:
     struct Job;
     struct Subscription {
@@ -154,6 +170,7 @@ private:
     ZumiStatus start();
     void run();
     void waitForWork(bool broken);
+    void takeLocalCalls();
     void closeBus();
     void wake();
     bool onDispatchThread() const;
@@ -198,6 +215,7 @@ private:
     std::map<EventKey, Subscription> m_subscriptions;
     uint64_t m_nextSubscriptionId = 1;
     uint64_t m_runningSubscription = 0;  // the event callback running now, 0 if none
+    std::deque<LocalCall*> m_localCalls;  // handed over, not yet taken into m_jobs
     unsigned m_inflight = 0;
     bool m_closing = false;
 };

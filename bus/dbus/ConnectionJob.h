@@ -1,8 +1,8 @@
 #ifndef ZUMI_BUS_DBUS_CONNECTIONJOB_H
 #define ZUMI_BUS_DBUS_CONNECTIONJOB_H
 
-// One incoming request or event, parsed on the dispatch thread and waiting
-// there for its turn. Private to the Connection sources.
+// One incoming request or event, parsed on the dispatch thread, or a call
+// handed over by another thread of this process, waiting there for its turn. Private to the Connection sources.
 
 #include <string>
 
@@ -12,7 +12,7 @@ namespace zumi {
 namespace bus {
 
 struct Connection::Job {
-    enum Kind { kGetInt, kSetInt, kGetString, kSetString, kAccessHash, kList, kEvent };
+    enum Kind { kGetInt, kSetInt, kGetString, kSetString, kAccessHash, kList, kEvent, kLocal };
     Kind kind = kGetInt;
     sd_bus_message* call = nullptr;  // the request to answer; released under m_busLock
     std::string name;                // property or event name
@@ -21,6 +21,7 @@ struct Connection::Job {
     bool hasArray = false;
     HashArray array;
     ZumiEventHandleStruct event;
+    LocalCall* local = nullptr;  // kLocal: a call from this process waiting for its turn
 };
 
 }  // namespace bus

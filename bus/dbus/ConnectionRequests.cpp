@@ -105,7 +105,9 @@ int Connection::parseRequest(sd_bus_message* message, const char* member) {
 }
 
 void Connection::runJob(Job& job) {
-    if (job.kind == Job::kEvent) {
+    if (job.kind == Job::kLocal) {
+        job.local->run();
+    } else if (job.kind == Job::kEvent) {
         deliverEvent(job);
     } else {
         serveRequest(job);
@@ -152,6 +154,7 @@ void Connection::serveRequest(Job& job) {
                       });
             break;
         case Job::kEvent:
+        case Job::kLocal:
             break;
     }
 

@@ -1,9 +1,10 @@
 // Connections and properties of the C contract (platform/ZumiBus.h).
 //
-// A get or set first asks the Registry whether this process serves the
-// service; if so the callback runs right here (no daemon round trip, so no
-// deadlock even from inside a callback). Otherwise it is one synchronous
-// call on a bus of the caller pool, on the caller's thread.
+// A get or set first asks whether this process serves the service; if so the
+// callback runs on that service's dispatch thread, or inline inside a
+// callback (PropertyCalls.h), with no daemon round trip, so no deadlock even
+// from inside a callback. Otherwise it is one synchronous call on a bus of
+// the caller pool, on the caller's thread.
 
 #include <stdlib.h>
 #include <string.h>
@@ -87,7 +88,11 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     if (status != ZUMI_OK) return status;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (zumi::bus::serveGetInt(service, property, value, &status)) return status;
+    if (zumi::bus::servedInProcess(service, [&] {
+            return zumi::bus::serveGetInt(service, property, value, &status);
+        })) {
+        return status;
+    }
     return connection->callers().call(
         service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
         [value](sd_bus_message* reply) {
@@ -104,7 +109,11 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     if (status != ZUMI_OK) return status;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (zumi::bus::serveSetInt(service, property, value, &status)) return status;
+    if (zumi::bus::servedInProcess(service, [&] {
+            return zumi::bus::serveSetInt(service, property, value, &status);
+        })) {
+        return status;
+    }
     return connection->callers().call(
         service, "SetInt",
         [property, value](sd_bus_message* m) { return sd_bus_message_append(m, "si", property, value); },
@@ -119,7 +128,9 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     try {
         std::string value;
-        if (!zumi::bus::serveGetString(service, property, &value, &status)) {
+        if (!zumi::bus::servedInProcess(service, [&] {
+                return zumi::bus::serveGetString(service, property, &value, &status);
+            })) {
             status = connection->callers().call(
                 service, "GetString",
                 [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
@@ -152,7 +163,11 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
     if (length > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (zumi::bus::serveSetString(service, property, value, &status)) return status;
+    if (zumi::bus::servedInProcess(service, [&] {
+            return zumi::bus::serveSetString(service, property, value, &status);
+        })) {
+        return status;
+    }
     return connection->callers().call(
         service, "SetString",
         [property, value, length](sd_bus_message* m) {

@@ -66,6 +66,17 @@ bool serve(const std::string& service, const std::string& property, int type,
 
 }  // namespace
 
+bool servedInProcess(const std::string& service, LocalCall::Work work, void* context) {
+    if (Connection::onAnyDispatchThread()) return work(context);
+    for (;;) {
+        std::shared_ptr<Connection> server = Registry::instance().server(service);
+        if (!server) return false;
+        LocalCall call(work, context);
+        if (server->runOnDispatchThread(call)) return true;
+        // Not served there after all: the connection closed meanwhile.
+    }
+}
+
 bool serveGetInt(const std::string& service, const std::string& property, int* value,
                  ZumiStatus* status) {
     return serve(service, property, ZUMI_TYPE_INT, &PropertyEntry::intGetter, status,

@@ -2,8 +2,9 @@
 #define ZUMI_BUS_DBUS_PROPERTYCALLS_H
 
 // Serving a property request with the callbacks that connections of this
-// process registered: used by the dispatch thread for requests from the bus
-// and, on the caller's own thread, for the in-process shortcut.
+// process registered, on the calling thread: the dispatch thread calls these
+// for requests from the bus; the contract's operations call them through
+// servedInProcess, which decides the thread.
 //
 // Each returns false when this process does not serve `service` at all;
 // otherwise *status is the answer: the callback's own status, unchanged, or
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "core/HashArray.h"
+#include "dbus/LocalCall.h"
 #include "platform/ZumiBus.h"
 
 namespace zumi {
@@ -39,6 +41,21 @@ bool serveSetString(const std::string& service, const std::string& property, con
 // input null means a read. *reply is a new array owned by the caller.
 bool serveAccess(const std::string& service, const std::string& property, const HashArray* input,
                  HashArray** reply, ZumiStatus* status);
+
+// A get or set that this process makes: false at once when it does not serve
+// `service` (the caller then goes through the daemon). Otherwise `work`, one of
+// the above, runs on the dispatch thread of the connection owning the name,
+// in turn with the bus's requests, while the caller waits; or right here when
+// this thread is a dispatch thread itself, that is inside a callback (no
+// dispatch thread ever waits for another, so nothing deadlocks). Answers what
+// `work` answered; a call dropped by a closing connection is looked up anew.
+bool servedInProcess(const std::string& service, LocalCall::Work work, void* context);
+
+template <typename Work>
+bool servedInProcess(const std::string& service, Work work) {
+    return servedInProcess(
+        service, [](void* context) { return (*static_cast<Work*>(context))(); }, &work);
+}
 
 }  // namespace bus
 }  // namespace zumi

@@ -71,6 +71,13 @@ std::shared_ptr<Connection> Registry::find(ZumiHandle handle) {
     return found == m_handles.end() ? nullptr : found->second;
 }
 
+std::shared_ptr<Connection> Registry::server(const std::string& service) {
+    AutoLock lock(m_lock);
+    auto found = m_names.find(service);
+    if (found == m_names.end() || found->second.connections.empty()) return nullptr;
+    return found->second.connections.front();  // the others wait in the queue
+}
+
 bool Registry::findLocal(const std::string& service, const std::string& property, int type,
                          PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status) {
     AutoLock lock(m_lock);

@@ -12,8 +12,10 @@
 // is sent from whichever currently owns the name.
 //
 // A get or set for an identifier that this process serves never goes through
-// the daemon: the callback is called directly on the caller's thread, which is
-// what lets a callback read its own service's properties without deadlock.
+// the daemon: it is handed to the dispatch thread of the connection that owns
+// the name, or runs inline when made from a dispatch thread (PropertyCalls.h),
+// which is what lets a callback read its own service's properties without
+// deadlock.
 //
 // Threads: any. One lock, m_lock, taken before any connection's locks; it is
 // never held while a callback runs.
@@ -40,6 +42,9 @@ public:
     // Forgets the handle and its name; null if it was not open.
     std::shared_ptr<Connection> close(ZumiHandle handle);
     std::shared_ptr<Connection> find(ZumiHandle handle);
+    // The connection of this process that owns the name `service`, whose
+    // dispatch thread serves it; null if this process does not serve it.
+    std::shared_ptr<Connection> server(const std::string& service);
 
     // Whether this process serves `service`; if so, looks the property up
     // across its connections. *status: ZUMI_OK with *entry filled and the
