@@ -4,7 +4,9 @@
 // Statuses of the readers: 81 (ZUMI_HASH_KEY_ABSENT) when the hash has no
 // value under the key, 82 (ZUMI_HASH_WRONG_TYPE) when it holds the other
 // type; neither delivers a value. A sent array is read-only from then on
-// (ZUMI_ERR_READ_ONLY for writes); its clone is writable.
+// (ZUMI_ERR_READ_ONLY for writes); its clone is writable. Only a send that the
+// service accepted (status 0) seals the array: after a refusal or a failure
+// to deliver it, the sender may still change it and try again.
 
 #include <string.h>
 
@@ -114,25 +116,27 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
     if (!zumi::bus::isValidMemberName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (input != nullptr) input->readOnly = true;
+    ZumiStatus status = ZUMI_OK;
     try {
-        ZumiStatus status = ZUMI_OK;
-        if (zumi::bus::serveAccess(service, property, input, reply, &status)) return status;
-        std::vector<uint8_t> encoded;
-        if (input != nullptr) {
-            status = zumi::bus::encodeHashArray(*input, &encoded);
+        if (!zumi::bus::servedInProcess(service, [&] {
+                return zumi::bus::serveAccess(service, property, input, reply, &status);
+            })) {
+            std::vector<uint8_t> encoded;
+            if (input != nullptr) status = zumi::bus::encodeHashArray(*input, &encoded);
             if (status != ZUMI_OK) return status;
+            status = connection->callers().call(
+                service, "AccessHash",
+                [property, input, &encoded](sd_bus_message* m) {
+                    int r = sd_bus_message_append(m, "sb", property, input != nullptr ? 1 : 0);
+                    return r < 0 ? r : sd_bus_message_append_array(m, 'y', encoded.data(), encoded.size());
+                },
+                [reply](sd_bus_message* message) { return readReply(message, reply); });
         }
-        return connection->callers().call(
-            service, "AccessHash",
-            [property, input, &encoded](sd_bus_message* m) {
-                int r = sd_bus_message_append(m, "sb", property, input != nullptr ? 1 : 0);
-                return r < 0 ? r : sd_bus_message_append_array(m, 'y', encoded.data(), encoded.size());
-            },
-            [reply](sd_bus_message* message) { return readReply(message, reply); });
     } catch (const std::bad_alloc&) {
         return ZUMI_ERR_NO_MEMORY;
     }
+    if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
+    return status;
 }
 
 }  // extern "C"
