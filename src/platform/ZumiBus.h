@@ -9,10 +9,15 @@
 //
 // Threads: every operation may be called from any thread. Callbacks (property
 // callbacks and event callbacks) run on one dispatch thread owned by the bus
-// library, never on the caller's thread, in the order requests arrived. One
-// exception: a get or set that a process makes on a service that the same
-// process serves runs the callback directly on the calling thread, so that a
-// callback reading its own service cannot deadlock.
+// library, never on the caller's thread or the application's main loop, in
+// the order requests arrived. A get or set that a process makes on a service
+// the same process serves goes to that service's dispatch thread without a
+// round trip through the daemon; made from inside a callback, it runs right
+// there on the callback's own dispatch thread, so a callback reading its own
+// service, or callbacks of the process's services reading each other's
+// properties, cannot deadlock. What can: an application thread that holds
+// something one of its own process's callbacks waits for (the GDK lock, say)
+// while it reads or writes a property its process serves.
 
 #include <stddef.h>
 
@@ -92,7 +97,8 @@ ZUMI_EXPORT ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* serv
 ZUMI_EXPORT ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service,
                                           const char* property, int value);
 /* input NULL reads the property. *reply, delivered with any status, belongs to
- * the caller. A sent input array becomes read-only. */
+ * the caller. An input array the service accepted (status 0) becomes
+ * read-only; after any other status it is left as it was. */
 ZUMI_EXPORT ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service,
                                                    const char* property,
                                                    struct ZumiHasharrayHandleStruct* input,
