@@ -144,6 +144,79 @@ TEST(ASubscription, ToggledWhileEventsFlowKeepsTheirOrder) {
     EXPECT_EQ(0u, ZumiClose(handle));
 }
 
+// A service of this process, for the test that reads and writes it from the
+// test's own thread: which threads its callbacks ran on, and what its
+// hash-array accessor answers.
+struct OwnService {
+    std::string name;
+    std::mutex lock;
+    std::vector<std::thread::id> threads;
+    unsigned accessAnswer = ZUMI_ERR_SERVICE_FAILED;
+};
+
+unsigned int recordThread(ZumiHandle, const char*, int* value, void* data) {
+    OwnService* own = static_cast<OwnService*>(data);
+    std::lock_guard<std::mutex> guard(own->lock);
+    own->threads.push_back(std::this_thread::get_id());
+    *value = 7;
+    return 0;
+}
+
+unsigned int readOwnService(ZumiHandle handle, const char*, int* value, void* data) {
+    int inner = 0;
+    ZumiStatus status =
+        ZumiGetIntProperty(handle, static_cast<OwnService*>(data)->name.c_str(), "where", &inner);
+    *value = inner + 1;
+    return status;
+}
+
+unsigned int answerAccess(ZumiHandle, const char*, ZumiHasharrayHandleStruct*,
+                          ZumiHasharrayHandleStruct*, void* data) {
+    return static_cast<OwnService*>(data)->accessAnswer;
+}
+
+TEST(AServiceOfThisProcess, RunsTheTestThreadsCallsOnItsDispatchThreadAndSealsOnlyAcceptedArrays) {
+    OwnService own;
+    own.name = serviceName("own");
+    ZumiHandle handle = openOrFail(own.name);
+    ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "where", recordThread, nullptr, &own));
+    ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "nested", readOwnService, nullptr, &own));
+    ASSERT_EQ(0u, ZumiRegisterHasharrayProperty(handle, "hash", answerAccess, &own));
+    const std::string remote = serviceName("refusing");
+    Peer peer;
+    ASSERT_EQ("0", peer.request("open " + remote));
+    ASSERT_EQ("0", peer.request("hash failing 258"));
+
+    ASSERT_EQ("0 7", peer.request("getint " + own.name + " where"));
+    int value = 0;
+    EXPECT_EQ(0u, ZumiGetIntProperty(handle, own.name.c_str(), "where", &value));
+    EXPECT_EQ(0u, ZumiGetIntProperty(handle, own.name.c_str(), "nested", &value));
+    EXPECT_EQ(8, value);
+
+    ZumiHasharrayHandleStruct* array = ZumiHasharrayNew(nullptr);
+    int index = -1;
+    for (const auto& target : {std::make_pair(own.name, "hash"), std::make_pair(remote, "failing")}) {
+        ZumiHasharrayHandleStruct* reply = nullptr;
+        EXPECT_EQ(258u, ZumiAccessHasharrayProperty(handle, target.first.c_str(), target.second,
+                                                    array, &reply));
+        ZumiHasharrayDestroy(reply);
+        EXPECT_EQ(0u, ZumiHasharrayAddHash(array, &index)) << target.second << " sealed a refused array";
+    }
+    own.accessAnswer = 0;
+    ZumiHasharrayHandleStruct* reply = nullptr;
+    EXPECT_EQ(0u, ZumiAccessHasharrayProperty(handle, own.name.c_str(), "hash", array, &reply));
+    EXPECT_EQ(ZUMI_ERR_READ_ONLY, ZumiHasharrayAddHash(array, &index));
+    ZumiHasharrayDestroy(reply);
+    ZumiHasharrayDestroy(array);
+
+    EXPECT_EQ(0u, ZumiClose(handle));  // joins the dispatch thread
+    // The peer's read, the test thread's, and the nested one from the callback.
+    ASSERT_EQ(3u, own.threads.size());
+    EXPECT_NE(std::this_thread::get_id(), own.threads[1]) << "ran on the caller's thread";
+    EXPECT_EQ(own.threads[0], own.threads[1]) << "not on the thread serving the bus's requests";
+    EXPECT_EQ(own.threads[0], own.threads[2]) << "the nested read left the dispatch thread";
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace zumi
