@@ -177,17 +177,18 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
                                 input, reply)) {
         return *answer;
     }
-    if (input != nullptr) input->readOnly = true;
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
         // As on the wire: the service gets a copy of what was sent and fills
-        // a fresh reply array.
+        // a fresh reply array; only an accepted array is sealed.
         ZumiHasharrayHandleStruct* received = bus().track(hb::hashArrayClone(input));
         ZumiHasharrayHandleStruct* output = bus().track(hb::hashArrayNew());
         ZumiStatus status = bus().invokeAccessor(owner, property, received, output);
         bus().releaseArray(received);
         *reply = output;
+        if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
         return status;
     }
+    if (input != nullptr) input->readOnly = true;
     // Another service echoes what it was sent (an empty array for a read).
     *reply = bus().track(input != nullptr ? hb::hashArrayClone(input) : hb::hashArrayNew());
     return ZUMI_OK;
