@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <thread>
+#include <memory>
+
+extern char** environ;
 
 namespace zumi {
 namespace testing {
@@ -17,77 +20,57 @@ namespace testing {
 namespace {
 
 std::string g_address;
-pid_t g_daemon = -1;
 
-int millisUntil(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+// Appends what the descriptor has; false at its end or the deadline.
+bool readSome(int fd, std::string* into, Deadline deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    struct pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) <= 0) return false;
+    char chunk[4096];
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    into->append(chunk, static_cast<size_t>(got));
+    return true;
 }
 
 // Sets the private bus up for the whole test program.
 class PrivateBus : public ::testing::Environment {
 public:
     void SetUp() override {
-        g_daemon = startDaemon(&g_address);
-        ASSERT_GT(g_daemon, 0);
+        m_daemon = startDaemon(&g_address);
+        ASSERT_FALSE(g_address.empty());
         setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1);
         // Nothing in the tests may reach the machine's own buses.
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    void TearDown() override {
-        stopDaemon(g_daemon);
-        g_daemon = -1;
-    }
+    void TearDown() override { m_daemon.reset(); }
+
+private:
+    std::unique_ptr<Process> m_daemon;
 };
 
 }  // namespace
 
 const std::string& busAddress() { return g_address; }
 
-pid_t startDaemon(std::string* address) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-    pid_t daemon = fork();
-    if (daemon == 0) {
-        // Ends with the test program, even when that one crashes.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(pipeFds[1], 3);
-        execlp("dbus-daemon", "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
-               "--nopidfile", "--print-address=3", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeFds[1]);
+std::unique_ptr<Process> startDaemon(std::string* address) {
+    std::unique_ptr<Process> daemon(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF,
+                                                 "--nofork", "--nopidfile", "--print-address=1"}));
     address->clear();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    char c = 0;
-    for (;;) {
-        struct pollfd fd = {pipeFds[0], POLLIN, 0};
-        if (daemon < 0 || poll(&fd, 1, millisUntil(deadline)) <= 0 || read(pipeFds[0], &c, 1) != 1) {
-            ADD_FAILURE() << "dbus-daemon printed no address";
-            stopDaemon(daemon);
-            daemon = -1;
-            break;
-        }
-        if (c == '\n') break;
-        *address += c;
-    }
-    close(pipeFds[0]);
+    EXPECT_TRUE(daemon->nextLine(address, deadlineIn(kPatience))) << "dbus-daemon printed no address";
     return daemon;
 }
 
-void stopDaemon(pid_t daemon) {
-    if (daemon <= 0) return;
-    kill(daemon, SIGTERM);
-    waitpid(daemon, nullptr, 0);
+BusAddressOverride::BusAddressOverride(const std::string& address) {
+    setenv("ZUMI_BUS_ADDRESS", address.c_str(), 1);
 }
+BusAddressOverride::~BusAddressOverride() { setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1); }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    Deadline deadline = deadlineIn(timeout);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::yield();
         usleep(1000);
     }
     return true;
@@ -97,90 +80,6 @@ std::string serviceName(const std::string& stem) {
     static std::atomic<int> counter{0};
     return "com.tessal.test." + stem + ".p" + std::to_string(getpid()) + "n" +
            std::to_string(counter++);
-}
-
-Peer::Peer(const std::vector<std::string>& env) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return;
-    }
-    m_pid = fork();
-    if (m_pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
-        execl(ZUMI_TEST_SERVICE, ZUMI_TEST_SERVICE, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    m_in = in[1];
-    m_out = out[0];
-}
-
-Peer::~Peer() {
-    if (m_pid <= 0) return;
-    ssize_t ignored = write(m_in, "quit\n", 5);
-    (void)ignored;
-    close(m_in);
-    int status = 0;
-    bool ended = waitFor([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; },
-                         std::chrono::seconds(20));
-    if (!ended) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, &status, 0);
-        ADD_FAILURE() << "peer did not end";
-    } else {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "peer failed: " << status;
-    }
-    close(m_out);
-}
-
-bool Peer::readLine(std::string* line, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        size_t end = m_buffer.find('\n');
-        if (end != std::string::npos) {
-            *line = m_buffer.substr(0, end);
-            m_buffer.erase(0, end + 1);
-            return true;
-        }
-        struct pollfd fd = {m_out, POLLIN, 0};
-        if (poll(&fd, 1, millisUntil(deadline)) <= 0) return false;
-        char chunk[4096];
-        ssize_t got = read(m_out, chunk, sizeof chunk);
-        if (got <= 0) return false;
-        m_buffer.append(chunk, static_cast<size_t>(got));
-    }
-}
-
-std::string Peer::request(const std::string& line) {
-    std::string text = line + "\n";
-    if (write(m_in, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        ADD_FAILURE() << "peer gone before: " << line;
-        return "";
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-    std::string answer;
-    while (readLine(&answer, deadline)) {
-        if (answer.compare(0, 2, "R ") == 0) return answer.substr(2);
-        if (answer.compare(0, 2, "E ") == 0) m_events.push_back(answer.substr(2));
-    }
-    ADD_FAILURE() << "peer did not answer: " << line;
-    return "";
-}
-
-std::string Peer::nextEvent(std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string line;
-    while (m_events.empty() && readLine(&line, deadline)) {
-        if (line.compare(0, 2, "E ") == 0) m_events.push_back(line.substr(2));
-    }
-    if (m_events.empty()) return "";
-    std::string event = m_events.front();
-    m_events.pop_front();
-    return event;
 }
 
 sd_bus* openRawBus() {
@@ -198,6 +97,142 @@ ZumiHandle openOrFail(const std::string& id) {
     EXPECT_NE(nullptr, handle) << id << ": " << ZumiGetErrorString(status);
     EXPECT_EQ(0u, status);
     return handle;
+}
+
+Process::Process(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return;
+    }
+    // Built before the fork: the child of a threaded process only execs.
+    std::vector<std::string> texts(extraEnv);
+    for (char** e = environ; *e != nullptr; ++e) texts.push_back(*e);
+    std::vector<char*> argv, env;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& e : texts) env.push_back(const_cast<char*>(e.c_str()));
+    argv.push_back(nullptr);
+    env.push_back(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        execvpe(argv[0], argv.data(), env.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    m_in = in[1];
+    m_out = out[0];
+    m_err = err[0];
+}
+
+Process::~Process() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    for (int fd : {m_in, m_out, m_err}) {
+        if (fd >= 0) close(fd);
+    }
+}
+
+bool Process::send(const std::string& line) {
+    std::string text = line + "\n";
+    return write(m_in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+bool Process::nextLine(std::string* line, Deadline deadline) {
+    size_t end;
+    while ((end = m_outText.find('\n')) == std::string::npos) {
+        if (!readSome(m_out, &m_outText, deadline)) return false;
+    }
+    *line = m_outText.substr(0, end);
+    m_outText.erase(0, end + 1);
+    return true;
+}
+
+int Process::finish(std::string* out, std::string* err) {
+    close(m_in);
+    m_in = -1;
+    Deadline deadline = deadlineIn(kPatience);
+    while (readSome(m_out, &m_outText, deadline)) {
+    }
+    while (readSome(m_err, &m_errText, deadline)) {
+    }
+    if (out != nullptr) *out = m_outText;
+    if (err != nullptr) *err = m_errText;
+    int status = 0;
+    if (!waitFor([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; })) return -1;
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+Peer::Peer(const std::vector<std::string>& env) : Process({ZUMI_TEST_SERVICE}, env) {}
+
+Peer::~Peer() {
+    send("quit");
+    std::string err;
+    EXPECT_EQ(0, finish(nullptr, &err)) << "peer failed: " << err;
+}
+
+std::string Peer::request(const std::string& line) {
+    if (!send(line)) {
+        ADD_FAILURE() << "peer gone before: " << line;
+        return "";
+    }
+    Deadline deadline = deadlineIn(2 * kPatience);
+    std::string answer;
+    while (nextLine(&answer, deadline)) {
+        if (answer.compare(0, 2, "R ") == 0) return answer.substr(2);
+        if (answer.compare(0, 2, "E ") == 0) m_events.push_back(answer.substr(2));
+    }
+    ADD_FAILURE() << "peer did not answer: " << line;
+    return "";
+}
+
+void Peer::requestAll(std::initializer_list<std::string> lines) {
+    for (const std::string& line : lines) EXPECT_EQ("0", request(line)) << line;
+}
+
+std::string Peer::nextEvent(std::chrono::milliseconds timeout) {
+    Deadline deadline = deadlineIn(timeout);
+    std::string line;
+    while (m_events.empty() && nextLine(&line, deadline)) {
+        if (line.compare(0, 2, "E ") == 0) m_events.push_back(line.substr(2));
+    }
+    if (m_events.empty()) return "";
+    std::string event = m_events.front();
+    m_events.pop_front();
+    return event;
+}
+
+void PeerServiceTest::SetUp() {
+    service = serviceName("remote");
+    ASSERT_EQ("0", peer.request("open " + service));
+    client = openOrFail("");
+}
+
+void PeerServiceTest::TearDown() {
+    EXPECT_EQ(0u, client == nullptr ? 0u : ZumiClose(client));
+}
+
+void LocalServiceTest::SetUp() {
+    service = serviceName("local");
+    handle = openOrFail(service);
+    ASSERT_EQ("0", peer.request("open -"));
+}
+
+void LocalServiceTest::closeService() {
+    EXPECT_EQ(0u, handle == nullptr ? 0u : ZumiClose(handle));
+    handle = nullptr;
+}
+
+std::string LocalServiceTest::peerGet(const std::string& verb, const std::string& property) {
+    return peer.request(verb + " " + service + " " + property);
 }
 
 }  // namespace testing

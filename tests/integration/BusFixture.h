@@ -2,14 +2,16 @@
 #define ZUMI_TESTS_INTEGRATION_BUSFIXTURE_H
 
 // What the integration tests share: a private dbus-daemon started for the
-// test program (never the machine's buses), peer processes driven over pipes,
-// and waiting on conditions with deadlines.
+// test program (never the machine's buses), child processes on pipes, peers
+// driven line by line, and waits on conditions with deadlines.
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -21,52 +23,91 @@
 namespace zumi {
 namespace testing {
 
+typedef std::chrono::steady_clock::time_point Deadline;
+inline Deadline deadlineIn(std::chrono::milliseconds timeout) { return std::chrono::steady_clock::now() + timeout; }
+const std::chrono::milliseconds kPatience = std::chrono::seconds(20);
+
 // The address of the private bus (also in ZUMI_BUS_ADDRESS while tests run).
 const std::string& busAddress();
+class Process;
+// A private dbus-daemon (stopped by destroying it); *address is empty when it failed.
+std::unique_ptr<Process> startDaemon(std::string* address);
+// ZUMI_BUS_ADDRESS set to another address for the scope, then restored.
+struct BusAddressOverride {
+    explicit BusAddressOverride(const std::string& address);
+    ~BusAddressOverride();
+};
 
-// Another private dbus-daemon, for a test that stops it: its pid (its
-// address in *address), or -1 after a test failure.
-pid_t startDaemon(std::string* address);
-void stopDaemon(pid_t daemon);
-
-// Polls the condition until it holds or the deadline passes.
-bool waitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kPatience);
 // A unique, valid service identifier for one test.
 std::string serviceName(const std::string& stem);
+// A plain sd-bus client of the private bus, for playing a peer that does not
+// use our library; release it with sd_bus_flush_close_unref.
+sd_bus* openRawBus();
+ZumiHandle openOrFail(const std::string& id);
+
+// A child process with stdin, stdout and stderr on pipes; killed and reaped
+// if still running when destroyed.
+class Process {
+public:
+    Process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool send(const std::string& line);
+    // The next whole line of stdout; false when none came before the deadline.
+    bool nextLine(std::string* line, Deadline deadline);
+    // Closes stdin, reads both outputs to their end and reaps the process:
+    // its exit status (128 + signal), or -1 when it did not end in time.
+    int finish(std::string* out = nullptr, std::string* err = nullptr);
+
+private:
+    pid_t m_pid = -1;
+    int m_in = -1, m_out = -1, m_err = -1;
+    std::string m_outText, m_errText;
+};
 
 // A zumi_test_service process. request() sends one command line and returns
 // the answer without its "R " prefix; events the peer prints are kept for
 // nextEvent(). A dead or silent peer fails the test instead of hanging it.
-class Peer {
+class Peer : public Process {
 public:
-    // env: extra "NAME=value" settings for the peer process.
     explicit Peer(const std::vector<std::string>& env = {});
     ~Peer();
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
     std::string request(const std::string& line);
+    // Each line answered "0", or the test fails.
+    void requestAll(std::initializer_list<std::string> lines);
     // The next "E ..." line without its prefix, or "" when none came in time.
-    std::string nextEvent(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    std::string nextEvent(std::chrono::milliseconds timeout = kPatience);
 
 private:
-    bool readLine(std::string* line, std::chrono::steady_clock::time_point deadline);
-
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
-    std::string m_buffer;
     std::deque<std::string> m_events;
 };
 
-// A plain sd-bus client of the private bus, for playing a peer that does not
-// use our library; release it with sd_bus_flush_close_unref.
-sd_bus* openRawBus();
+// A peer serving `service`, and a client-only connection of this process.
+class PeerServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    Peer peer;
+    std::string service;
+    ZumiHandle client = nullptr;
+};
 
-// Opens a connection, failing the test when it cannot.
-ZumiHandle openOrFail(const std::string& id);
+// A service of this process, and a client-only peer that calls it.
+class LocalServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override { closeService(); }
+    // Joins the dispatch thread: what callbacks wrote is then safe to read.
+    void closeService();
+    // The peer's "STATUS VALUE" answer for a getint/getstr of our service.
+    std::string peerGet(const std::string& verb, const std::string& property);
+    Peer peer;
+    std::string service;
+    ZumiHandle handle = nullptr;
+};
 
 }  // namespace testing
 }  // namespace zumi

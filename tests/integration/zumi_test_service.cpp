@@ -7,8 +7,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -23,8 +25,7 @@ ZumiHandle g_handle = nullptr;
 
 void say(const std::string& line) {
     std::lock_guard<std::mutex> lock(g_outputLock);
-    fputs(line.c_str(), stdout);
-    fputc('\n', stdout);
+    fputs((line + "\n").c_str(), stdout);
     fflush(stdout);
 }
 
@@ -35,48 +36,43 @@ struct Property {
     std::string text;
     ZumiStatus status = ZUMI_OK;
 };
-std::map<std::string, Property*> g_properties;
+std::map<std::string, std::unique_ptr<Property>> g_properties;
 
+template <typename Serve>
+unsigned int serve(void* data, Serve serve) {
+    Property& p = *static_cast<Property*>(data);
+    std::lock_guard<std::mutex> lock(p.lock);
+    return p.status != ZUMI_OK ? p.status : serve(p);
+}
 unsigned int getInt(ZumiHandle, const char*, int* value, void* data) {
-    Property* p = static_cast<Property*>(data);
-    std::lock_guard<std::mutex> lock(p->lock);
-    if (p->status == ZUMI_OK) *value = p->number;
-    return p->status;
+    return serve(data, [&](Property& p) { *value = p.number; return 0u; });
 }
 unsigned int setInt(ZumiHandle, const char*, int value, void* data) {
-    Property* p = static_cast<Property*>(data);
-    std::lock_guard<std::mutex> lock(p->lock);
-    if (p->status == ZUMI_OK) p->number = value;
-    return p->status;
+    return serve(data, [&](Property& p) { p.number = value; return 0u; });
 }
 unsigned int getText(ZumiHandle, const char*, char* buffer, unsigned int* size, void* data) {
-    Property* p = static_cast<Property*>(data);
-    std::lock_guard<std::mutex> lock(p->lock);
-    if (p->status != ZUMI_OK) return p->status;
-    if (*size < p->text.size() + 1) {
-        *size = static_cast<unsigned int>(p->text.size() + 1);
-        return ZUMI_ERR_BUFFER_TOO_SMALL;
-    }
-    memcpy(buffer, p->text.c_str(), p->text.size() + 1);
-    return ZUMI_OK;
+    return serve(data, [&](Property& p) -> unsigned int {
+        const unsigned int need = static_cast<unsigned int>(p.text.size() + 1);
+        if (*size < need) {
+            *size = need;
+            return ZUMI_ERR_BUFFER_TOO_SMALL;
+        }
+        memcpy(buffer, p.text.c_str(), need);
+        return ZUMI_OK;
+    });
 }
 unsigned int setText(ZumiHandle, const char*, const char* value, void* data) {
-    Property* p = static_cast<Property*>(data);
-    std::lock_guard<std::mutex> lock(p->lock);
-    if (p->status == ZUMI_OK) p->text = value;
-    return p->status;
+    return serve(data, [&](Property& p) { p.text = value; return 0u; });
 }
 // Answers with a copy of what was sent plus one hash {"sent": hashes sent, or
-// -1 for a read}; returns the property's status.
+// -1 for a read}, and the property's status.
 unsigned int access(ZumiHandle, const char*, ZumiHasharrayHandleStruct* input,
                     ZumiHasharrayHandleStruct* output, void* data) {
-    Property* p = static_cast<Property*>(data);
     int count = input == nullptr ? -1 : ZumiHasharrayGetHashCount(input);
+    int index = 0, number = 0;
+    const char* text = nullptr;
     for (int i = 0; i < count; ++i) {
-        int index = 0;
         ZumiHasharrayAddHash(output, &index);
-        const char* text = nullptr;
-        int number = 0;
         if (ZumiHasharrayGetString(input, i, "text", &text) == ZUMI_OK) {
             ZumiHasharrayPutString(output, index, "text", text);
         }
@@ -84,10 +80,9 @@ unsigned int access(ZumiHandle, const char*, ZumiHasharrayHandleStruct* input,
             ZumiHasharrayPutInt(output, index, "number", number);
         }
     }
-    int index = 0;
     ZumiHasharrayAddHash(output, &index);
     ZumiHasharrayPutInt(output, index, "sent", count);
-    return p->status;
+    return static_cast<Property*>(data)->status;
 }
 
 void onEvent(ZumiHandle, const char* eventName, ZumiEventHandle event, void*) {
@@ -101,134 +96,88 @@ void onEvent(ZumiHandle, const char* eventName, ZumiEventHandle event, void*) {
     say(line.str());
 }
 
-Property* publish(const std::string& name) {
-    Property*& p = g_properties[name];
-    if (p == nullptr) p = new Property();
-    return p;
+typedef std::vector<std::string> Words;  // the command line, padded with ""
+std::string str(ZumiStatus status) { return std::to_string(status); }
+const char* c(const std::string& text) { return text.c_str(); }
+
+// int|str NAME VALUE ACCESS(r|w|rw|-) [STATUS], hash NAME [STATUS]
+std::string publish(const Words& a) {
+    const bool hash = a[0] == "hash";
+    std::unique_ptr<Property>& p = g_properties[a[1]];
+    if (!p) p.reset(new Property());
+    p->number = atoi(c(a[2]));
+    p->text = a[2];
+    p->status = static_cast<ZumiStatus>(strtoul(c(a[hash ? 2 : 4]), nullptr, 10));
+    const bool r = a[3].find('r') != std::string::npos, w = a[3].find('w') != std::string::npos;
+    if (hash) return str(ZumiRegisterHasharrayProperty(g_handle, c(a[1]), access, p.get()));
+    if (a[0] == "int") return str(ZumiRegisterIntProperty(g_handle, c(a[1]), r ? getInt : nullptr, w ? setInt : nullptr, p.get()));
+    return str(ZumiRegisterStringProperty(g_handle, c(a[1]), r ? getText : nullptr, w ? setText : nullptr, p.get()));
 }
 
-std::string run(std::istringstream& in) {
-    std::string command;
-    in >> command;
-    std::ostringstream out;
-    if (command == "open") {
-        std::string id;
-        in >> id;
+// Each command's answer; the property calls take SERVICE PROPERTY [VALUE].
+const std::map<std::string, std::function<std::string(const Words&)>> kCommands = {
+    {"open", [](const Words& a) {  // open ID, or "-" for a client-only connection
         ZumiStatus status = 0;
-        g_handle = ZumiOpenEx(id == "-" ? "" : id.c_str(), &status);
-        out << status;
-    } else if (command == "int" || command == "str") {
-        // int|str NAME VALUE ACCESS(r|w|rw|-) [STATUS]
-        std::string name, value, rights;
-        unsigned status = 0;
-        in >> name >> value >> rights >> status;
-        Property* p = publish(name);
-        p->number = atoi(value.c_str());
-        p->text = value;
-        p->status = status;
-        bool r = rights.find('r') != std::string::npos, w = rights.find('w') != std::string::npos;
-        out << (command == "int"
-                    ? ZumiRegisterIntProperty(g_handle, name.c_str(), r ? getInt : nullptr,
-                                              w ? setInt : nullptr, p)
-                    : ZumiRegisterStringProperty(g_handle, name.c_str(), r ? getText : nullptr,
-                                                 w ? setText : nullptr, p));
-    } else if (command == "hash") {
-        std::string name;
-        unsigned status = 0;
-        in >> name >> status;
-        Property* p = publish(name);
-        p->status = status;
-        out << ZumiRegisterHasharrayProperty(g_handle, name.c_str(), access, p);
-    } else if (command == "unreg") {
-        std::string name;
-        in >> name;
-        out << ZumiUnregisterProperty(g_handle, name.c_str(), nullptr);
-    } else if (command == "getint") {
-        std::string service, property;
-        in >> service >> property;
+        g_handle = ZumiOpenEx(a[1] == "-" ? "" : c(a[1]), &status);
+        return str(status);
+    }},
+    {"int", publish}, {"str", publish}, {"hash", publish},
+    {"getint", [](const Words& a) {  // -> STATUS VALUE
         int value = -1;
-        ZumiStatus status = ZumiGetIntProperty(g_handle, service.c_str(), property.c_str(), &value);
-        out << status << ' ' << value;
-    } else if (command == "setint") {
-        std::string service, property;
-        int value = 0;
-        in >> service >> property >> value;
-        out << ZumiSetIntProperty(g_handle, service.c_str(), property.c_str(), value);
-    } else if (command == "getstr") {
-        std::string service, property;
-        in >> service >> property;
+        const ZumiStatus status = ZumiGetIntProperty(g_handle, c(a[1]), c(a[2]), &value);
+        return str(status) + " " + std::to_string(value);
+    }},
+    {"getstr", [](const Words& a) {  // -> STATUS TEXT
         char* text = nullptr;
-        ZumiStatus status = ZumiGetStringProperty(g_handle, service.c_str(), property.c_str(), &text);
-        out << status << ' ' << (text == nullptr ? "" : text);
+        const ZumiStatus status = ZumiGetStringProperty(g_handle, c(a[1]), c(a[2]), &text);
+        const std::string answer = str(status) + " " + (text ? text : "");
         ZumiFreeString(text);
-    } else if (command == "setstr") {
-        std::string service, property, value;
-        in >> service >> property >> value;
-        out << ZumiSetStringProperty(g_handle, service.c_str(), property.c_str(), value.c_str());
-    } else if (command == "emit") {
-        // emit EVENT [i:N | s:TEXT]...
-        std::string event, param;
-        in >> event;
+        return answer;
+    }},
+    {"setint", [](const Words& a) { return str(ZumiSetIntProperty(g_handle, c(a[1]), c(a[2]), atoi(c(a[3])))); }},
+    {"setstr", [](const Words& a) { return str(ZumiSetStringProperty(g_handle, c(a[1]), c(a[2]), c(a[3]))); }},
+    {"emit", [](const Words& a) {  // emit EVENT [i:N | s:TEXT]...
         std::vector<int> ints;
-        std::vector<std::string> texts;
-        while (in >> param) {
-            if (param.compare(0, 2, "i:") == 0) ints.push_back(atoi(param.c_str() + 2));
-            if (param.compare(0, 2, "s:") == 0) texts.push_back(param.substr(2));
+        std::vector<const char*> texts;
+        for (const std::string& p : a) {
+            if (p.compare(0, 2, "i:") == 0) ints.push_back(atoi(c(p) + 2));
+            if (p.compare(0, 2, "s:") == 0) texts.push_back(c(p) + 2);
         }
-        std::vector<const char*> pointers;
-        for (const std::string& t : texts) pointers.push_back(t.c_str());
-        out << ZumiSendEventWithParams(g_handle, event.c_str(), ints.data(), ints.size(),
-                                       pointers.data(), pointers.size());
-    } else if (command == "burst") {
-        // burst EVENT COUNT: COUNT events with the integer parameters 0..COUNT-1
-        std::string event;
-        int count = 0;
-        in >> event >> count;
+        return str(ZumiSendEventWithParams(g_handle, c(a[1]), ints.data(), ints.size(), texts.data(), texts.size()));
+    }},
+    {"burst", [](const Words& a) {  // burst EVENT COUNT: events with the integers 0..COUNT-1
         ZumiStatus status = ZUMI_OK;
-        for (int i = 0; i < count && status == ZUMI_OK; ++i) {
-            status = ZumiSendEventWithParams(g_handle, event.c_str(), &i, 1, nullptr, 0);
+        for (int i = 0; i < atoi(c(a[2])) && status == ZUMI_OK; ++i) {
+            status = ZumiSendEventWithParams(g_handle, c(a[1]), &i, 1, nullptr, 0);
         }
-        out << status;
-    } else if (command == "hammer") {
-        // hammer SERVICE PROPERTY COUNT: COUNT integer reads, statuses counted
-        std::string service, property;
-        int count = 0;
-        in >> service >> property >> count;
+        return str(status);
+    }},
+    {"hammer", [](const Words& a) {  // hammer SERVICE PROPERTY COUNT -> "STATUS:TIMES ..." of its reads
         std::map<ZumiStatus, int> statuses;
-        for (int i = 0; i < count; ++i) {
-            int value = 0;
-            ++statuses[ZumiGetIntProperty(g_handle, service.c_str(), property.c_str(), &value)];
-        }
-        const char* separator = "";
-        for (const auto& entry : statuses) {
-            out << separator << entry.first << ':' << entry.second;
-            separator = " ";
-        }
-    } else if (command == "sub" || command == "unsub") {
-        std::string source, event;
-        in >> source >> event;
-        out << (command == "sub"
-                    ? ZumiSubscribeExt(g_handle, source.c_str(), event.c_str(), onEvent, nullptr)
-                    : ZumiUnsubscribeExt(g_handle, source.c_str(), event.c_str(), nullptr));
-    } else if (command == "close") {
-        out << ZumiClose(g_handle);
+        for (int i = 0, value = 0; i < atoi(c(a[3])); ++i) ++statuses[ZumiGetIntProperty(g_handle, c(a[1]), c(a[2]), &value)];
+        std::string answer;
+        for (const auto& s : statuses) answer += (answer.empty() ? "" : " ") + str(s.first) + ":" + std::to_string(s.second);
+        return answer;
+    }},
+    {"sub", [](const Words& a) { return str(ZumiSubscribeExt(g_handle, c(a[1]), c(a[2]), onEvent, nullptr)); }},
+    {"close", [](const Words&) {
+        ZumiStatus status = ZumiClose(g_handle);
         g_handle = nullptr;
-    } else {
-        out << "unknown command";
-    }
-    return "R " + out.str();
-}
+        return str(status);
+    }},
+};
 
 }  // namespace
 
 int main() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
+    for (std::string line; std::getline(std::cin, line) && line != "quit";) {
         std::istringstream in(line);
-        if (line == "quit") break;
-        say(run(in));
+        Words words;
+        for (std::string w; in >> w;) words.push_back(w);
+        words.resize(words.size() + 5);
+        auto command = kCommands.find(words[0]);
+        say("R " + (command == kCommands.end() ? std::string("unknown command") : command->second(words)));
     }
     if (g_handle != nullptr) ZumiClose(g_handle);
-    for (auto& entry : g_properties) delete entry.second;
     return 0;
 }
