@@ -1,0 +1,170 @@
+// libbramwickzumi across processes: another process's event reaching a stock
+// listener on this process's main loop, hash-array wrappers sent to another
+// process, and another process's sets reaching a UI object through its bridge.
+
+#include <gdk/gdk.h>
+
+#include <list>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <zumi/zumi.h>
+
+#include "BusFixture.h"
+
+namespace zumi {
+namespace testing {
+namespace {
+
+namespace zk = veltra::kesh::zumi;
+
+// A factory-made handler and a peer; the GLib main loop runs on this thread
+// only while a test waits in runMainLoopUntil.
+class LibraryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        gdk_threads_init();  // makes the GDK threads lock real, as in an application
+#pragma GCC diagnostic pop
+    }
+    static bool runMainLoopUntil(const std::function<bool()>& done) {
+        return waitFor([&] {
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            return done();
+        });
+    }
+    Peer peer;
+    const std::string name = serviceName("library");
+    zk::ZumiHandlerSharedPtr handler = zk::ZumiHandlerFactory::getZumiHandler(name.c_str());
+};
+
+struct ConfigKeys : zk::VimoDynamicConfigUpdateEventListener {
+    void onDynamicConfigUpdated(std::list<std::string>& updated) override {
+        keys = updated;
+        onMainThread = std::this_thread::get_id() == mainThread;
+        ++calls;
+    }
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::list<std::string> keys;
+    bool onMainThread = false;
+    int calls = 0;
+};
+
+struct Probe : zk::SystemEventListener {
+    void onEvent(const char*, const char*, const zk::SystemEventDataList&) override { ++calls; }
+    int calls = 0;
+};
+
+class AStockListener : public LibraryTest {};
+
+TEST_F(AStockListener, ReceivesAnotherProcesssEventWithParametersOnTheMainLoopUntilUnsubscribed) {
+    ASSERT_EQ("0", peer.request(std::string("open ") + ConfigKeys::DC_UPDATE_EVENT_SOURCE));
+    ConfigKeys listener;
+    Probe probe;
+    handler->subscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, ConfigKeys::EVENT_DYNAMIC_CONFIG_UPDATED, &listener);
+    handler->subscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, "probe", &probe);
+    // The count is read first, then as many keys as it announces.
+    ASSERT_EQ("0", peer.request("emit dynamicConfigUpdated i:2 s:alpha s:beta s:ignored"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener.calls == 1; }));
+    EXPECT_EQ((std::list<std::string>{"alpha", "beta"}), listener.keys);
+    EXPECT_TRUE(listener.onMainThread);
+    // The probe, sent after the late event by the same sender, arrives after it would have.
+    EXPECT_TRUE(handler->unsubscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, ConfigKeys::EVENT_DYNAMIC_CONFIG_UPDATED,
+                                     &listener));
+    peer.requestAll({"emit dynamicConfigUpdated i:1 s:late", "emit probe"});
+    ASSERT_TRUE(runMainLoopUntil([&] { return probe.calls == 1; }));
+    EXPECT_EQ(1, listener.calls);
+    EXPECT_TRUE(handler->unsubscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, "probe", &probe));
+}
+
+class AHashListArray : public LibraryTest {};
+
+// The refused send's reply is released with the exception (LeakSanitizer).
+TEST_F(AHashListArray, PublishedSynchronouslyReachesTheServiceAsAnEqualCopyAndGetsItsReplyOnTheSameHandler) {
+    const std::string service = serviceName("hashes");
+    peer.requestAll({"open " + service, "hash settings 0", "hash failing 258"});
+    std::shared_ptr<zk::ZumiHashListArray> array = handler->createNewHashArray();
+    auto number = [](int i) { return i * 1000003 - 2000000; };
+    auto text = [](int i) { return "r\xc3\xa4um " + std::to_string(i); };
+    for (int i = 0; i < 5; ++i) {
+        const int index = array->addNewHash();
+        (*array)[index].putInt("number", number(i));
+        (*array)[index].putString("text", text(i).c_str());
+    }
+    std::shared_ptr<zk::ZumiHashListArray> reply = array->publishSynchronously(service.c_str(), "settings", false);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(handler, reply->getZumiHandler());
+    ASSERT_EQ(6, reply->length());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(number(i), (*reply)[i].getInt("number"));
+        EXPECT_EQ(text(i), (*reply)[i].getString("text"));
+    }
+    EXPECT_EQ(5, (*reply)[5].getInt("sent"));
+    (*array)[0].putInt("number", 7);  // the sender writes on into its copy, and the next send carries it
+    reply = array->publishSynchronously(service.c_str(), "settings", true);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(7, (*reply)[0].getInt("number"));
+    EXPECT_EQ(0, array->length());
+    std::shared_ptr<zk::ZumiHashListArray> refused = handler->createNewHashArray();
+    refused->addNewHash();
+    EXPECT_THROW(refused->publishSynchronously(service.c_str(), "failing", false), zk::ZumiException);
+    EXPECT_EQ(1, refused->length()) << "a refused sender keeps its array";
+}
+
+std::string show(int value) { return std::to_string(value); }
+std::string show(const char* value) { return value; }
+
+// Records each set as "name=value", marked when it came off the main loop.
+template <typename PropertyType>
+class UIObject : public zk::ZumiPropertyPublisherUI<PropertyType> {
+public:
+    void getValue(const char*, PropertyType* value) override { *value = current; }
+    void setValue(const char* name, PropertyType value) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sets.push_back(std::string(name) + "=" + show(value) +
+                         (std::this_thread::get_id() == m_mainThread ? "" : " off the main loop"));
+    }
+    std::vector<std::string> sets() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_sets;
+    }
+    PropertyType current{};
+
+private:
+    const std::thread::id m_mainThread = std::this_thread::get_id();
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_sets;
+};
+
+typedef std::map<std::string, std::pair<bool, bool>> Access;
+class AUIObjectOnTheBus : public LibraryTest {};
+
+TEST_F(AUIObjectOnTheBus, ReceivesAnotherProcesssSetsInOrderOnItsMainLoopAndAnswersItsReads) {
+    ASSERT_EQ("0", peer.request("open -"));
+    UIObject<int> numbers;
+    numbers.current = 42;
+    UIObject<const char*> texts;
+    texts.current = "shown";
+    auto numberBridge = zk::createNewBridge<int>(handler, &numbers, Access{{"count", {true, true}}, {"shown", {true, false}}});
+    auto textBridge = zk::createNewBridge<const char*>(handler, &texts, Access{{"name", {true, true}}});
+    peer.requestAll({"setint " + name + " count 1", "setstr " + name + " name hello", "setint " + name + " count 2"});
+    EXPECT_EQ("9", peer.request("setint " + name + " shown 3")) << "offered for reading only";
+    EXPECT_TRUE(numbers.sets().empty()) << "a set reached the UI object outside its main loop";
+    EXPECT_EQ("0 42", peer.request("getint " + name + " count"));
+    EXPECT_EQ("0 shown", peer.request("getstr " + name + " name"));
+    EXPECT_TRUE(runMainLoopUntil([&] { return numbers.sets().size() == 2 && texts.sets().size() == 1; }));
+    EXPECT_EQ((std::vector<std::string>{"count=1", "count=2"}), numbers.sets());
+    EXPECT_EQ(std::vector<std::string>{"name=hello"}, texts.sets());
+    numberBridge->detachFromUI();
+    textBridge->detachFromUI();
+    EXPECT_EQ("8 -1", peer.request("getint " + name + " count")) << "no longer published";
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zumi
