@@ -3,20 +3,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 
 extern char** environ;
 
-namespace zumi {
-namespace testing {
-
+namespace zumi::testing {
 namespace {
 
 std::string g_address;
@@ -25,28 +21,22 @@ std::string g_address;
 bool readSome(int fd, std::string* into, Deadline deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     struct pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) <= 0) return false;
     char chunk[4096];
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got <= 0) return false;
-    into->append(chunk, static_cast<size_t>(got));
-    return true;
+    ssize_t got = poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) > 0 ? read(fd, chunk, sizeof chunk) : 0;
+    into->append(chunk, static_cast<size_t>(std::max<ssize_t>(0, got)));
+    return got > 0;
 }
 
-// Sets the private bus up for the whole test program.
+// The private bus of the whole test program.
 class PrivateBus : public ::testing::Environment {
-public:
     void SetUp() override {
         m_daemon = startDaemon(&g_address);
         ASSERT_FALSE(g_address.empty());
         setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1);
-        // Nothing in the tests may reach the machine's own buses.
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");  // nothing may reach the machine's own buses
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
     void TearDown() override { m_daemon.reset(); }
-
-private:
     std::unique_ptr<Process> m_daemon;
 };
 
@@ -55,31 +45,33 @@ private:
 const std::string& busAddress() { return g_address; }
 
 std::unique_ptr<Process> startDaemon(std::string* address) {
-    std::unique_ptr<Process> daemon(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF,
-                                                 "--nofork", "--nopidfile", "--print-address=1"}));
+    std::unique_ptr<Process> daemon(new Process(
+        {"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork", "--nopidfile", "--print-address=1"}));
     address->clear();
     EXPECT_TRUE(daemon->nextLine(address, deadlineIn(kPatience))) << "dbus-daemon printed no address";
     return daemon;
 }
 
-BusAddressOverride::BusAddressOverride(const std::string& address) {
-    setenv("ZUMI_BUS_ADDRESS", address.c_str(), 1);
-}
+BusAddressOverride::BusAddressOverride(const std::string& address) { setenv("ZUMI_BUS_ADDRESS", address.c_str(), 1); }
 BusAddressOverride::~BusAddressOverride() { setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1); }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    Deadline deadline = deadlineIn(timeout);
-    while (!condition()) {
+    for (Deadline deadline = deadlineIn(timeout); !condition(); usleep(1000)) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        usleep(1000);
     }
     return true;
 }
 
 std::string serviceName(const std::string& stem) {
     static std::atomic<int> counter{0};
-    return "com.tessal.test." + stem + ".p" + std::to_string(getpid()) + "n" +
-           std::to_string(counter++);
+    return "com.tessal.test." + stem + ".p" + std::to_string(getpid()) + "n" + std::to_string(counter++);
+}
+
+ZumiHandle openOrFail(const std::string& id) {
+    ZumiStatus status = 99;
+    ZumiHandle handle = ZumiOpenEx(id.c_str(), &status);
+    EXPECT_NE(nullptr, handle) << id << ": " << ZumiGetErrorString(status);
+    return handle;
 }
 
 sd_bus* openRawBus() {
@@ -91,14 +83,6 @@ sd_bus* openRawBus() {
     return bus;
 }
 
-ZumiHandle openOrFail(const std::string& id) {
-    ZumiStatus status = 99;
-    ZumiHandle handle = ZumiOpenEx(id.c_str(), &status);
-    EXPECT_NE(nullptr, handle) << id << ": " << ZumiGetErrorString(status);
-    EXPECT_EQ(0u, status);
-    return handle;
-}
-
 Process::Process(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
@@ -106,16 +90,16 @@ Process::Process(const std::vector<std::string>& args, const std::vector<std::st
         return;
     }
     // Built before the fork: the child of a threaded process only execs.
-    std::vector<std::string> texts(extraEnv);
-    for (char** e = environ; *e != nullptr; ++e) texts.push_back(*e);
+    std::vector<std::string> envText(extraEnv.begin(), extraEnv.end());
+    for (char** e = environ; *e != nullptr; ++e) envText.push_back(*e);
     std::vector<char*> argv, env;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    for (const std::string& e : texts) env.push_back(const_cast<char*>(e.c_str()));
+    for (const std::string& e : envText) env.push_back(const_cast<char*>(e.c_str()));
     argv.push_back(nullptr);
     env.push_back(nullptr);
     m_pid = fork();
     if (m_pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the test program, even a crashed one
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
@@ -131,13 +115,9 @@ Process::Process(const std::vector<std::string>& args, const std::vector<std::st
 }
 
 Process::~Process() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-    }
-    for (int fd : {m_in, m_out, m_err}) {
-        if (fd >= 0) close(fd);
-    }
+    if (m_pid > 0) kill(m_pid, SIGKILL);
+    if (m_pid > 0) waitpid(m_pid, nullptr, 0);
+    for (int fd : {m_in, m_out, m_err}) close(fd);
 }
 
 bool Process::send(const std::string& line) {
@@ -159,9 +139,7 @@ int Process::finish(std::string* out, std::string* err) {
     close(m_in);
     m_in = -1;
     Deadline deadline = deadlineIn(kPatience);
-    while (readSome(m_out, &m_outText, deadline)) {
-    }
-    while (readSome(m_err, &m_errText, deadline)) {
+    while (readSome(m_out, &m_outText, deadline) || readSome(m_err, &m_errText, deadline)) {
     }
     if (out != nullptr) *out = m_outText;
     if (err != nullptr) *err = m_errText;
@@ -174,22 +152,23 @@ int Process::finish(std::string* out, std::string* err) {
 Peer::Peer(const std::vector<std::string>& env) : Process({ZUMI_TEST_SERVICE}, env) {}
 
 Peer::~Peer() {
-    send("quit");
     std::string err;
+    EXPECT_TRUE(send("quit"));
     EXPECT_EQ(0, finish(nullptr, &err)) << "peer failed: " << err;
 }
 
+// Reads until a line of the tag ('R' or 'E') comes, keeping the events met.
+bool Peer::nextTagged(char tag, std::string* line, Deadline deadline) {
+    while ((tag != 'E' || m_events.empty()) && nextLine(line, deadline)) {
+        if (line->compare(0, 2, "E ") == 0) m_events.push_back(line->substr(2));
+        if (tag == 'R' && line->compare(0, 2, "R ") == 0) return true;
+    }
+    return tag == 'E' && !m_events.empty();
+}
+
 std::string Peer::request(const std::string& line) {
-    if (!send(line)) {
-        ADD_FAILURE() << "peer gone before: " << line;
-        return "";
-    }
-    Deadline deadline = deadlineIn(2 * kPatience);
     std::string answer;
-    while (nextLine(&answer, deadline)) {
-        if (answer.compare(0, 2, "R ") == 0) return answer.substr(2);
-        if (answer.compare(0, 2, "E ") == 0) m_events.push_back(answer.substr(2));
-    }
+    if (send(line) && nextTagged('R', &answer, deadlineIn(2 * kPatience))) return answer.substr(2);
     ADD_FAILURE() << "peer did not answer: " << line;
     return "";
 }
@@ -198,45 +177,15 @@ void Peer::requestAll(std::initializer_list<std::string> lines) {
     for (const std::string& line : lines) EXPECT_EQ("0", request(line)) << line;
 }
 
-std::string Peer::nextEvent(std::chrono::milliseconds timeout) {
-    Deadline deadline = deadlineIn(timeout);
+std::string Peer::nextEvent() {
     std::string line;
-    while (m_events.empty() && nextLine(&line, deadline)) {
-        if (line.compare(0, 2, "E ") == 0) m_events.push_back(line.substr(2));
-    }
-    if (m_events.empty()) return "";
+    if (!nextTagged('E', &line, deadlineIn(kPatience))) return "";
     std::string event = m_events.front();
     m_events.pop_front();
     return event;
 }
 
-void PeerServiceTest::SetUp() {
-    service = serviceName("remote");
-    ASSERT_EQ("0", peer.request("open " + service));
-    client = openOrFail("");
-}
-
-void PeerServiceTest::TearDown() {
-    EXPECT_EQ(0u, client == nullptr ? 0u : ZumiClose(client));
-}
-
-void LocalServiceTest::SetUp() {
-    service = serviceName("local");
-    handle = openOrFail(service);
-    ASSERT_EQ("0", peer.request("open -"));
-}
-
-void LocalServiceTest::closeService() {
-    EXPECT_EQ(0u, handle == nullptr ? 0u : ZumiClose(handle));
-    handle = nullptr;
-}
-
-std::string LocalServiceTest::peerGet(const std::string& verb, const std::string& property) {
-    return peer.request(verb + " " + service + " " + property);
-}
-
-}  // namespace testing
-}  // namespace zumi
+}  // namespace zumi::testing
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

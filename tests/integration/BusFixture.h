@@ -11,7 +11,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -20,41 +19,28 @@
 
 #include "platform/ZumiBus.h"
 
-namespace zumi {
-namespace testing {
+namespace zumi::testing {
 
 typedef std::chrono::steady_clock::time_point Deadline;
 inline Deadline deadlineIn(std::chrono::milliseconds timeout) { return std::chrono::steady_clock::now() + timeout; }
 const std::chrono::milliseconds kPatience = std::chrono::seconds(20);
 
-// The address of the private bus (also in ZUMI_BUS_ADDRESS while tests run).
-const std::string& busAddress();
-class Process;
-// A private dbus-daemon (stopped by destroying it); *address is empty when it failed.
-std::unique_ptr<Process> startDaemon(std::string* address);
-// ZUMI_BUS_ADDRESS set to another address for the scope, then restored.
-struct BusAddressOverride {
-    explicit BusAddressOverride(const std::string& address);
-    ~BusAddressOverride();
-};
-
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kPatience);
 // A unique, valid service identifier for one test.
 std::string serviceName(const std::string& stem);
+ZumiHandle openOrFail(const std::string& id);
 // A plain sd-bus client of the private bus, for playing a peer that does not
 // use our library; release it with sd_bus_flush_close_unref.
 sd_bus* openRawBus();
-ZumiHandle openOrFail(const std::string& id);
 
 // A child process with stdin, stdout and stderr on pipes; killed and reaped
 // if still running when destroyed.
 class Process {
 public:
-    Process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    explicit Process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-
     bool send(const std::string& line);
     // The next whole line of stdout; false when none came before the deadline.
     bool nextLine(std::string* line, Deadline deadline);
@@ -68,6 +54,16 @@ private:
     std::string m_outText, m_errText;
 };
 
+// The address of the private bus (also in ZUMI_BUS_ADDRESS while tests run).
+const std::string& busAddress();
+// A private dbus-daemon (stopped by destroying it); *address is empty when it failed.
+std::unique_ptr<Process> startDaemon(std::string* address);
+// ZUMI_BUS_ADDRESS set to another address for the scope, then restored.
+struct BusAddressOverride {
+    explicit BusAddressOverride(const std::string& address);
+    ~BusAddressOverride();
+};
+
 // A zumi_test_service process. request() sends one command line and returns
 // the answer without its "R " prefix; events the peer prints are kept for
 // nextEvent(). A dead or silent peer fails the test instead of hanging it.
@@ -76,40 +72,47 @@ public:
     explicit Peer(const std::vector<std::string>& env = {});
     ~Peer();
     std::string request(const std::string& line);
-    // Each line answered "0", or the test fails.
-    void requestAll(std::initializer_list<std::string> lines);
+    void requestAll(std::initializer_list<std::string> lines);  // each answered "0"
     // The next "E ..." line without its prefix, or "" when none came in time.
-    std::string nextEvent(std::chrono::milliseconds timeout = kPatience);
+    std::string nextEvent();
 
 private:
+    bool nextTagged(char tag, std::string* line, Deadline deadline);
     std::deque<std::string> m_events;
 };
 
 // A peer serving `service`, and a client-only connection of this process.
 class PeerServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        ASSERT_EQ("0", peer.request("open " + service));
+        client = openOrFail("");
+    }
+    void TearDown() override { EXPECT_EQ(0u, client == nullptr ? 0u : ZumiClose(client)); }
     Peer peer;
-    std::string service;
+    std::string service = serviceName("remote");
     ZumiHandle client = nullptr;
 };
 
 // A service of this process, and a client-only peer that calls it.
 class LocalServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override;
+    void SetUp() override { ASSERT_EQ("0", peer.request("open -")); }
     void TearDown() override { closeService(); }
     // Joins the dispatch thread: what callbacks wrote is then safe to read.
-    void closeService();
-    // The peer's "STATUS VALUE" answer for a getint/getstr of our service.
-    std::string peerGet(const std::string& verb, const std::string& property);
+    void closeService() {
+        EXPECT_EQ(0u, handle == nullptr ? 0u : ZumiClose(handle));
+        handle = nullptr;
+    }
+    // The peer's answer to "VERB SERVICE ARGS", e.g. "STATUS VALUE" for a getint.
+    std::string peerCalls(const std::string& verb, const std::string& args) {
+        return peer.request(verb + " " + service + " " + args);
+    }
     Peer peer;
-    std::string service;
-    ZumiHandle handle = nullptr;
+    std::string service = serviceName("local");
+    ZumiHandle handle = openOrFail(service);
 };
 
-}  // namespace testing
-}  // namespace zumi
+}  // namespace zumi::testing
 
 #endif

@@ -152,13 +152,6 @@ const std::map<std::string, std::function<std::string(const Words&)>> kCommands 
         }
         return str(status);
     }},
-    {"hammer", [](const Words& a) {  // hammer SERVICE PROPERTY COUNT -> "STATUS:TIMES ..." of its reads
-        std::map<ZumiStatus, int> statuses;
-        for (int i = 0, value = 0; i < atoi(c(a[3])); ++i) ++statuses[ZumiGetIntProperty(g_handle, c(a[1]), c(a[2]), &value)];
-        std::string answer;
-        for (const auto& s : statuses) answer += (answer.empty() ? "" : " ") + str(s.first) + ":" + std::to_string(s.second);
-        return answer;
-    }},
     {"sub", [](const Words& a) { return str(ZumiSubscribeExt(g_handle, c(a[1]), c(a[2]), onEvent, nullptr)); }},
     {"close", [](const Words&) {
         ZumiStatus status = ZumiClose(g_handle);
