@@ -3,6 +3,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <atomic>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -10,8 +11,7 @@
 
 #include "BusFixture.h"
 
-namespace zumi {
-namespace testing {
+namespace zumi::testing {
 namespace {
 
 // Records each event as "source event ints... | texts..." and checks what
@@ -52,23 +52,20 @@ void record(ZumiHandle handle, const char* eventName, ZumiEventHandle event, voi
 
 class ASubscriber : public PeerServiceTest {
 protected:
-    void SetUp() override {
-        PeerServiceTest::SetUp();
-        recorder.expectedHandle = client;
-    }
     void TearDown() override {
         PeerServiceTest::TearDown();
         EXPECT_TRUE(recorder.paramsBehaved);
     }
-    ZumiStatus subscribe(const std::string& event) {
-        return ZumiSubscribeExt(client, service.c_str(), event.c_str(), record, &recorder);
+    ZumiStatus subscribe(ZumiHandle handle, const char* event) {
+        recorder.expectedHandle = handle;
+        return ZumiSubscribeExt(handle, service.c_str(), event, record, &recorder);
     }
     Recorder recorder;
 };
 
 TEST_F(ASubscriber, ReceivesTheEventsOfItsPairsWithParametersInOrderFromTheSourcesCurrentOwner) {
-    for (const char* event : {"changed", "dropped"}) ASSERT_EQ(0u, subscribe(event));
-    EXPECT_EQ(ZUMI_ERR_ALREADY_REGISTERED, subscribe("changed"));
+    for (const char* event : {"changed", "dropped"}) ASSERT_EQ(0u, subscribe(client, event));
+    EXPECT_EQ(ZUMI_ERR_ALREADY_REGISTERED, subscribe(client, "changed"));
     ASSERT_EQ(0u, ZumiUnsubscribeExt(client, service.c_str(), "dropped", nullptr));
     EXPECT_EQ(ZUMI_ERR_NOT_SUBSCRIBED, ZumiUnsubscribeExt(client, service.c_str(), "dropped", nullptr));
     peer.requestAll({"emit changed i:1 i:-2 s:first s:second", "emit dropped i:1", "emit other i:2",
@@ -92,8 +89,7 @@ TEST_F(ASubscriber, IgnoresEventsThatAnotherSenderForgesForTheSource) {
     // send it the signal directly, past every match rule of the daemon.
     const std::string victim = serviceName("victim");
     ZumiHandle named = openOrFail(victim);
-    recorder.expectedHandle = named;
-    ASSERT_EQ(0u, ZumiSubscribeExt(named, service.c_str(), "alarm", record, &recorder));
+    ASSERT_EQ(0u, subscribe(named, "alarm"));
     sd_bus* forger = openRawBus();
     sd_bus_message *reply = nullptr, *signal = nullptr;
     const char* unique = nullptr;
@@ -154,5 +150,4 @@ TEST(APublisher, ReachesAnotherProcessAndItsOwnSubscribersWhoMayLeaveFromTheirCa
 }
 
 }  // namespace
-}  // namespace testing
-}  // namespace zumi
+}  // namespace zumi::testing

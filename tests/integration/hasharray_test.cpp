@@ -5,8 +5,7 @@
 
 #include "BusFixture.h"
 
-namespace zumi {
-namespace testing {
+namespace zumi::testing {
 namespace {
 
 struct ArrayDeleter {
@@ -51,7 +50,15 @@ protected:
     }
 };
 
-TEST_F(AHashArrayService, AnswersACopyOfTheSentArrayAndItsStatusAndLeavesTheSentOneReadOnly) {
+unsigned int scribble(ZumiHandle, const char*, ZumiHasharrayHandleStruct* input, ZumiHasharrayHandleStruct* output,
+                      void*) {
+    int index = 0;
+    ZumiHasharrayPutString(input, 0, "text", "scribbled");
+    ZumiHasharrayAddHash(output, &index);
+    return ZumiHasharrayPutInt(output, index, "sent", ZumiHasharrayGetHashCount(input));
+}
+
+TEST_F(AHashArrayService, AnswersACopyOfTheSentArrayAndItsStatusAndLeavesTheSentOneReadOnlyAlsoInProcess) {
     peer.requestAll({"hash echo 0", "hash failing 258"});
     Array sent = twoHashes(), reply;
     ASSERT_EQ(0u, access(service, "echo", sent.get(), &reply));
@@ -71,21 +78,11 @@ TEST_F(AHashArrayService, AnswersACopyOfTheSentArrayAndItsStatusAndLeavesTheSent
     EXPECT_EQ("-/-0", show(reply.get())) << "a failing status still carries the reply";
     EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, access(service, "absent", nullptr, &reply));
     EXPECT_EQ(nullptr, reply);
-}
 
-unsigned int scribble(ZumiHandle, const char*, ZumiHasharrayHandleStruct* input, ZumiHasharrayHandleStruct* output,
-                      void*) {
-    int index = 0;
-    ZumiHasharrayPutString(input, 0, "text", "scribbled");
-    ZumiHasharrayAddHash(output, &index);
-    return ZumiHasharrayPutInt(output, index, "sent", ZumiHasharrayGetHashCount(input));
-}
-
-TEST_F(AHashArrayService, OfThisProcessGivesItsAccessorACopyToo) {
-    const std::string local = serviceName("localhash");
+    const std::string local = serviceName("localhash");  // served in-process, still a copy
     ZumiHandle handle = openOrFail(local);
     ASSERT_EQ(0u, ZumiRegisterHasharrayProperty(handle, "copy", scribble, nullptr));
-    Array sent = twoHashes(), reply;
+    sent = twoHashes();
     ASSERT_EQ(0u, access(local, "copy", sent.get(), &reply));
     EXPECT_EQ("-/-2", show(reply.get()));
     EXPECT_EQ("first/1 second/-", show(sent.get())) << "the accessor's scribbles stay its own";
@@ -112,5 +109,4 @@ TEST(AHashArray, SurvivesNullArraysAndNamesItsSoftStatuses) {
 }
 
 }  // namespace
-}  // namespace testing
-}  // namespace zumi
+}  // namespace zumi::testing

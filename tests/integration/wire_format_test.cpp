@@ -1,8 +1,6 @@
 // The byte format of hash arrays and event parameters: what decodes, what
 // is refused, and that no prefix of a valid message is taken for a whole one.
 
-#include <string.h>
-
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,8 +8,7 @@
 #include "dbus/WireFormat.h"
 #include "platform/ZumiBus.h"
 
-namespace zumi {
-namespace bus {
+namespace zumi::bus {
 namespace {
 
 HashArray sample() {
@@ -40,8 +37,7 @@ TEST(AHashArrayEncoding, DecodesToAnEqualArrayAndRejectsEveryTruncation) {
 
 TEST(AHashArrayEncoding, RefusesDuplicateKeysNulBytesAndCountsOverTheLimits) {
     // One hash with the key "k" twice.
-    const uint8_t twice[] = {1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 'k', 0, 1, 0, 0, 0,
-                             1, 0, 0, 0, 'k', 0, 2, 0, 0, 0};
+    const uint8_t twice[] = {1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 'k', 0, 1, 0, 0, 0, 1, 0, 0, 0, 'k', 0, 2, 0, 0, 0};
     HashArray decoded;
     EXPECT_EQ(ZUMI_ERR_PROTOCOL, decodeHashArray(twice, sizeof twice, &decoded));
     const uint8_t nulInKey[] = {1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 'k', 0, 0, 1, 0, 0, 0};
@@ -81,5 +77,4 @@ TEST(AnEventParameterEncoding, KeepsIntegersAndTextsInOrder) {
 }
 
 }  // namespace
-}  // namespace bus
-}  // namespace zumi
+}  // namespace zumi::bus

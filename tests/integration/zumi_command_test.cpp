@@ -6,8 +6,7 @@
 
 #include "BusFixture.h"
 
-namespace zumi {
-namespace testing {
+namespace zumi::testing {
 namespace {
 
 struct Outcome {
@@ -124,5 +123,4 @@ TEST_F(AZumiCommand, WaitsPrintingEachEventAsItArrivesWithStringsQuotedOrOnlyFor
 }
 
 }  // namespace
-}  // namespace testing
-}  // namespace zumi
+}  // namespace zumi::testing
