@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,18 +45,15 @@ TEST_F(ManyThreads, CallOneRemoteServiceAtOnceWithoutMixingUpAnswers) {
 
 // A getter that blocks until released, to hold a callback in flight.
 struct Gate {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool entered = false, released = false;
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> returned{false};
 };
 
 unsigned int blockingGetter(ZumiHandle, const char*, int* value, void* data) {
     Gate* gate = static_cast<Gate*>(data);
-    std::unique_lock<std::mutex> lock(gate->lock);
-    gate->entered = true;
-    gate->changed.notify_all();
-    gate->changed.wait(lock, [gate] { return gate->released; });
+    if (!gate->returned) gate->entered.set_value();  // callbacks run one at a time: only the first enters
+    gate->released.wait();
     *value = 7;
     gate->returned = true;
     return 0;
@@ -68,10 +65,7 @@ TEST_F(AClose, WaitsForACallbackInFlightWhileOtherCallersTimeOut) {
     Gate gate;
     ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "slow", blockingGetter, nullptr, &gate));
     std::thread reader([&] { EXPECT_EQ("0 7", peerCalls("getint", "slow")); });
-    {
-        std::unique_lock<std::mutex> lock(gate.lock);
-        ASSERT_TRUE(gate.changed.wait_for(lock, kPatience, [&] { return gate.entered; }));
-    }
+    ASSERT_EQ(std::future_status::ready, gate.entered.get_future().wait_for(kPatience));
     Peer impatient({"ZUMI_CALL_TIMEOUT_MS=300"});
     ASSERT_EQ("0", impatient.request("open -"));
     EXPECT_EQ(std::to_string(ZUMI_ERR_TIMEOUT) + " -1", impatient.request("getint " + service + " slow"));
@@ -84,11 +78,7 @@ TEST_F(AClose, WaitsForACallbackInFlightWhileOtherCallersTimeOut) {
     });
     EXPECT_FALSE(waitFor([&] { return closed.load(); }, std::chrono::milliseconds(200)))
         << "close returned while the callback was still running";
-    {
-        std::lock_guard<std::mutex> guard(gate.lock);
-        gate.released = true;
-        gate.changed.notify_all();
-    }
+    gate.release.set_value();
     closer.join();
     reader.join();
     EXPECT_TRUE(returnedWhenClosed.load());
