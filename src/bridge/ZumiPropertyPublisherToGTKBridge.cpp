@@ -105,11 +105,7 @@ ZumiPropertyPublisherToGTKBridge<PropertyType>::ZumiPropertyPublisherToGTKBridge
     if (uiPublisher == nullptr) {
         throw std::invalid_argument("uiPublisher argument was NULL");
     }
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&m_mutex, &attributes);
-    pthread_mutexattr_destroy(&attributes);
+    util::initRecursiveMutex(m_mutex);
 }
 
 template <typename PropertyType>

@@ -44,11 +44,7 @@ bool VimoSystemEventManager::UniqueEventEq::operator()(const UniqueEvent& a,
 }
 
 VimoSystemEventManager::Liveness::Liveness() {
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&mutex, &attributes);
-    pthread_mutexattr_destroy(&attributes);
+    util::initRecursiveMutex(mutex);
 }
 
 VimoSystemEventManager::Liveness::~Liveness() { pthread_mutex_destroy(&mutex); }

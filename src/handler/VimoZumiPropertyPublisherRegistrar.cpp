@@ -12,11 +12,7 @@ template <typename PropertyType>
 VimoZumiPropertyPublisherRegistrar<PropertyType>::VimoZumiPropertyPublisherRegistrar() {
     // Recursive, so that a publisher destroyed inside removePropertyPublisher
     // may unpublish other names of this registry on the same thread.
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&m_registrarMutex, &attributes);
-    pthread_mutexattr_destroy(&attributes);
+    util::initRecursiveMutex(m_registrarMutex);
 }
 
 template <typename PropertyType>
