@@ -12,6 +12,7 @@
 #include <zumi/ZumiHandlerFactory.h>
 
 #include "FakeBus.h"
+#include "support/IntPublisher.h"
 
 using veltra::kesh::zumi::ZumiHandler;
 using veltra::kesh::zumi::ZumiHandlerFactory;
@@ -19,17 +20,6 @@ using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 using zumi::testing::FakeBus;
 
 namespace {
-
-class IntPublisher : public ZumiHandler::ZumiPropertyPublisher<int> {
-public:
-    void getValue(const char*, int* value) override { *value = m_value; }
-    void setValue(const char*, int value) override { m_value = value; }
-    bool isReadable(const char*) const override { return true; }
-    bool isWritable(const char*) const override { return true; }
-
-private:
-    int m_value = 7;
-};
 
 std::vector<std::string> identifiers(size_t count) {
     std::vector<std::string> ids;
@@ -77,7 +67,7 @@ void BM_Double_CallbackToPublisher(benchmark::State& state) {
     // Neighbours, so that the lookup is not in a registry of one.
     std::vector<std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<int>>> publishers;
     for (int i = 0; i < 64; ++i) {
-        publishers.push_back(std::make_shared<IntPublisher>());
+        publishers.push_back(std::make_shared<zumi::bench::IntPublisher>(7));
         handler->publishIntegerProperty(("p" + std::to_string(i)).c_str(), publishers.back());
     }
     ZumiHandle connection = handler->getUnderlyingZumiHandle();
@@ -102,7 +92,7 @@ void BM_Double_Publish(benchmark::State& state) {
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) names.push_back("property." + std::to_string(i));
     auto publisher = std::static_pointer_cast<ZumiHandler::ZumiPropertyPublisher<int>>(
-        std::make_shared<IntPublisher>());
+        std::make_shared<zumi::bench::IntPublisher>(7));
     for (auto _ : state) {
         state.PauseTiming();
         bus.reset();

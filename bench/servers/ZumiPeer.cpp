@@ -19,6 +19,7 @@
 
 #include "platform/ZumiBus.h"
 #include "support/BenchNames.h"
+#include "support/IntPublisher.h"
 
 using namespace zumi::bench;
 using veltra::kesh::zumi::ZumiHandler;
@@ -26,17 +27,6 @@ using veltra::kesh::zumi::ZumiHandlerFactory;
 using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 
 namespace {
-
-class IntValue : public ZumiHandler::ZumiPropertyPublisher<int> {
-public:
-    void getValue(const char*, int* value) override { *value = m_value; }
-    void setValue(const char*, int value) override { m_value = value; }
-    bool isReadable(const char*) const override { return true; }
-    bool isWritable(const char*) const override { return true; }
-
-private:
-    int m_value = 42;
-};
 
 class StringValue : public ZumiHandler::ZumiPropertyPublisher<const char*> {
 public:
@@ -124,7 +114,7 @@ int main() {
     try {
         ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(PEER_SERVICE);
         std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<int>> count =
-            std::make_shared<IntValue>();
+            std::make_shared<zumi::bench::IntPublisher>(42);
         std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<const char*>> name =
             std::make_shared<StringValue>();
         std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<ZumiHasharrayHandleStruct*>> table =
