@@ -14,6 +14,7 @@ namespace testing {
 
 namespace {
 
+using Lock = std::lock_guard<std::recursive_mutex>;
 std::string text(const char* value) { return FakeBus::argText(value); }
 
 // The connection whose event callback runs on this thread, if any.
@@ -24,42 +25,23 @@ thread_local ZumiHandle t_callbackConnection = nullptr;
 char* FakeBus::handOutString(const std::string& value) {
     char* copy = static_cast<char*>(std::malloc(value.size() + 1));
     std::memcpy(copy, value.c_str(), value.size() + 1);
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_strings[copy] = m_generation;
-    return copy;
+    return remember(m_strings, copy);
 }
 
 void FakeBus::releaseString(char* value) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (m_strings.erase(value) == 0) {
-        ++m_invalidFrees;
-        return;
-    }
-    std::free(value);
+    if (forget(m_strings, value)) std::free(value);
 }
 
 ZumiHasharrayHandleStruct* FakeBus::track(ZumiHasharrayHandleStruct* array) {
-    if (array == nullptr) return nullptr;
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_arrays[array] = m_generation;
-    return array;
+    return array != nullptr ? remember(m_arrays, array) : nullptr;
 }
 
 void FakeBus::releaseArray(ZumiHasharrayHandleStruct* array) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (array == nullptr) return;
-    if (m_arrays.erase(array) == 0) {
-        ++m_invalidFrees;
-        return;
-    }
-    zumi::bus::hashArrayDestroy(array);
+    if (array != nullptr && forget(m_arrays, array)) zumi::bus::hashArrayDestroy(array);
 }
 
 ZumiHandle FakeBus::openConnection(const std::string& id) {
-    ZumiHandle handle = new ZumiHandleStruct{id};
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_open[handle] = m_generation;
-    return handle;
+    return remember(m_open, new ZumiHandleStruct{id});
 }
 
 bool FakeBus::closeConnection(ZumiHandle handle) {
@@ -69,10 +51,7 @@ bool FakeBus::closeConnection(ZumiHandle handle) {
     if (t_callbackConnection != handle) {
         m_callbackFinished.wait(lock, [&] { return m_runningCallbacks.count(handle) == 0; });
     }
-    if (m_open.erase(handle) == 0) {
-        ++m_invalidFrees;
-        return false;
-    }
+    if (!forget(m_open, handle)) return false;
     for (auto it = m_registrations.begin(); it != m_registrations.end();) {
         it = it->first.first == handle ? m_registrations.erase(it) : std::next(it);
     }
@@ -84,7 +63,7 @@ bool FakeBus::closeConnection(ZumiHandle handle) {
 }
 
 ZumiHandle FakeBus::connectionOwning(const std::string& id, const std::string& property) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     for (const auto& entry : m_open) {
         if (entry.first->id == id && m_registrations.count({entry.first, property}) != 0) {
             return entry.first;
@@ -101,7 +80,7 @@ FakeBus& FakeBus::instance() {
 }
 
 void FakeBus::reset() {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_calls.clear();
     m_failures.clear();
     hooks = Hooks();
@@ -114,7 +93,7 @@ void FakeBus::reset() {
 }
 
 std::vector<Call> FakeBus::calls(const std::string& function) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     std::vector<Call> result;
     for (const Call& call : m_calls) {
         if (function.empty() || call.function == function) result.push_back(call);
@@ -125,17 +104,14 @@ std::vector<Call> FakeBus::calls(const std::string& function) const {
 size_t FakeBus::count(const std::string& function) const { return calls(function).size(); }
 
 void FakeBus::failNext(const std::string& function, ZumiStatus status, int times) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     for (int i = 0; i < times; ++i) m_failures[function].push_back(status);
 }
 
-void FakeBus::record(Call call) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_calls.push_back(std::move(call));
-}
+void FakeBus::record(Call call) { Lock lock(m_mutex); m_calls.push_back(std::move(call)); }
 
 bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto found = m_failures.find(function);
     if (found == m_failures.end() || found->second.empty()) return false;
     *status = found->second.front();
@@ -144,77 +120,59 @@ bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
 }
 
 void FakeBus::setRemoteInt(const std::string& service, const std::string& property, int value) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_remoteInts[{service, property}] = value;
 }
 
 void FakeBus::setRemoteString(const std::string& service, const std::string& property,
                               const std::string& value) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_remoteStrings[{service, property}] = value;
 }
 
-int FakeBus::remoteInt(const std::string& service, const std::string& property) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    auto found = m_remoteInts.find({service, property});
-    return found == m_remoteInts.end() ? 0 : found->second;
-}
-
-std::string FakeBus::remoteString(const std::string& service, const std::string& property) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    auto found = m_remoteStrings.find({service, property});
-    return found == m_remoteStrings.end() ? std::string() : found->second;
-}
-
 bool FakeBus::isRegistered(ZumiHandle handle, const std::string& name) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_registrations.count({handle, name}) != 0;
 }
 
 FakeBus::Registration FakeBus::registration(ZumiHandle handle, const std::string& name) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto found = m_registrations.find({handle, name});
     return found == m_registrations.end() ? Registration() : found->second;
 }
 
 namespace {
 
-// The registration that serves (handle, name), or the status that says why
-// none does.
-ZumiStatus lookUp(ZumiHandle handle, const char* name, FakeBus::Registration* out) {
+// Calls the callback that `member` names of the registration serving (handle,
+// name), outside the double's lock; 8 when there is none, 9 without that callback.
+template <typename Callback, typename... Args>
+ZumiStatus invoke(ZumiHandle handle, const char* name, Callback FakeBus::Registration::*member,
+                  Args... args) {
     FakeBus& bus = FakeBus::instance();
-    std::lock_guard<std::recursive_mutex> lock(bus.m_mutex);
-    auto found = bus.m_registrations.find({handle, text(name)});
-    if (found == bus.m_registrations.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
-    *out = found->second;
-    return ZUMI_OK;
+    FakeBus::Registration reg;
+    {
+        Lock lock(bus.m_mutex);
+        auto found = bus.m_registrations.find({handle, text(name)});
+        if (found == bus.m_registrations.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
+        reg = found->second;
+    }
+    if (reg.*member == nullptr) return ZUMI_ERR_ACCESS_DENIED;
+    return (reg.*member)(handle, name, args..., reg.data);
 }
 
 }  // namespace
 
 ZumiStatus FakeBus::invokeIntGetter(ZumiHandle handle, const char* name, int* value) {
-    Registration reg;
-    ZumiStatus status = lookUp(handle, name, &reg);
-    if (status != ZUMI_OK) return status;
-    if (reg.intGetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
-    return reg.intGetter(handle, name, value, reg.data);
+    return invoke(handle, name, &Registration::intGetter, value);
 }
 
 ZumiStatus FakeBus::invokeIntSetter(ZumiHandle handle, const char* name, int value) {
-    Registration reg;
-    ZumiStatus status = lookUp(handle, name, &reg);
-    if (status != ZUMI_OK) return status;
-    if (reg.intSetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
-    return reg.intSetter(handle, name, value, reg.data);
+    return invoke(handle, name, &Registration::intSetter, value);
 }
 
 ZumiStatus FakeBus::invokeStringGetterRaw(ZumiHandle handle, const char* name, char* buffer,
                                           unsigned int* size) {
-    Registration reg;
-    ZumiStatus status = lookUp(handle, name, &reg);
-    if (status != ZUMI_OK) return status;
-    if (reg.stringGetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
-    return reg.stringGetter(handle, name, buffer, size, reg.data);
+    return invoke(handle, name, &Registration::stringGetter, buffer, size);
 }
 
 ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std::string* value,
@@ -231,26 +189,18 @@ ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std:
 }
 
 ZumiStatus FakeBus::invokeStringSetter(ZumiHandle handle, const char* name, const char* value) {
-    Registration reg;
-    ZumiStatus status = lookUp(handle, name, &reg);
-    if (status != ZUMI_OK) return status;
-    if (reg.stringSetter == nullptr) return ZUMI_ERR_ACCESS_DENIED;
-    return reg.stringSetter(handle, name, value, reg.data);
+    return invoke(handle, name, &Registration::stringSetter, value);
 }
 
 ZumiStatus FakeBus::invokeAccessor(ZumiHandle handle, const char* name,
                                    ZumiHasharrayHandleStruct* input,
                                    ZumiHasharrayHandleStruct* output) {
-    Registration reg;
-    ZumiStatus status = lookUp(handle, name, &reg);
-    if (status != ZUMI_OK) return status;
-    if (reg.accessor == nullptr) return ZUMI_ERR_ACCESS_DENIED;
-    return reg.accessor(handle, name, input, output, reg.data);
+    return invoke(handle, name, &Registration::accessor, input, output);
 }
 
 bool FakeBus::isSubscribed(ZumiHandle handle, const std::string& source,
                            const std::string& event) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_subscriptions.count({handle, source, event}) != 0;
 }
 
@@ -266,7 +216,7 @@ int FakeBus::emit(const char* source, const char* event, std::vector<int> ints,
 int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, FakeEvent& raw) {
     std::vector<std::pair<ZumiHandle, Subscription>> targets;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        Lock lock(m_mutex);
         for (const auto& entry : m_subscriptions) {
             if (std::get<1>(entry.first) == subscriptionSource &&
                 std::get<2>(entry.first) == text(event)) {
@@ -280,7 +230,7 @@ int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, F
             // Unsubscribed or closed since the targets were collected: the bus
             // starts no callback for it any more. Otherwise ZumiClose now
             // waits until this callback has returned.
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            Lock lock(m_mutex);
             if (m_subscriptions.count({target.first, subscriptionSource, text(event)}) == 0) {
                 continue;
             }
@@ -296,7 +246,7 @@ int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, F
         t_callbackConnection = outer;
         ++informed;
         {
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            Lock lock(m_mutex);
             if (--m_runningCallbacks[target.first] == 0) m_runningCallbacks.erase(target.first);
         }
         m_callbackFinished.notify_all();
@@ -304,28 +254,13 @@ int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, F
     return informed;
 }
 
-size_t FakeBus::openConnections() const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return countCurrent(m_open);
-}
-
-size_t FakeBus::liveArrays() const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return countCurrent(m_arrays);
-}
-
-size_t FakeBus::liveStrings() const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return countCurrent(m_strings);
-}
-
-size_t FakeBus::invalidFrees() const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_invalidFrees;
-}
+size_t FakeBus::openConnections() const { Lock lock(m_mutex); return countCurrent(m_open); }
+size_t FakeBus::liveArrays() const { Lock lock(m_mutex); return countCurrent(m_arrays); }
+size_t FakeBus::liveStrings() const { Lock lock(m_mutex); return countCurrent(m_strings); }
+size_t FakeBus::invalidFrees() const { Lock lock(m_mutex); return m_invalidFrees; }
 
 bool FakeBus::isLiveArray(const ZumiHasharrayHandleStruct* array) const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_arrays.count(array) != 0;
 }
 

@@ -104,8 +104,6 @@ public:
     void setRemoteInt(const std::string& service, const std::string& property, int value);
     void setRemoteString(const std::string& service, const std::string& property,
                          const std::string& value);
-    int remoteInt(const std::string& service, const std::string& property) const;
-    std::string remoteString(const std::string& service, const std::string& property) const;
 
     // ---- Published properties (registered by the code under test) ----
     struct Registration {
@@ -162,6 +160,15 @@ public:
     ZumiHandle openConnection(const std::string& id);
     bool closeConnection(ZumiHandle handle);
     ZumiHandle connectionOwning(const std::string& id, const std::string& property) const;
+    template <typename Map, typename T>
+    ZumiStatus remoteValue(const Map& values, const std::string& service,
+                           const std::string& property, T* value) const {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        auto found = values.find({service, property});
+        if (found == values.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
+        *value = found->second;
+        return ZUMI_OK;
+    }
     static std::string argText(const char* value) { return value ? std::string(value) : "<null>"; }
     template <typename Function>
     Function hook(const Function& member) const {
@@ -195,6 +202,21 @@ public:
     unsigned m_generation = 0;
     size_t m_invalidFrees = 0;
 
+    // Tracks what is handed out; forgetting what was not (or no longer is)
+    // handed out counts as an invalid free.
+    template <typename Map, typename Pointer>
+    Pointer remember(Map& map, Pointer pointer) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        map[pointer] = m_generation;
+        return pointer;
+    }
+    template <typename Map, typename Pointer>
+    bool forget(Map& map, Pointer pointer) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (map.erase(pointer) != 0) return true;
+        ++m_invalidFrees;
+        return false;
+    }
     template <typename Map>
     size_t countCurrent(const Map& map) const {
         size_t n = 0;

@@ -17,13 +17,26 @@ namespace hb = zumi::bus;
 
 namespace {
 
+using Lock = std::lock_guard<std::recursive_mutex>;
 FakeBus& bus() { return FakeBus::instance(); }
 std::string text(const char* value) { return FakeBus::argText(value); }
 
-Call call(const char* function, ZumiHandle handle = nullptr) {
+Call call(const char* function, ZumiHandle handle = nullptr, std::string source = {},
+          std::string name = {}, void* data = nullptr) {
     Call c;
     c.function = function;
     c.handle = handle;
+    c.source = std::move(source);
+    c.name = std::move(name);
+    c.data = data;
+    return c;
+}
+
+Call hashCall(const char* function, ZumiHasharrayHandleStruct* array, int index, const char* key,
+              std::string shown = {}) {
+    Call c = call(function, nullptr, {}, text(key), array);
+    c.number = index;
+    c.text = std::move(shown);
     return c;
 }
 
@@ -44,21 +57,16 @@ std::optional<ZumiStatus> intercept(Call c) {
     return intercept(std::move(c), none);
 }
 
-Call propertyCall(const char* function, ZumiHandle handle, const char* service,
-                  const char* property) {
-    Call c = call(function, handle);
-    c.source = text(service);
-    c.name = text(property);
-    return c;
-}
-
-ZumiStatus registerProperty(Call c, FakeBus::Registration reg) {
+ZumiStatus registerProperty(const char* function, ZumiHandle handle, const char* name,
+                            const FakeBus::Registration& reg, bool getter, bool setter) {
+    Call c = call(function, handle, {}, text(name), reg.data);
+    c.hasGetter = getter;
+    c.hasSetter = setter;
     if (auto answer = intercept(c)) return *answer;
-    std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
-    auto key = std::make_pair(c.handle, c.name);
-    if (bus().m_registrations.count(key) != 0) return ZUMI_ERR_ALREADY_REGISTERED;
-    bus().m_registrations[key] = reg;
-    return ZUMI_OK;
+    Lock lock(bus().m_mutex);
+    return bus().m_registrations.emplace(std::make_pair(handle, c.name), reg).second
+               ? ZUMI_OK
+               : ZUMI_ERR_ALREADY_REGISTERED;
 }
 
 ZumiStatus deliverEvent(ZumiHandle handle, const char* eventName, std::vector<int> ints,
@@ -73,21 +81,19 @@ ZumiStatus deliverEvent(ZumiHandle handle, const char* eventName, std::vector<in
 extern "C" {
 
 ZumiHandle ZumiOpenEx(const char* serviceId, ZumiStatus* status) {
-    Call c = call("ZumiOpenEx");
-    c.name = text(serviceId);
-    bus().record(c);
-    ZumiStatus failure = ZUMI_OK;
-    if (bus().takeScriptedFailure("ZumiOpenEx", &failure)) {
-        if (status != nullptr) *status = failure;
-        return nullptr;
+    bus().record(call("ZumiOpenEx", nullptr, {}, text(serviceId)));
+    ZumiStatus answer = ZUMI_OK;
+    ZumiHandle handle = nullptr;
+    if (bus().takeScriptedFailure("ZumiOpenEx", &answer)) {
+    } else if (auto hook = bus().hook(bus().hooks.openEx)) {
+        return hook(serviceId, status);
+    } else if (serviceId == nullptr) {
+        answer = ZUMI_ERR_INVALID_ARGUMENT;
+    } else {
+        handle = bus().openConnection(serviceId);
     }
-    if (auto hook = bus().hook(bus().hooks.openEx)) return hook(serviceId, status);
-    if (serviceId == nullptr) {
-        if (status != nullptr) *status = ZUMI_ERR_INVALID_ARGUMENT;
-        return nullptr;
-    }
-    if (status != nullptr) *status = ZUMI_OK;
-    return bus().openConnection(serviceId);
+    if (status != nullptr) *status = answer;
+    return handle;
 }
 
 ZumiStatus ZumiClose(ZumiHandle handle) {
@@ -103,23 +109,19 @@ ZumiStatus ZumiClose(ZumiHandle handle) {
 
 ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char* property,
                               int* value) {
-    Call c = propertyCall("ZumiGetIntProperty", handle, service, property);
+    Call c = call("ZumiGetIntProperty", handle, text(service), text(property));
     if (auto answer = intercept(c, bus().hooks.getIntProperty, handle, service, property, value)) {
         return *answer;
     }
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
         return bus().invokeIntGetter(owner, property, value);
     }
-    std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
-    auto found = bus().m_remoteInts.find({c.source, c.name});
-    if (found == bus().m_remoteInts.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
-    *value = found->second;
-    return ZUMI_OK;
+    return bus().remoteValue(bus().m_remoteInts, c.source, c.name, value);
 }
 
 ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char* property,
                               int value) {
-    Call c = propertyCall("ZumiSetIntProperty", handle, service, property);
+    Call c = call("ZumiSetIntProperty", handle, text(service), text(property));
     c.number = value;
     if (auto answer = intercept(c, bus().hooks.setIntProperty, handle, service, property, value)) {
         return *answer;
@@ -133,28 +135,22 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
 
 ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const char* property,
                                  char** textOut) {
-    Call c = propertyCall("ZumiGetStringProperty", handle, service, property);
+    Call c = call("ZumiGetStringProperty", handle, text(service), text(property));
     if (auto answer =
             intercept(c, bus().hooks.getStringProperty, handle, service, property, textOut)) {
         return *answer;
     }
     std::string value;
-    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
-        ZumiStatus status = bus().invokeStringGetter(owner, property, &value);
-        if (status != ZUMI_OK) return status;
-    } else {
-        std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
-        auto found = bus().m_remoteStrings.find({c.source, c.name});
-        if (found == bus().m_remoteStrings.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
-        value = found->second;
-    }
-    *textOut = bus().handOutString(value);
-    return ZUMI_OK;
+    ZumiHandle owner = bus().connectionOwning(c.source, c.name);
+    ZumiStatus status = owner ? bus().invokeStringGetter(owner, property, &value)
+                              : bus().remoteValue(bus().m_remoteStrings, c.source, c.name, &value);
+    if (status == ZUMI_OK) *textOut = bus().handOutString(value);
+    return status;
 }
 
 ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const char* property,
                                  const char* value) {
-    Call c = propertyCall("ZumiSetStringProperty", handle, service, property);
+    Call c = call("ZumiSetStringProperty", handle, text(service), text(property));
     c.text = text(value);
     if (auto answer =
             intercept(c, bus().hooks.setStringProperty, handle, service, property, value)) {
@@ -171,27 +167,25 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
 ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, const char* property,
                                        ZumiHasharrayHandleStruct* input,
                                        ZumiHasharrayHandleStruct** reply) {
-    Call c = propertyCall("ZumiAccessHasharrayProperty", handle, service, property);
-    c.data = input;
+    Call c = call("ZumiAccessHasharrayProperty", handle, text(service), text(property), input);
     if (auto answer = intercept(c, bus().hooks.accessHasharrayProperty, handle, service, property,
                                 input, reply)) {
         return *answer;
     }
+    ZumiStatus status = ZUMI_OK;
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
         // As on the wire: the service gets a copy of what was sent and fills
         // a fresh reply array; only an accepted array is sealed.
         ZumiHasharrayHandleStruct* received = bus().track(hb::hashArrayClone(input));
-        ZumiHasharrayHandleStruct* output = bus().track(hb::hashArrayNew());
-        ZumiStatus status = bus().invokeAccessor(owner, property, received, output);
+        *reply = bus().track(hb::hashArrayNew());
+        status = bus().invokeAccessor(owner, property, received, *reply);
         bus().releaseArray(received);
-        *reply = output;
-        if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
-        return status;
+    } else {
+        // Another service echoes what it was sent (an empty array for a read).
+        *reply = bus().track(input != nullptr ? hb::hashArrayClone(input) : hb::hashArrayNew());
     }
-    if (input != nullptr) input->readOnly = true;
-    // Another service echoes what it was sent (an empty array for a read).
-    *reply = bus().track(input != nullptr ? hb::hashArrayClone(input) : hb::hashArrayNew());
-    return ZUMI_OK;
+    if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
+    return status;
 }
 
 void ZumiFreeString(char* value) {
@@ -200,60 +194,35 @@ void ZumiFreeString(char* value) {
 
 ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* name, ZumiIntGetter getter,
                                    ZumiIntSetter setter, void* data) {
-    Call c = call("ZumiRegisterIntProperty", handle);
-    c.name = text(name);
-    c.hasGetter = getter != nullptr;
-    c.hasSetter = setter != nullptr;
-    c.data = data;
-    FakeBus::Registration reg;
-    reg.intGetter = getter;
-    reg.intSetter = setter;
-    reg.data = data;
-    reg.type = ZUMI_TYPE_INT;
-    return registerProperty(c, reg);
+    return registerProperty("ZumiRegisterIntProperty", handle, name,
+                            {getter, setter, nullptr, nullptr, nullptr, data, ZUMI_TYPE_INT},
+                            getter != nullptr, setter != nullptr);
 }
 
 ZumiStatus ZumiRegisterStringProperty(ZumiHandle handle, const char* name, ZumiStringGetter getter,
                                       ZumiStringSetter setter, void* data) {
-    Call c = call("ZumiRegisterStringProperty", handle);
-    c.name = text(name);
-    c.hasGetter = getter != nullptr;
-    c.hasSetter = setter != nullptr;
-    c.data = data;
-    FakeBus::Registration reg;
-    reg.stringGetter = getter;
-    reg.stringSetter = setter;
-    reg.data = data;
-    reg.type = ZUMI_TYPE_STRING;
-    return registerProperty(c, reg);
+    return registerProperty("ZumiRegisterStringProperty", handle, name,
+                            {nullptr, nullptr, getter, setter, nullptr, data, ZUMI_TYPE_STRING},
+                            getter != nullptr, setter != nullptr);
 }
 
 ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
                                          ZumiHasharrayAccessor accessor, void* data) {
-    Call c = call("ZumiRegisterHasharrayProperty", handle);
-    c.name = text(name);
-    c.hasGetter = accessor != nullptr;
-    c.data = data;
-    FakeBus::Registration reg;
-    reg.accessor = accessor;
-    reg.data = data;
-    reg.type = ZUMI_TYPE_HASHARRAY;
-    return registerProperty(c, reg);
+    return registerProperty("ZumiRegisterHasharrayProperty", handle, name,
+                            {nullptr, nullptr, nullptr, nullptr, accessor, data, ZUMI_TYPE_HASHARRAY},
+                            accessor != nullptr, false);
 }
 
 ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved) {
-    Call c = call("ZumiUnregisterProperty", handle);
-    c.name = text(name);
-    c.data = reserved;
+    Call c = call("ZumiUnregisterProperty", handle, {}, text(name), reserved);
     if (auto answer = intercept(c, bus().hooks.unregisterProperty, handle, name)) return *answer;
-    std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
+    Lock lock(bus().m_mutex);
     return bus().m_registrations.erase({handle, c.name}) != 0 ? ZUMI_OK
                                                                : ZUMI_ERR_NO_SUCH_PROPERTY;
 }
 
 ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName) {
-    Call c = call("ZumiCreateAndSendEvent", handle);
-    c.name = text(eventName);
+    Call c = call("ZumiCreateAndSendEvent", handle, {}, text(eventName));
     if (auto answer = intercept(c, bus().hooks.createAndSendEvent, handle, eventName)) {
         return *answer;
     }
@@ -263,44 +232,38 @@ ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName) {
 ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName, const int* ints,
                                    size_t intCount, const char* const* strings,
                                    size_t stringCount) {
-    Call c = call("ZumiSendEventWithParams", handle);
-    c.name = text(eventName);
+    Call c = call("ZumiSendEventWithParams", handle, {}, text(eventName));
     c.number = static_cast<int>(intCount);
     if (auto answer = intercept(c)) return *answer;
-    std::vector<int> intParams(ints, ints + intCount);
     std::vector<std::string> stringParams;
     for (size_t i = 0; i < stringCount; ++i) {
         if (strings[i] == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
         stringParams.emplace_back(strings[i]);
     }
-    return deliverEvent(handle, eventName, std::move(intParams), std::move(stringParams));
+    return deliverEvent(handle, eventName, std::vector<int>(ints, ints + intCount),
+                        std::move(stringParams));
 }
 
 ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* event,
                             ZumiEventCallback callback, void* data) {
-    Call c = call("ZumiSubscribeExt", handle);
-    c.source = text(source);
-    c.name = text(event);
-    c.data = data;
+    Call c = call("ZumiSubscribeExt", handle, text(source), text(event), data);
     if (auto answer =
             intercept(c, bus().hooks.subscribeExt, handle, source, event, callback, data)) {
         return *answer;
     }
     if (callback == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
+    Lock lock(bus().m_mutex);
     bus().m_subscriptions[{handle, c.source, c.name}] = FakeBus::Subscription{callback, data};
     return ZUMI_OK;
 }
 
 ZumiStatus ZumiUnsubscribeExt(ZumiHandle handle, const char* source, const char* event,
                               void** data) {
-    Call c = call("ZumiUnsubscribeExt", handle);
-    c.source = text(source);
-    c.name = text(event);
+    Call c = call("ZumiUnsubscribeExt", handle, text(source), text(event));
     if (auto answer = intercept(c, bus().hooks.unsubscribeExt, handle, source, event, data)) {
         return *answer;
     }
-    std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
+    Lock lock(bus().m_mutex);
     return bus().m_subscriptions.erase({handle, c.source, c.name}) != 0 ? ZUMI_OK
                                                                          : ZUMI_ERR_NOT_SUBSCRIBED;
 }
@@ -309,109 +272,96 @@ const char* ZumiGetEventSource(ZumiEventHandle event) {
     return event != nullptr ? event->event->source : nullptr;
 }
 
-ZumiStatus ZumiGetIntParam(ZumiEventHandle event, int* value) {
+}  // extern "C"
+
+namespace {
+// Hands out the event's next parameter of one kind.
+template <typename T>
+ZumiStatus nextParam(ZumiEventHandle event, std::vector<T> zumi::testing::FakeEvent::*params,
+                     size_t zumi::testing::FakeEvent::*next, T* value) {
     if (event == nullptr || value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     zumi::testing::FakeEvent& e = *event->event;
-    if (e.nextInt >= e.ints.size()) return ZUMI_ERR_NO_MORE_PARAMS;
-    *value = e.ints[e.nextInt++];
+    if (e.*next >= (e.*params).size()) return ZUMI_ERR_NO_MORE_PARAMS;
+    *value = (e.*params)[(e.*next)++];
     return ZUMI_OK;
+}
+}  // namespace
+
+extern "C" {
+
+ZumiStatus ZumiGetIntParam(ZumiEventHandle event, int* value) {
+    using E = zumi::testing::FakeEvent;
+    return nextParam(event, &E::ints, &E::nextInt, value);
 }
 
 ZumiStatus ZumiGetStringParam(ZumiEventHandle event, const char** value) {
-    if (event == nullptr || value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    zumi::testing::FakeEvent& e = *event->event;
-    if (e.nextString >= e.strings.size()) return ZUMI_ERR_NO_MORE_PARAMS;
-    *value = e.strings[e.nextString++];
-    return ZUMI_OK;
+    using E = zumi::testing::FakeEvent;
+    return nextParam(event, &E::strings, &E::nextString, value);
 }
 
 const char* ZumiGetErrorString(ZumiStatus status) { return hb::statusText(status); }
 
 ZumiHasharrayHandleStruct* ZumiHasharrayNew(ZumiHandle handle) {
-    if (intercept(call("ZumiHasharrayNew", handle))) return nullptr;
-    return bus().track(hb::hashArrayNew());
+    return intercept(call("ZumiHasharrayNew", handle)) ? nullptr : bus().track(hb::hashArrayNew());
 }
 
 ZumiHasharrayHandleStruct* ZumiHasharrayClone(ZumiHasharrayHandleStruct* array) {
-    Call c = call("ZumiHasharrayClone");
-    c.data = array;
-    if (intercept(c)) return nullptr;
+    if (intercept(call("ZumiHasharrayClone", nullptr, {}, {}, array))) return nullptr;
     return bus().track(hb::hashArrayClone(array));
 }
 
 void ZumiHasharrayDestroy(ZumiHasharrayHandleStruct* array) {
-    Call c = call("ZumiHasharrayDestroy");
-    c.data = array;
-    bus().record(c);
+    bus().record(call("ZumiHasharrayDestroy", nullptr, {}, {}, array));
     bus().releaseArray(array);
 }
 
 int ZumiHasharrayGetHashCount(ZumiHasharrayHandleStruct* array) {
-    Call c = call("ZumiHasharrayGetHashCount");
-    c.data = array;
-    if (intercept(c)) return -1;
+    if (intercept(call("ZumiHasharrayGetHashCount", nullptr, {}, {}, array))) return -1;
     return hb::hashArrayCount(array);
 }
 
 ZumiStatus ZumiHasharrayAddHash(ZumiHasharrayHandleStruct* array, int* index) {
-    Call c = call("ZumiHasharrayAddHash");
-    c.data = array;
-    if (auto answer = intercept(c)) return *answer;
-    return hb::hashArrayAddHash(array, index);
+    auto answer = intercept(call("ZumiHasharrayAddHash", nullptr, {}, {}, array));
+    return answer ? *answer : hb::hashArrayAddHash(array, index);
 }
-
-namespace {
-Call hashCall(const char* function, ZumiHasharrayHandleStruct* array, int index, const char* key) {
-    Call c = call(function);
-    c.data = array;
-    c.number = index;
-    c.name = text(key);
-    return c;
-}
-}  // namespace
 
 ZumiStatus ZumiHasharrayGetInt(ZumiHasharrayHandleStruct* array, int index, const char* key,
                                int* value) {
-    Call c = hashCall("ZumiHasharrayGetInt", array, index, key);
-    if (auto answer = intercept(c, bus().hooks.hasharrayGetInt, array, index, key, value)) {
-        return *answer;
-    }
-    return hb::hashArrayGetInt(array, index, key, value);
+    auto answer = intercept(hashCall("ZumiHasharrayGetInt", array, index, key),
+                            bus().hooks.hasharrayGetInt, array, index, key, value);
+    return answer ? *answer : hb::hashArrayGetInt(array, index, key, value);
 }
 
 ZumiStatus ZumiHasharrayGetString(ZumiHasharrayHandleStruct* array, int index, const char* key,
                                   const char** value) {
-    Call c = hashCall("ZumiHasharrayGetString", array, index, key);
-    if (auto answer = intercept(c, bus().hooks.hasharrayGetString, array, index, key, value)) {
-        return *answer;
-    }
-    return hb::hashArrayGetString(array, index, key, value);
+    auto answer = intercept(hashCall("ZumiHasharrayGetString", array, index, key),
+                            bus().hooks.hasharrayGetString, array, index, key, value);
+    return answer ? *answer : hb::hashArrayGetString(array, index, key, value);
 }
 
 ZumiStatus ZumiHasharrayPutInt(ZumiHasharrayHandleStruct* array, int index, const char* key,
                                int value) {
-    Call c = hashCall("ZumiHasharrayPutInt", array, index, key);
-    c.text = std::to_string(value);
-    if (auto answer = intercept(c)) return *answer;
-    return hb::hashArrayPutInt(array, index, key, value);
+    auto answer =
+        intercept(hashCall("ZumiHasharrayPutInt", array, index, key, std::to_string(value)));
+    return answer ? *answer : hb::hashArrayPutInt(array, index, key, value);
 }
 
 ZumiStatus ZumiHasharrayPutString(ZumiHasharrayHandleStruct* array, int index, const char* key,
                                   const char* value) {
-    Call c = hashCall("ZumiHasharrayPutString", array, index, key);
-    c.text = text(value);
-    if (auto answer = intercept(c)) return *answer;
-    return hb::hashArrayPutString(array, index, key, value);
+    auto answer = intercept(hashCall("ZumiHasharrayPutString", array, index, key, text(value)));
+    return answer ? *answer : hb::hashArrayPutString(array, index, key, value);
 }
 
 ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiPropertyInfo** list,
                               size_t* count) {
-    Call c = call("ZumiListProperties", handle);
-    c.source = text(service);
+    Call c = call("ZumiListProperties", handle, text(service));
     if (auto answer = intercept(c)) return *answer;
     std::vector<ZumiPropertyInfo> found;
     {
-        std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
+        Lock lock(bus().m_mutex);
+        bool owned = false;
+        for (const auto& entry : bus().m_open) owned = owned || entry.first->id == c.source;
+        if (!owned) return ZUMI_ERR_NO_SERVICE;
         for (const auto& entry : bus().m_registrations) {
             if (entry.first.first->id != c.source) continue;
             const FakeBus::Registration& reg = entry.second;
@@ -420,15 +370,6 @@ ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiProper
             if (reg.intSetter || reg.stringSetter || reg.accessor) access |= ZUMI_ACCESS_WRITE;
             found.push_back(ZumiPropertyInfo{strdup(entry.first.second.c_str()), reg.type, access});
         }
-    }
-    bool owned = false;
-    {
-        std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
-        for (const auto& entry : bus().m_open) owned = owned || entry.first->id == c.source;
-    }
-    if (!owned) {
-        for (ZumiPropertyInfo& info : found) free(info.name);
-        return ZUMI_ERR_NO_SERVICE;
     }
     *count = found.size();
     *list = static_cast<ZumiPropertyInfo*>(calloc(found.size() + 1, sizeof(ZumiPropertyInfo)));
@@ -445,7 +386,7 @@ ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count) {
     if (auto answer = intercept(call("ZumiListServices", handle))) return *answer;
     std::set<std::string> ids;
     {
-        std::lock_guard<std::recursive_mutex> lock(bus().m_mutex);
+        Lock lock(bus().m_mutex);
         for (const auto& entry : bus().m_open) {
             if (!entry.first->id.empty()) ids.insert(entry.first->id);
         }
