@@ -26,7 +26,6 @@ TEST_F(ABridgeBeingCreated, RefusesAnEmptyHandlerThenANullUIObjectAndWarnsOfNoPr
     EXPECT_EQ("uiPublisher argument was NULL", thrownMessage<std::invalid_argument>([&] {
                   zk::createNewBridge<const char*>(handler, nullptr, Access{{"a", RW}});
               }));
-    EXPECT_EQ(0u, bus().count("ZumiRegisterStringProperty"));
 
     RecordingUI<int> ui;
     auto bridge = zk::createNewBridge<int>(handler, &ui, Access{});
@@ -52,10 +51,8 @@ TEST_F(ABridgeBeingCreated, PublishesEveryNameWithItsAccessAndDetachWithdrawsThe
 
     bridge->detachFromUI();
     EXPECT_THAT(callNames("ZumiUnregisterProperty"), ElementsAre("b", "a"));
-    const size_t linesBefore = logs().lines().size();
     bridge->detachFromUI();
     EXPECT_EQ(2u, bus().count("ZumiUnregisterProperty")) << "a second detach withdrew again";
-    EXPECT_EQ(linesBefore, logs().lines().size());
 }
 
 // The bus refuses the first name. The handler keeps its entry, and with it
