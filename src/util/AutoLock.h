@@ -11,10 +11,6 @@ namespace util {
 // it. Throws std::runtime_error "mutex deadlock detected!" when the lock call
 // reports EDEADLK (an error-checking mutex locked again by its owner); any
 // other result counts as holding the mutex.
-// Initialises `mutex` as a recursive mutex (the attribute object is
-// destroyed again at once).
-void initRecursiveMutex(pthread_mutex_t& mutex);
-
 class AutoLock {
 public:
     explicit AutoLock(pthread_mutex_t& mutex);
@@ -25,6 +21,10 @@ public:
 private:
     pthread_mutex_t& m_mutex;
 };
+
+// Initialises `mutex` as a recursive mutex (the attribute object is
+// destroyed again at once).
+void initRecursiveMutex(pthread_mutex_t& mutex);
 
 }  // namespace util
 }  // namespace kesh
