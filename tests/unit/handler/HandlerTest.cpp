@@ -211,6 +211,60 @@ protected:
 
 // ---- Publish and unpublish -------------------------------------------------
 
+// The publisher's access answers choose the callbacks offered; the questions
+// themselves are part of the contract, as a publisher may answer them from
+// state that asking changes or throw from one of them.
+template <typename T>
+class QuestionedPublisher : public TestPublisher<T> {
+public:
+    QuestionedPublisher(bool readable, bool writable, std::vector<std::string>& asked)
+        : TestPublisher<T>(readable, writable), m_asked(asked) {}
+    bool isReadable(const char* name) const override {
+        m_asked.push_back("isReadable");
+        return TestPublisher<T>::isReadable(name);
+    }
+    bool isWritable(const char* name) const override {
+        m_asked.push_back("isWritable");
+        return TestPublisher<T>::isWritable(name);
+    }
+
+private:
+    std::vector<std::string>& m_asked;
+};
+
+TEST_F(APublishingHandler, AsksBothAccessesOfValuesButAnArrayOnlyForWritingWhenNotReadable) {
+    std::vector<std::string> asked;
+    for (bool readable : {true, false}) {
+        for (bool writable : {true, false}) {
+            const std::string name = std::string(readable ? "r" : "-") + (writable ? "w" : "-");
+            publish(("i" + name).c_str(),
+                    std::make_shared<QuestionedPublisher<int>>(readable, writable, asked));
+            publish(("s" + name).c_str(),
+                    std::make_shared<QuestionedPublisher<const char*>>(readable, writable, asked));
+            EXPECT_THAT(asked, ElementsAre("isReadable", "isWritable", "isReadable", "isWritable"));
+            asked.clear();
+            publish(("h" + name).c_str(),
+                    std::make_shared<QuestionedPublisher<Array>>(readable, writable, asked));
+            if (readable) {
+                EXPECT_THAT(asked, ElementsAre("isReadable"));
+            } else {
+                EXPECT_THAT(asked, ElementsAre("isReadable", "isWritable"));
+            }
+            asked.clear();
+            for (const char* type : {"i", "s"}) {
+                const FakeBus::Registration offered = bus().registration(connection(), type + name);
+                EXPECT_EQ(readable, offered.intGetter != nullptr || offered.stringGetter != nullptr)
+                    << type << name;
+                EXPECT_EQ(writable, offered.intSetter != nullptr || offered.stringSetter != nullptr)
+                    << type << name;
+            }
+            EXPECT_EQ(readable || writable,
+                      bus().registration(connection(), "h" + name).accessor != nullptr)
+                << name;
+        }
+    }
+}
+
 // A publisher whose registration the bus refused stays registered with the
 // handler, so its next publication is a repeat, like any other: discarded
 // with a D line, the first publisher still serving.
