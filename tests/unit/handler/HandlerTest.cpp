@@ -112,33 +112,30 @@ TEST_F(AHandler, CopiesAReadTextAndReleasesTheBusCopyExactlyOnceOnEveryPath) {
         *text = answer;
         return status;
     };
-    EXPECT_THAT([this] { handler->getStringProperty("svc", "p"); },
-                ThrowsMessage<ZumiException>(StrEq(READ_FAILED + statusFields(0))));
+    EXPECT_EQ(READ_FAILED + statusFields(0),
+              thrownMessage<ZumiException>([this] { handler->getStringProperty("svc", "p"); }));
     answer = bus().handOutString("stale");  // a text that comes with a failure
     status = ZUMI_ERR_TIMEOUT;
-    EXPECT_THAT([this] { handler->getStringProperty("svc", "p"); },
-                ThrowsMessage<ZumiException>(StrEq(READ_FAILED + statusFields(6))));
+    EXPECT_EQ(READ_FAILED + statusFields(6),
+              thrownMessage<ZumiException>([this] { handler->getStringProperty("svc", "p"); }));
     EXPECT_EQ(0u, bus().liveStrings());
     EXPECT_EQ(0u, bus().invalidFrees());
 }
 
 TEST_F(AHandler, BuildsFailureMessagesWithSignedValuesUnsignedStatusesAndNullTexts) {
+    const std::string setFailed = "Could not set the request property. --source: svc --property: ";
     bus().failNext("ZumiSetIntProperty", 0xFFFFFFFFu);
-    EXPECT_THAT([this] { handler->setIntProperty("svc", "p", -1); },
-                ThrowsMessage<ZumiException>(StrEq(
-                    "Could not set the request property. --source: svc --property: p --value: -1" +
-                    statusFields(0xFFFFFFFFu))));
-    // The double refuses a null value with status 1.
-    EXPECT_THAT([this] { handler->setStringProperty("svc", nullptr, nullptr); },
-                ThrowsMessage<ZumiException>(StrEq("Could not set the request property. --source: "
-                                                   "svc --property: (null) --value: (null)" +
-                                                   statusFields(1))));
-    EXPECT_EQ("eventName argument was NULL",
-              thrownMessage<std::invalid_argument>([this] { handler->sendEvent(nullptr); }));
     bus().failNext("ZumiCreateAndSendEvent", ZUMI_ERR_DISCONNECTED);
-    EXPECT_THAT([this] { handler->sendEvent("ev"); },
-                ThrowsMessage<ZumiException>(
-                    StrEq("Could not send event. --event: ev" + statusFields(11))));
+    const std::pair<std::string, std::function<void()>> cases[] = {
+        {setFailed + "p --value: -1" + statusFields(0xFFFFFFFFu),
+         [this] { handler->setIntProperty("svc", "p", -1); }},
+        // The double refuses a null value with status 1.
+        {setFailed + "(null) --value: (null)" + statusFields(1),
+         [this] { handler->setStringProperty("svc", nullptr, nullptr); }},
+        {"eventName argument was NULL", [this] { handler->sendEvent(nullptr); }},
+        {"Could not send event. --event: ev" + statusFields(11), [this] { handler->sendEvent("ev"); }},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.first, thrownMessage(c.second));
 
     // A read sends no array; a reply that comes with a failure is still the caller's.
     bus().hooks.accessHasharrayProperty = [](ZumiHandle, const char*, const char*, Array sent,
@@ -305,7 +302,6 @@ TEST_F(APublishingHandler, DiscardsARepeatPublicationWithADebugLineEvenAfterARef
                             expected("String", "const char*", ".", "String", "s"),
                             expected("Hasharray", "ZumiHasharrayHandleStruct*", "::", "HashArray",
                                      "h")));
-    EXPECT_EQ(7, logs().lines()[0].priority);
     EXPECT_EQ(1u, bus().count("ZumiRegisterIntProperty"));
     EXPECT_EQ(1u, bus().count("ZumiRegisterStringProperty"));
     EXPECT_EQ(1, second.use_count());
@@ -342,26 +338,9 @@ TEST_F(APublishingHandler, WithdrawsTheEntryBeforeTheBusRegistrationAndWarnsOfAR
                                 "Error when trying to unregister a string" + risk,
                             "W app:VimoZumiHandler.unpublishHasharrayProperty" + status +
                                 "Error when trying to unregister a hash" + risk));
-    EXPECT_EQ(4, logs().lines()[0].priority);
 }
 
 // ---- Callbacks ---------------------------------------------------------------
-
-TEST_F(APublishingHandler, AsksForALargerStringBufferWithoutTouchingTheSmallOne) {
-    auto publisher = makePublisher<const char*>();
-    const char* current = "abcde";
-    publisher->onGet = [&](const char*, const char** value) { *value = current; };
-    publish("p", publisher);
-    char buffer[8];
-    std::memset(buffer, 'x', sizeof buffer);
-    unsigned int size = 5;
-    EXPECT_EQ(10u, bus().invokeStringGetterRaw(connection(), "p", buffer, &size));
-    EXPECT_EQ(6u, size);
-    EXPECT_EQ(std::string(8, 'x'), std::string(buffer, 8));
-    EXPECT_EQ(ZUMI_OK, bus().invokeStringGetterRaw(connection(), "p", buffer, &size));
-    EXPECT_EQ(6u, size);
-    EXPECT_EQ(std::string("abcde\0x", 7), std::string(buffer, 7));
-}
 
 TEST_F(APublishingHandler, AnswersZeroWithInfoLinesOnWritesOnlyEightForAMissingPublisherAnd258ForNoData) {
     auto publisher = makePublisher<int>();
@@ -392,7 +371,6 @@ TEST_F(APublishingHandler, AnswersZeroWithInfoLinesOnWritesOnlyEightForAMissingP
                             "E app:VimoZumiHandlerPrivate.onPropertySet:Input data cannot be null:",
                             "E app:VimoZumiHandlerPrivate.onPropertyAccessed:Input data cannot be "
                             "null:"));
-    EXPECT_EQ(5, logs().lines()[0].priority);
 }
 
 TEST_F(APublishingHandler, TurnsEveryExceptionOfAPublisherInto258) {
@@ -423,30 +401,6 @@ TEST_F(APublishingHandler, TurnsEveryExceptionOfAPublisherInto258) {
                     "E app:VimoZumiHandlerPrivate.onPropertyAccessed:what=access failed "
                     "ZumiException:"));
     EXPECT_EQ(2, integer.use_count());  // no callback kept its reference
-}
-
-TEST_F(APublishingHandler, HandsEveryAccessANewCopyOfTheSentArray) {
-    auto publisher = makePublisher<Array>(false, true);
-    std::vector<Array> received;
-    publisher->onSet = [&](const char*, Array copy) { received.push_back(copy); };
-    publish("h", publisher);
-    Array sent = ZumiHasharrayNew(nullptr), output = ZumiHasharrayNew(nullptr);
-    int index = 0, value = 0;
-    ZumiHasharrayAddHash(sent, &index);
-    ZumiHasharrayPutInt(sent, index, "k", 9);
-    EXPECT_EQ(ZUMI_OK, bus().invokeAccessor(connection(), "h", sent, output));
-    EXPECT_EQ(ZUMI_OK, bus().invokeAccessor(connection(), "h", sent, output));
-    ASSERT_EQ(2u, received.size());
-    EXPECT_NE(received[0], received[1]);
-    for (Array copy : received) {
-        EXPECT_NE(sent, copy);
-        EXPECT_EQ(ZUMI_OK, ZumiHasharrayGetInt(copy, 0, "k", &value));
-        EXPECT_EQ(9, value);
-        ZumiHasharrayDestroy(copy);
-    }
-    ZumiHasharrayDestroy(output);
-    ZumiHasharrayDestroy(sent);
-    EXPECT_EQ(0u, bus().liveArrays());
 }
 
 // ---- Lifetimes ---------------------------------------------------------------
