@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "ZumiTest.h"
-#include "handler/VimoZumiHandler.h"
 
 namespace zumi {
 namespace testing {
@@ -51,16 +50,6 @@ TEST_F(AFactory, SharesOneHandlerPerExactIdentifierWhileItIsHeldAndThenForgetsIt
     EXPECT_THAT(logs().texts(), ElementsAre(CREATING, CACHED, CREATING));
 
     EXPECT_NE(second.get(), Factory::getZumiHandler("SVC").get());
-}
-
-TEST_F(AFactory, ReplacesAnExpiredEntry) {
-    Factory::m_handlerMap["svc"] = std::make_shared<VimoZumiHandler>("svc");
-    ZumiHandlerSharedPtr handler = Factory::getZumiHandler("svc");
-    EXPECT_THAT(logs().texts(),
-                ElementsAre(debugLine("Found expired cached ZumiHandler for zumiId: svc, "
-                                      "removing from mapping"),
-                            CREATING));
-    EXPECT_EQ(handler.get(), Factory::getZumiHandler("svc").get());
 }
 
 TEST_F(AFactory, RefusesANullIdentifierWithAnErrorLineAndCachesNoFailure) {
