@@ -30,8 +30,9 @@ bool readSome(int fd, std::string* into, Deadline deadline) {
 // The private bus of the whole test program.
 class PrivateBus : public ::testing::Environment {
     void SetUp() override {
-        m_daemon = startDaemon(&g_address);
-        ASSERT_FALSE(g_address.empty());
+        m_daemon.reset(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
+                                    "--nopidfile", "--print-address=1"}));
+        ASSERT_TRUE(m_daemon->nextLine(&g_address, deadlineIn(kPatience))) << "dbus-daemon printed no address";
         setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1);
         unsetenv("DBUS_SESSION_BUS_ADDRESS");  // nothing may reach the machine's own buses
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
@@ -41,19 +42,6 @@ class PrivateBus : public ::testing::Environment {
 };
 
 }  // namespace
-
-const std::string& busAddress() { return g_address; }
-
-std::unique_ptr<Process> startDaemon(std::string* address) {
-    std::unique_ptr<Process> daemon(new Process(
-        {"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork", "--nopidfile", "--print-address=1"}));
-    address->clear();
-    EXPECT_TRUE(daemon->nextLine(address, deadlineIn(kPatience))) << "dbus-daemon printed no address";
-    return daemon;
-}
-
-BusAddressOverride::BusAddressOverride(const std::string& address) { setenv("ZUMI_BUS_ADDRESS", address.c_str(), 1); }
-BusAddressOverride::~BusAddressOverride() { setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1); }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     for (Deadline deadline = deadlineIn(timeout); !condition(); usleep(1000)) {
@@ -77,7 +65,7 @@ ZumiHandle openOrFail(const std::string& id) {
 sd_bus* openRawBus() {
     sd_bus* bus = nullptr;
     EXPECT_GE(sd_bus_new(&bus), 0);
-    EXPECT_GE(sd_bus_set_address(bus, busAddress().c_str()), 0);
+    EXPECT_GE(sd_bus_set_address(bus, g_address.c_str()), 0);
     EXPECT_GE(sd_bus_set_bus_client(bus, 1), 0);
     EXPECT_GE(sd_bus_start(bus), 0);
     return bus;

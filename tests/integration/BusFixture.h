@@ -54,16 +54,6 @@ private:
     std::string m_outText, m_errText;
 };
 
-// The address of the private bus (also in ZUMI_BUS_ADDRESS while tests run).
-const std::string& busAddress();
-// A private dbus-daemon (stopped by destroying it); *address is empty when it failed.
-std::unique_ptr<Process> startDaemon(std::string* address);
-// ZUMI_BUS_ADDRESS set to another address for the scope, then restored.
-struct BusAddressOverride {
-    explicit BusAddressOverride(const std::string& address);
-    ~BusAddressOverride();
-};
-
 // A zumi_test_service process. request() sends one command line and returns
 // the answer without its "R " prefix; events the peer prints are kept for
 // nextEvent(). A dead or silent peer fails the test instead of hanging it.
@@ -103,10 +93,6 @@ protected:
     void closeService() {
         EXPECT_EQ(0u, handle == nullptr ? 0u : ZumiClose(handle));
         handle = nullptr;
-    }
-    // The peer's answer to "VERB SERVICE ARGS", e.g. "STATUS VALUE" for a getint.
-    std::string peerCalls(const std::string& verb, const std::string& args) {
-        return peer.request(verb + " " + service + " " + args);
     }
     Peer peer;
     std::string service = serviceName("local");

@@ -1,7 +1,6 @@
-// Several threads on one connection, a close while a callback runs, and
-// subscriptions toggled while events flow. Also run under ThreadSanitizer.
+// Several threads on one connection, a close while a callback runs, and calls
+// from a callback of this process's own service. Also run under ThreadSanitizer.
 
-#include <algorithm>
 #include <atomic>
 #include <future>
 #include <mutex>
@@ -64,7 +63,7 @@ class AClose : public LocalServiceTest {};
 TEST_F(AClose, WaitsForACallbackInFlightWhileOtherCallersTimeOut) {
     Gate gate;
     ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "slow", blockingGetter, nullptr, &gate));
-    std::thread reader([&] { EXPECT_EQ("0 7", peerCalls("getint", "slow")); });
+    std::thread reader([&] { EXPECT_EQ("0 7", peer.request("getint " + service + " slow")); });
     ASSERT_EQ(std::future_status::ready, gate.entered.get_future().wait_for(kPatience));
     Peer impatient({"ZUMI_CALL_TIMEOUT_MS=300"});
     ASSERT_EQ("0", impatient.request("open -"));
@@ -84,57 +83,12 @@ TEST_F(AClose, WaitsForACallbackInFlightWhileOtherCallersTimeOut) {
     EXPECT_TRUE(returnedWhenClosed.load());
 }
 
-struct Toggled {
-    std::mutex lock;
-    std::vector<int> values;
-    std::atomic<int> markers{0};
-    std::vector<int> snapshot() {
-        std::lock_guard<std::mutex> guard(lock);
-        return values;
-    }
-};
-
-void onToggled(ZumiHandle, const char* event, ZumiEventHandle e, void* data) {
-    Toggled* toggled = static_cast<Toggled*>(data);
-    int value = 0;
-    if (std::string(event) == "marker") ++toggled->markers;
-    if (std::string(event) == "marker" || ZumiGetIntParam(e, &value) != ZUMI_OK) return;
-    std::lock_guard<std::mutex> guard(toggled->lock);
-    toggled->values.push_back(value);
-}
-
-class ASubscription : public PeerServiceTest {};
-
-TEST_F(ASubscription, ToggledWhileEventsFlowKeepsTheirOrderAndEndsWithTheLastUnsubscription) {
-    Toggled toggled;
-    ASSERT_EQ(0u, ZumiSubscribeExt(client, service.c_str(), "marker", onToggled, &toggled));
-    std::atomic<bool> stop{false};
-    std::thread toggler([&] {
-        while (!stop) {
-            EXPECT_EQ(0u, ZumiSubscribeExt(client, service.c_str(), "tick", onToggled, &toggled));
-            EXPECT_EQ(0u, ZumiUnsubscribeExt(client, service.c_str(), "tick", nullptr));
-        }
-    });
-    peer.requestAll({"burst tick 2000", "emit marker"});
-    ASSERT_TRUE(waitFor([&] { return toggled.markers.load() == 1; }));
-    stop = true;
-    toggler.join();
-    const std::vector<int> received = toggled.snapshot();
-    EXPECT_TRUE(std::is_sorted(received.begin(), received.end()) &&
-                std::adjacent_find(received.begin(), received.end()) == received.end());
-    peer.requestAll({"emit tick i:99999", "emit marker"});
-    ASSERT_TRUE(waitFor([&] { return toggled.markers.load() == 2; }));
-    EXPECT_EQ(received, toggled.snapshot()) << "an event arrived after the last unsubscription";
-}
-
-// A service of this process, for the test that reads and writes it from the
-// test's own thread: which threads its callbacks ran on, and what its
-// hash-array accessor answers.
+// A service of this process read from the test's own thread: which threads
+// its callbacks ran on.
 struct OwnService {
     std::string name;
     std::mutex lock;
     std::vector<std::thread::id> threads;
-    unsigned accessAnswer = ZUMI_ERR_SERVICE_FAILED;
 };
 
 unsigned int recordThread(ZumiHandle, const char*, int* value, void* data) {
@@ -153,46 +107,19 @@ unsigned int readOwnService(ZumiHandle handle, const char*, int* value, void* da
     return status;
 }
 
-unsigned int answerAccess(ZumiHandle, const char*, ZumiHasharrayHandleStruct*,
-                          ZumiHasharrayHandleStruct*, void* data) {
-    return static_cast<OwnService*>(data)->accessAnswer;
-}
+class AServiceOfThisProcess : public LocalServiceTest {};
 
-TEST(AServiceOfThisProcess, RunsTheTestThreadsCallsOnItsDispatchThreadAndSealsOnlyAcceptedArrays) {
+TEST_F(AServiceOfThisProcess, RunsTheTestThreadsCallsAndNestedOnesOnItsDispatchThread) {
     OwnService own;
-    own.name = serviceName("own");
-    ZumiHandle handle = openOrFail(own.name);
+    own.name = service;
     ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "where", recordThread, nullptr, &own));
     ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "nested", readOwnService, nullptr, &own));
-    ASSERT_EQ(0u, ZumiRegisterHasharrayProperty(handle, "hash", answerAccess, &own));
-    const std::string remote = serviceName("refusing");
-    Peer peer;
-    ASSERT_EQ("0", peer.request("open " + remote));
-    ASSERT_EQ("0", peer.request("hash failing 258"));
-
     ASSERT_EQ("0 7", peer.request("getint " + own.name + " where"));
     int value = 0;
     EXPECT_EQ(0u, ZumiGetIntProperty(handle, own.name.c_str(), "where", &value));
     EXPECT_EQ(0u, ZumiGetIntProperty(handle, own.name.c_str(), "nested", &value));
     EXPECT_EQ(8, value);
-
-    ZumiHasharrayHandleStruct* array = ZumiHasharrayNew(nullptr);
-    int index = -1;
-    for (const auto& target : {std::make_pair(own.name, "hash"), std::make_pair(remote, "failing")}) {
-        ZumiHasharrayHandleStruct* reply = nullptr;
-        EXPECT_EQ(258u, ZumiAccessHasharrayProperty(handle, target.first.c_str(), target.second,
-                                                    array, &reply));
-        ZumiHasharrayDestroy(reply);
-        EXPECT_EQ(0u, ZumiHasharrayAddHash(array, &index)) << target.second << " sealed a refused array";
-    }
-    own.accessAnswer = 0;
-    ZumiHasharrayHandleStruct* reply = nullptr;
-    EXPECT_EQ(0u, ZumiAccessHasharrayProperty(handle, own.name.c_str(), "hash", array, &reply));
-    EXPECT_EQ(ZUMI_ERR_READ_ONLY, ZumiHasharrayAddHash(array, &index));
-    ZumiHasharrayDestroy(reply);
-    ZumiHasharrayDestroy(array);
-
-    EXPECT_EQ(0u, ZumiClose(handle));  // joins the dispatch thread
+    closeService();
     // The peer's read, the test thread's, and the nested one from the callback.
     ASSERT_EQ(3u, own.threads.size());
     EXPECT_NE(std::this_thread::get_id(), own.threads[1]) << "ran on the caller's thread";

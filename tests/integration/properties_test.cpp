@@ -1,9 +1,7 @@
-// Integer and string properties between processes, both ways, and served
-// in-process.
+// Integer, string and hash-array properties between processes, the refusals a
+// caller can tell apart, and an identifier that another process holds.
 
-#include <string.h>
-
-#include <atomic>
+#include <memory>
 #include <string>
 
 #include "BusFixture.h"
@@ -11,8 +9,33 @@
 namespace zumi::testing {
 namespace {
 
+struct ArrayDeleter {
+    void operator()(ZumiHasharrayHandleStruct* array) const { ZumiHasharrayDestroy(array); }
+};
+typedef std::unique_ptr<ZumiHasharrayHandleStruct, ArrayDeleter> Array;
+
+// "text/number" of each hash, "-" for an absent key, "sent" as a number.
+std::string show(ZumiHasharrayHandleStruct* array) {
+    std::string shown;
+    for (int i = 0; i < ZumiHasharrayGetHashCount(array); ++i) {
+        const char* text = "-";
+        int number = 0;
+        ZumiHasharrayGetString(array, i, "text", &text);
+        shown += std::string(i ? " " : "") + text + "/";
+        shown += ZumiHasharrayGetInt(array, i, "number", &number) == 0 ? std::to_string(number) : "-";
+        if (ZumiHasharrayGetInt(array, i, "sent", &number) == 0) shown += std::to_string(number);
+    }
+    return shown;
+}
+
 class ARemoteService : public PeerServiceTest {
 protected:
+    ZumiStatus access(const char* property, ZumiHasharrayHandleStruct* input, Array* reply) {
+        ZumiHasharrayHandleStruct* raw = reinterpret_cast<ZumiHasharrayHandleStruct*>(0x1);
+        ZumiStatus status = ZumiAccessHasharrayProperty(client, service.c_str(), property, input, &raw);
+        reply->reset(raw);
+        return status;
+    }
     ZumiStatus getString(const char* property, std::string* value) {
         char* text = nullptr;
         ZumiStatus status = ZumiGetStringProperty(client, service.c_str(), property, &text);
@@ -34,19 +57,21 @@ TEST_F(ARemoteService, ServesItsValuesPassesTheCallbacksStatusesBackAndTellsEach
     EXPECT_EQ(-123456, number);
     EXPECT_EQ(0u, getString("name", &text));
     EXPECT_EQ("hello", text);
-    for (const char* sent : {"w\xc3\xb6rld\x01\xff", ""}) {  // any byte but NUL travels unchanged
-        EXPECT_EQ(0u, ZumiSetStringProperty(client, s, "name", sent));
+    // Any byte but NUL travels unchanged; a long text takes the getter a second call.
+    for (const std::string& sent : {std::string("w\xc3\xb6rld\x01\xff"), std::string(), std::string(5000, 'x')}) {
+        EXPECT_EQ(0u, ZumiSetStringProperty(client, s, "name", sent.c_str()));
         EXPECT_EQ(0u, getString("name", &text));
         EXPECT_EQ(sent, text);
     }
     for (unsigned status : {8u, 10u, 258u, 77u, 0xfffffffeu}) {
         const std::string st = std::to_string(status), i = "i" + st, t = "t" + st;
-        peer.requestAll({"int " + i + " 1 rw " + st, "str " + t + " x w " + st});
+        peer.requestAll({"int " + i + " 1 rw " + st, "str " + t + " x rw " + st});
         number = 42;
         EXPECT_EQ(status, ZumiGetIntProperty(client, s, i.c_str(), &number));
         EXPECT_EQ(42, number) << "a failed read leaves the value alone";
         EXPECT_EQ(status, ZumiSetIntProperty(client, s, i.c_str(), 3));
         EXPECT_EQ(status, ZumiSetStringProperty(client, s, t.c_str(), "y"));
+        EXPECT_EQ(status, getString(t.c_str(), &text)) << "a getter asking for room forever is given up on";
     }
     // Missing properties, refused access and a missing service, each its own status.
     peer.requestAll({"int readonly 1 r", "int writeonly 1 w", "str text x rw"});
@@ -62,75 +87,44 @@ TEST_F(ARemoteService, ServesItsValuesPassesTheCallbacksStatusesBackAndTellsEach
     EXPECT_EQ(ZUMI_ERR_INVALID_NAME, ZumiSetIntProperty(client, "no name", "x", 1));
 }
 
-// A string getter that wants more room than the first buffer (or always more
-// when its text is empty), and counts its calls.
-struct LongText {
-    std::string value;
-    std::atomic<int> calls{0};
-    unsigned firstCapacity = 0;
-};
-
-unsigned int getLongText(ZumiHandle, const char*, char* buffer, unsigned int* size, void* data) {
-    LongText* text = static_cast<LongText*>(data);
-    if (text->calls++ == 0) text->firstCapacity = *size;
-    if (text->value.empty() || *size < text->value.size() + 1) {
-        *size = static_cast<unsigned>(text->value.empty() ? *size + 1 : text->value.size() + 1);
-        return ZUMI_ERR_BUFFER_TOO_SMALL;
+TEST_F(ARemoteService, AnswersACopyOfASentHashArrayWithItsStatusAndSealsTheSentOne) {
+    peer.requestAll({"hash echo 0", "hash failing 258"});
+    Array sent(ZumiHasharrayNew(nullptr)), reply;
+    int index = -1;
+    for (const char* text : {"first", "second"}) {
+        ASSERT_EQ(0u, ZumiHasharrayAddHash(sent.get(), &index));
+        ASSERT_EQ(0u, ZumiHasharrayPutString(sent.get(), index, "text", text));
     }
-    memcpy(buffer, text->value.c_str(), text->value.size() + 1);
-    return ZUMI_OK;
+    ASSERT_EQ(0u, ZumiHasharrayPutInt(sent.get(), 0, "number", 1));
+    ASSERT_EQ(0u, access("echo", sent.get(), &reply));
+    EXPECT_EQ("first/1 second/- -/-2", show(reply.get()));
+    EXPECT_EQ(0u, ZumiHasharrayPutInt(reply.get(), 2, "mine", 1)) << "the reply is the caller's";
+    EXPECT_EQ(ZUMI_ERR_READ_ONLY, ZumiHasharrayPutInt(sent.get(), 0, "number", 2));
+    EXPECT_EQ(ZUMI_ERR_READ_ONLY, ZumiHasharrayAddHash(sent.get(), &index));
+    EXPECT_EQ("first/1 second/-", show(sent.get())) << "reads still work";
+    ASSERT_EQ(0u, access("echo", nullptr, &reply)) << "a null array is a read";
+    EXPECT_EQ("-/--1", show(reply.get()));
+    Array empty(ZumiHasharrayNew(nullptr));
+    EXPECT_EQ(258u, access("failing", empty.get(), &reply));
+    EXPECT_EQ("-/-0", show(reply.get())) << "a failing status still carries the reply";
+    EXPECT_EQ(0u, ZumiHasharrayAddHash(empty.get(), &index)) << "a refused array stays writable";
+    EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, access("absent", nullptr, &reply));
+    EXPECT_EQ(nullptr, reply);
 }
 
-class ALocalService : public LocalServiceTest {};
-
-TEST_F(ALocalService, CallsAStringGetterAgainWithTheSizeItAskedForButNotForever) {
-    LongText fitting, greedy;
-    fitting.value = std::string(5000, 'x') + "end";
-    ASSERT_EQ(0u, ZumiRegisterStringProperty(handle, "long", getLongText, nullptr, &fitting));
-    ASSERT_EQ(0u, ZumiRegisterStringProperty(handle, "greedy", getLongText, nullptr, &greedy));
-    EXPECT_EQ("0 " + fitting.value, peerCalls("getstr", "long"));
-    EXPECT_EQ("10 ", peerCalls("getstr", "greedy"));
-    closeService();
-    EXPECT_EQ(2, fitting.calls.load());
-    EXPECT_LT(fitting.firstCapacity, 5004u);
-    EXPECT_EQ(10, greedy.calls.load());
-}
-
-struct Counter {
-    int value = 1;
-    std::atomic<ZumiStatus> closeStatus{99};
-};
-
-unsigned int getBase(ZumiHandle, const char*, int* value, void* data) {
-    *value = static_cast<Counter*>(data)->value;
-    return 0;
-}
-unsigned int setBase(ZumiHandle, const char*, int value, void* data) {
-    static_cast<Counter*>(data)->value = value;
-    return 0;
-}
-unsigned int closeFromCallback(ZumiHandle handle, const char*, int* value, void* data) {
-    static_cast<Counter*>(data)->closeStatus = ZumiClose(handle);
-    *value = 1;
-    return 0;
-}
-
-// Nested reads from a callback are checked with the dispatch threads in the concurrency tests.
-TEST_F(ALocalService, ServesItsOwnProcessAndAPeerUntilACallbackClosesIt) {
-    Counter counter;
-    ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "base", getBase, setBase, &counter));
-    ASSERT_EQ(0u, ZumiRegisterIntProperty(handle, "bye", closeFromCallback, nullptr, &counter));
-    EXPECT_EQ(ZUMI_ERR_ALREADY_REGISTERED, ZumiRegisterIntProperty(handle, "base", getBase, nullptr, &counter));
-    EXPECT_EQ(0u, ZumiSetIntProperty(handle, service.c_str(), "base", 41));
-    int value = 0;
-    EXPECT_EQ(0u, ZumiGetIntProperty(handle, service.c_str(), "base", &value));
-    EXPECT_EQ(41, value);
-    EXPECT_EQ("0 41", peerCalls("getint", "base"));
-    EXPECT_EQ(ZUMI_ERR_ACCESS_DENIED, ZumiSetIntProperty(handle, service.c_str(), "bye", 1));
-    EXPECT_EQ("0 1", peerCalls("getint", "bye"));
-    EXPECT_EQ(0u, counter.closeStatus.load());
-    EXPECT_EQ("5 -1", peerCalls("getint", "bye"));
-    handle = openOrFail(service);  // the name is free again
+TEST_F(ARemoteService, KeepsItsIdentifierWhichNoOtherProcessNorThisOneCanOpen) {
+    EXPECT_EQ(std::to_string(ZUMI_ERR_NAME_TAKEN), Peer().request("open " + service));
+    auto refusal = [](const char* id) {
+        ZumiStatus status = 0;
+        EXPECT_EQ(nullptr, ZumiOpenEx(id, &status)) << (id ? id : "null");
+        return status;
+    };
+    EXPECT_EQ(ZUMI_ERR_NAME_TAKEN, refusal(service.c_str()));
+    EXPECT_STREQ("The service identifier is owned by another process", ZumiGetErrorString(ZUMI_ERR_NAME_TAKEN));
+    for (const char* name : {"nodots", "com.9digit", ":1.5", "org.freedesktop.DBus", "com.sp ace"}) {
+        EXPECT_EQ(ZUMI_ERR_INVALID_NAME, refusal(name)) << name;
+    }
+    EXPECT_EQ(ZUMI_ERR_INVALID_ARGUMENT, refusal(nullptr));
 }
 
 }  // namespace

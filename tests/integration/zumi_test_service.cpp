@@ -135,7 +135,6 @@ const std::map<std::string, std::function<std::string(const Words&)>> kCommands 
         return answer;
     }},
     {"setint", [](const Words& a) { return str(ZumiSetIntProperty(g_handle, c(a[1]), c(a[2]), atoi(c(a[3])))); }},
-    {"setstr", [](const Words& a) { return str(ZumiSetStringProperty(g_handle, c(a[1]), c(a[2]), c(a[3]))); }},
     {"emit", [](const Words& a) {  // emit EVENT [i:N | s:TEXT]...
         std::vector<int> ints;
         std::vector<const char*> texts;
