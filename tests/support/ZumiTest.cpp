@@ -3,7 +3,6 @@
 #include <glib.h>
 
 #include <cstdarg>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -19,34 +18,21 @@ std::mutex g_linesMutex;
 std::vector<LogLine> g_lines;
 
 void captureLine(int priority, const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    int length = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    vsnprintf(&text[0], text.size() + 1, format, args);
+    gchar* text = g_strdup_vprintf(format, args);
     std::lock_guard<std::mutex> lock(g_linesMutex);
     g_lines.push_back(LogLine{priority, format, text});
+    g_free(text);
 }
 
 }  // namespace
 
-LogCapture::LogCapture() {
-    clear();
-    veltra::kesh::util::setLogSink(&captureLine);
-}
+LogCapture::LogCapture() { clear(); veltra::kesh::util::setLogSink(&captureLine); }
 
 LogCapture::~LogCapture() { veltra::kesh::util::setLogSink(nullptr); }
 
 std::vector<LogLine> LogCapture::lines() const {
     std::lock_guard<std::mutex> lock(g_linesMutex);
     return g_lines;
-}
-
-std::vector<std::string> LogCapture::texts() const {
-    std::vector<std::string> result;
-    for (const LogLine& line : lines()) result.push_back(line.text);
-    return result;
 }
 
 std::vector<LogLine> LogCapture::withFormat(const std::string& format) const {
@@ -59,7 +45,9 @@ std::vector<LogLine> LogCapture::withFormat(const std::string& format) const {
 
 std::vector<std::string> LogCapture::texts(const std::string& format) const {
     std::vector<std::string> result;
-    for (const LogLine& line : withFormat(format)) result.push_back(line.text);
+    for (const LogLine& line : lines()) {
+        if (format.empty() || line.format == format) result.push_back(line.text);
+    }
     return result;
 }
 
@@ -77,12 +65,11 @@ void ZumiTest::SetUp() {
     m_savedMask = g_tessal_log_mask;
     m_savedAppId = APP_ID;
     g_tessal_log_mask = 0xffffffffu;
-    m_logs = new LogCapture();
+    m_logs.reset(new LogCapture());
 }
 
 void ZumiTest::TearDown() {
-    delete m_logs;
-    m_logs = nullptr;
+    m_logs.reset();
     g_tessal_log_mask = m_savedMask;
     APP_ID = m_savedAppId;
 }
@@ -91,28 +78,33 @@ void ZumiTest::setLogMask(unsigned int mask) { g_tessal_log_mask = mask; }
 
 void ZumiTest::setAppId(const char* appId) { APP_ID = appId; }
 
-bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+namespace {
+
+// Calls `step` until `done` holds or the time is up; done's last answer.
+bool until(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+           const std::function<void()>& step) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool result = done();
+    while (!result && std::chrono::steady_clock::now() < deadline) {
+        step();
+        result = done();
+    }
+    return result;
+}
+
+}  // namespace
+
+bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     // A ticking source bounds each blocking iteration, so that `done` is
     // looked at again even when nothing else is dispatched.
     guint tick = g_timeout_add(2, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    bool result = done();
-    while (!result && std::chrono::steady_clock::now() < deadline) {
-        g_main_context_iteration(nullptr, TRUE);
-        result = done();
-    }
+    const bool result = until(done, timeout, [] { g_main_context_iteration(nullptr, TRUE); });
     g_source_remove(tick);
     return result;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool result = done();
-    while (!result && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-        result = done();
-    }
-    return result;
+    return until(done, timeout, [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); });
 }
 
 }  // namespace testing

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,16 +32,13 @@ class LogCapture {
 public:
     LogCapture();
     ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<LogLine> lines() const;
-    // The formatted texts of the lines, in order.
-    std::vector<std::string> texts() const;
     // The lines whose format is exactly `format`.
     std::vector<LogLine> withFormat(const std::string& format) const;
-    // The formatted texts of those lines, in order.
-    std::vector<std::string> texts(const std::string& format) const;
+    // The formatted texts of those lines (of every line when `format` is
+    // empty), in order.
+    std::vector<std::string> texts(const std::string& format = std::string()) const;
     void clear();
 };
 
@@ -60,7 +58,7 @@ protected:
 private:
     unsigned int m_savedMask = 0;
     const char* m_savedAppId = nullptr;
-    LogCapture* m_logs = nullptr;
+    std::unique_ptr<LogCapture> m_logs;
 };
 
 // A line's text as the library formats it: "<level> <APP_ID>:<tag>:<text>:".
