@@ -68,7 +68,6 @@ TEST_F(AClose, WaitsForACallbackInFlightWhileOtherCallersTimeOut) {
     Peer impatient({"ZUMI_CALL_TIMEOUT_MS=300"});
     ASSERT_EQ("0", impatient.request("open -"));
     EXPECT_EQ(std::to_string(ZUMI_ERR_TIMEOUT) + " -1", impatient.request("getint " + service + " slow"));
-    EXPECT_STREQ("The service did not answer in time", ZumiGetErrorString(ZUMI_ERR_TIMEOUT));
     std::atomic<bool> closed{false}, returnedWhenClosed{false};
     std::thread closer([&] {
         closeService();

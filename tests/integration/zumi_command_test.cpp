@@ -29,7 +29,6 @@ TEST_F(AZumiCommand, ListsReadsAndWritesPropertiesOfTypesFoundThroughTheListing)
     Outcome services = zumi({"list"});
     EXPECT_EQ(0, services.status) << services.err;
     EXPECT_NE(std::string::npos, services.out.find(service + "\n")) << services.out;
-    EXPECT_EQ(std::string::npos, services.out.find(":")) << "no unique names";
     EXPECT_EQ("broken  hash    read-write\n"
               "items   hash    read-write\n"
               "level   int     read-write\n"
@@ -71,7 +70,6 @@ TEST_F(AZumiCommand, ExitsWithOneOnARefusalAndTwoOnAUsageErrorWithTheTextOnStder
         EXPECT_EQ("", outcome.out);
         EXPECT_EQ(c.err, outcome.err);
     }
-    EXPECT_EQ(0, zumi({"wait", "--help"}).status);
     EXPECT_EQ("Could not register zumi handle. --errorCode: 2 --error: The bus is not reachable\n",
               zumi({"list"}, {"ZUMI_BUS_ADDRESS=unix:path=/nonexistent/zumi-bus"}).err);
 }
