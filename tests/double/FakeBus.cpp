@@ -119,17 +119,6 @@ bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
     return true;
 }
 
-void FakeBus::setRemoteInt(const std::string& service, const std::string& property, int value) {
-    Lock lock(m_mutex);
-    m_remoteInts[{service, property}] = value;
-}
-
-void FakeBus::setRemoteString(const std::string& service, const std::string& property,
-                              const std::string& value) {
-    Lock lock(m_mutex);
-    m_remoteStrings[{service, property}] = value;
-}
-
 bool FakeBus::isRegistered(ZumiHandle handle, const std::string& name) const {
     Lock lock(m_mutex);
     return m_registrations.count({handle, name}) != 0;

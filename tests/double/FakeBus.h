@@ -61,24 +61,22 @@ struct FakeEvent {
     size_t nextString = 0;
 };
 
+// Each hook has the signature of the operation it replaces (unregistering
+// leaves out the reserved argument).
 struct Hooks {
-    std::function<ZumiHandle(const char*, ZumiStatus*)> openEx;
-    std::function<ZumiStatus(ZumiHandle)> close;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, char**)> getStringProperty;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, int*)> getIntProperty;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, const char*)> setStringProperty;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, int)> setIntProperty;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, ZumiHasharrayHandleStruct*,
-                             ZumiHasharrayHandleStruct**)>
-        accessHasharrayProperty;
-    std::function<ZumiStatus(ZumiHandle, const char*)> createAndSendEvent;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, ZumiEventCallback, void*)>
-        subscribeExt;
-    std::function<ZumiStatus(ZumiHandle, const char*, const char*, void**)> unsubscribeExt;
+    std::function<decltype(ZumiOpenEx)> openEx;
+    std::function<decltype(ZumiClose)> close;
+    std::function<decltype(ZumiGetStringProperty)> getStringProperty;
+    std::function<decltype(ZumiGetIntProperty)> getIntProperty;
+    std::function<decltype(ZumiSetStringProperty)> setStringProperty;
+    std::function<decltype(ZumiSetIntProperty)> setIntProperty;
+    std::function<decltype(ZumiAccessHasharrayProperty)> accessHasharrayProperty;
+    std::function<decltype(ZumiCreateAndSendEvent)> createAndSendEvent;
+    std::function<decltype(ZumiSubscribeExt)> subscribeExt;
+    std::function<decltype(ZumiUnsubscribeExt)> unsubscribeExt;
     std::function<ZumiStatus(ZumiHandle, const char*)> unregisterProperty;
-    std::function<ZumiStatus(ZumiHasharrayHandleStruct*, int, const char*, int*)> hasharrayGetInt;
-    std::function<ZumiStatus(ZumiHasharrayHandleStruct*, int, const char*, const char**)>
-        hasharrayGetString;
+    std::function<decltype(ZumiHasharrayGetInt)> hasharrayGetInt;
+    std::function<decltype(ZumiHasharrayGetString)> hasharrayGetString;
 };
 
 class FakeBus {
@@ -101,9 +99,15 @@ public:
     Hooks hooks;  // set before the code under test runs; reset() clears them
 
     // ---- Remote services ----
-    void setRemoteInt(const std::string& service, const std::string& property, int value);
+    void setRemoteInt(const std::string& service, const std::string& property, int value) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        m_remoteInts[{service, property}] = value;
+    }
     void setRemoteString(const std::string& service, const std::string& property,
-                         const std::string& value);
+                         const std::string& value) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        m_remoteStrings[{service, property}] = value;
+    }
 
     // ---- Published properties (registered by the code under test) ----
     struct Registration {

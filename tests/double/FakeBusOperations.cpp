@@ -272,31 +272,20 @@ const char* ZumiGetEventSource(ZumiEventHandle event) {
     return event != nullptr ? event->event->source : nullptr;
 }
 
-}  // extern "C"
-
-namespace {
-// Hands out the event's next parameter of one kind.
-template <typename T>
-ZumiStatus nextParam(ZumiEventHandle event, std::vector<T> zumi::testing::FakeEvent::*params,
-                     size_t zumi::testing::FakeEvent::*next, T* value) {
+ZumiStatus ZumiGetIntParam(ZumiEventHandle event, int* value) {
     if (event == nullptr || value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     zumi::testing::FakeEvent& e = *event->event;
-    if (e.*next >= (e.*params).size()) return ZUMI_ERR_NO_MORE_PARAMS;
-    *value = (e.*params)[(e.*next)++];
+    if (e.nextInt >= e.ints.size()) return ZUMI_ERR_NO_MORE_PARAMS;
+    *value = e.ints[e.nextInt++];
     return ZUMI_OK;
-}
-}  // namespace
-
-extern "C" {
-
-ZumiStatus ZumiGetIntParam(ZumiEventHandle event, int* value) {
-    using E = zumi::testing::FakeEvent;
-    return nextParam(event, &E::ints, &E::nextInt, value);
 }
 
 ZumiStatus ZumiGetStringParam(ZumiEventHandle event, const char** value) {
-    using E = zumi::testing::FakeEvent;
-    return nextParam(event, &E::strings, &E::nextString, value);
+    if (event == nullptr || value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    zumi::testing::FakeEvent& e = *event->event;
+    if (e.nextString >= e.strings.size()) return ZUMI_ERR_NO_MORE_PARAMS;
+    *value = e.strings[e.nextString++];
+    return ZUMI_OK;
 }
 
 const char* ZumiGetErrorString(ZumiStatus status) { return hb::statusText(status); }
