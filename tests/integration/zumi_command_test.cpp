@@ -9,10 +9,7 @@
 namespace zumi::testing {
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+struct Outcome { int status = -1; std::string out, err; };
 
 Outcome zumi(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
     args.insert(args.begin(), ZUMI_COMMAND);
@@ -48,7 +45,7 @@ TEST_F(AZumiCommand, ListsReadsAndWritesPropertiesOfTypesFoundThroughTheListing)
 }
 
 TEST_F(AZumiCommand, ExitsWithOneOnARefusalAndTwoOnAUsageErrorWithTheTextOnStderr) {
-    peer.requestAll({"str name hello r", "hash broken 258"});
+    peer.requestAll({"str name hello r"});
     const std::string absent = serviceName("absent");
     const struct {
         std::vector<std::string> args;
@@ -57,8 +54,6 @@ TEST_F(AZumiCommand, ExitsWithOneOnARefusalAndTwoOnAUsageErrorWithTheTextOnStder
     } cases[] = {
         {{"set", service, "name", "x y"}, 1, "Could not set the request property. --source: " + service +
              " --property: name --value: x y --errorCode: 9 --error: The property does not allow this access\n"},
-        {{"set", "--hash", service, "broken", "[]"}, 1, "Could not set the request property. --source: " + service +
-             " --property: broken --errorCode: 258 --error: The service failed to serve the request\n"},
         {{"get", "--int", absent, "level"}, 1, "Could not retrieve the request property. --source: " + absent +
              " --property: level --errorCode: 5 --error: No service owns that identifier\n"},
         {{"get", service}, 2, "zumi get: missing PROPERTY (see zumi get --help)\n"},
