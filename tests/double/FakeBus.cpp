@@ -214,15 +214,20 @@ int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, F
         }
     }
     int informed = 0;
-    for (const auto& target : targets) {
+    for (auto& target : targets) {
         {
             // Unsubscribed or closed since the targets were collected: the bus
             // starts no callback for it any more. Otherwise ZumiClose now
-            // waits until this callback has returned.
+            // waits until this callback has returned. The subscription is
+            // read again, not only looked for: a closed connection's address
+            // can come back for a new connection subscribed to the same pair,
+            // whose user data is another object.
             Lock lock(m_mutex);
-            if (m_subscriptions.count({target.first, subscriptionSource, text(event)}) == 0) {
+            auto current = m_subscriptions.find({target.first, subscriptionSource, text(event)});
+            if (current == m_subscriptions.end()) {
                 continue;
             }
+            target.second = current->second;
             ++m_runningCallbacks[target.first];
         }
         // Every subscriber reads the parameters from the start.
