@@ -39,20 +39,6 @@ bool equal(const char* a, const char* b) { return a != nullptr && strcmp(a, b) =
 
 }  // namespace
 
-unsigned PropertyEntry::access() const {
-    unsigned access = 0;
-    if (type == ZUMI_TYPE_INT) {
-        if (intGetter != nullptr) access |= ZUMI_ACCESS_READ;
-        if (intSetter != nullptr) access |= ZUMI_ACCESS_WRITE;
-    } else if (type == ZUMI_TYPE_STRING) {
-        if (stringGetter != nullptr) access |= ZUMI_ACCESS_READ;
-        if (stringSetter != nullptr) access |= ZUMI_ACCESS_WRITE;
-    } else if (accessor != nullptr) {
-        access = ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE;
-    }
-    return access;
-}
-
 void CallbackScope::enter(std::shared_ptr<Connection> owner) {
     m_owner = std::move(owner);
     if (t_nesting < kMaxNesting) t_runningCallbacks[t_nesting] = m_owner.get();

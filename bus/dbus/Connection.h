@@ -59,6 +59,8 @@
 
 #include <systemd/sd-bus.h>
 
+#include "core/PropertyEntry.h"
+
 #include "core/HashArray.h"
 #include "dbus/CallerPool.h"
 #include "dbus/LocalCall.h"
@@ -80,18 +82,6 @@ struct ZumiEventHandleStruct {
 
 namespace zumi {
 namespace bus {
-
-struct PropertyEntry {
-    int type = ZUMI_TYPE_INT;
-    ZumiIntGetter intGetter = nullptr;
-    ZumiIntSetter intSetter = nullptr;
-    ZumiStringGetter stringGetter = nullptr;
-    ZumiStringSetter stringSetter = nullptr;
-    ZumiHasharrayAccessor accessor = nullptr;
-    void* data = nullptr;
-
-    unsigned access() const;
-};
 
 class Connection;
 

@@ -32,6 +32,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/PropertyEntry.h"
 #include "platform/ZumiBus.h"
 
 namespace zumi {
@@ -110,15 +111,7 @@ public:
     }
 
     // ---- Published properties (registered by the code under test) ----
-    struct Registration {
-        ZumiIntGetter intGetter = nullptr;
-        ZumiIntSetter intSetter = nullptr;
-        ZumiStringGetter stringGetter = nullptr;
-        ZumiStringSetter stringSetter = nullptr;
-        ZumiHasharrayAccessor accessor = nullptr;
-        void* data = nullptr;
-        int type = ZUMI_TYPE_INT;
-    };
+    typedef zumi::bus::PropertyEntry Registration;
     bool isRegistered(ZumiHandle handle, const std::string& name) const;
     Registration registration(ZumiHandle handle, const std::string& name) const;
 

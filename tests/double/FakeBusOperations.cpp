@@ -195,21 +195,21 @@ void ZumiFreeString(char* value) {
 ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* name, ZumiIntGetter getter,
                                    ZumiIntSetter setter, void* data) {
     return registerProperty("ZumiRegisterIntProperty", handle, name,
-                            {getter, setter, nullptr, nullptr, nullptr, data, ZUMI_TYPE_INT},
+                            {ZUMI_TYPE_INT, getter, setter, nullptr, nullptr, nullptr, data},
                             getter != nullptr, setter != nullptr);
 }
 
 ZumiStatus ZumiRegisterStringProperty(ZumiHandle handle, const char* name, ZumiStringGetter getter,
                                       ZumiStringSetter setter, void* data) {
     return registerProperty("ZumiRegisterStringProperty", handle, name,
-                            {nullptr, nullptr, getter, setter, nullptr, data, ZUMI_TYPE_STRING},
+                            {ZUMI_TYPE_STRING, nullptr, nullptr, getter, setter, nullptr, data},
                             getter != nullptr, setter != nullptr);
 }
 
 ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
                                          ZumiHasharrayAccessor accessor, void* data) {
     return registerProperty("ZumiRegisterHasharrayProperty", handle, name,
-                            {nullptr, nullptr, nullptr, nullptr, accessor, data, ZUMI_TYPE_HASHARRAY},
+                            {ZUMI_TYPE_HASHARRAY, nullptr, nullptr, nullptr, nullptr, accessor, data},
                             accessor != nullptr, false);
 }
 
@@ -354,10 +354,8 @@ ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiProper
         for (const auto& entry : bus().m_registrations) {
             if (entry.first.first->id != c.source) continue;
             const FakeBus::Registration& reg = entry.second;
-            unsigned access = 0;
-            if (reg.intGetter || reg.stringGetter || reg.accessor) access |= ZUMI_ACCESS_READ;
-            if (reg.intSetter || reg.stringSetter || reg.accessor) access |= ZUMI_ACCESS_WRITE;
-            found.push_back(ZumiPropertyInfo{strdup(entry.first.second.c_str()), reg.type, access});
+            found.push_back(
+                ZumiPropertyInfo{strdup(entry.first.second.c_str()), reg.type, reg.access()});
         }
     }
     *count = found.size();

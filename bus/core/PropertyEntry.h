@@ -1,0 +1,30 @@
+#ifndef ZUMI_BUS_CORE_PROPERTYENTRY_H
+#define ZUMI_BUS_CORE_PROPERTYENTRY_H
+
+// A published property as the bus library keeps it: its type and the
+// callbacks and user data it was registered with. Shared by libzumi and the
+// test double, which answer the listing of a service's properties alike.
+
+#include "platform/ZumiBus.h"
+
+namespace zumi {
+namespace bus {
+
+struct PropertyEntry {
+    int type = ZUMI_TYPE_INT;
+    ZumiIntGetter intGetter = nullptr;
+    ZumiIntSetter intSetter = nullptr;
+    ZumiStringGetter stringGetter = nullptr;
+    ZumiStringSetter stringSetter = nullptr;
+    ZumiHasharrayAccessor accessor = nullptr;
+    void* data = nullptr;
+
+    // ZUMI_ACCESS_* bits: the callbacks of its type that were given. A hash
+    // array's one accessor serves reads and writes alike.
+    unsigned access() const;
+};
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif
