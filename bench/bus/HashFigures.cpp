@@ -10,19 +10,19 @@
 
 #include "support/BenchNames.h"
 #include "support/Helpers.h"
+#include "bus/PeerClient.h"
 
 namespace zumi {
 namespace bench {
 namespace {
 
-using veltra::kesh::zumi::ZumiHandlerFactory;
 using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 using veltra::kesh::zumi::ZumiHashListArray;
 
 void BM_Zumi_PublishSynchronously(benchmark::State& state) {
-    if (!sharedHelper(state, "peer", "bench_zumi_peer", {})) return;
+    ZumiHandlerSharedPtr handler = peerClient(state);
+    if (!handler) return;
     try {
-        ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_SERVICE);
         std::shared_ptr<ZumiHashListArray> array = handler->createNewHashArray();
         for (int64_t i = 0; i < state.range(0); ++i) {
             int index = array->addNewHash();

@@ -10,32 +10,21 @@
 
 #include "support/BenchNames.h"
 #include "support/Helpers.h"
+#include "bus/PeerClient.h"
 
 namespace zumi {
 namespace bench {
 namespace {
 
 using veltra::kesh::zumi::ZumiException;
-using veltra::kesh::zumi::ZumiHandlerFactory;
 using veltra::kesh::zumi::ZumiHandlerSharedPtr;
-
-// The peer and this process's handler, or null with the benchmark skipped.
-ZumiHandlerSharedPtr client(benchmark::State& state) {
-    if (!sharedHelper(state, "peer", "bench_zumi_peer", {})) return nullptr;
-    try {
-        return ZumiHandlerFactory::getZumiHandler(CLIENT_SERVICE);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return nullptr;
-    }
-}
 
 // Runs op once per iteration, after one untimed call that opens whatever
 // the first call opens lazily; the first exception ends the benchmark as an
 // error rather than a figure.
 template <typename Op>
 void measure(benchmark::State& state, Op op) {
-    ZumiHandlerSharedPtr handler = client(state);
+    ZumiHandlerSharedPtr handler = peerClient(state);
     if (!handler) return;
     try {
         op(*handler);
