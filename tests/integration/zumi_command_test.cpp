@@ -40,8 +40,8 @@ TEST_F(AZumiCommand, ListsReadsAndWritesPropertiesOfTypesFoundThroughTheListing)
     Outcome hash = zumi({"set", "--hash", service, "items",
                          "[{\"text\": \"caf\\u00e9 \\\"au lait\\\"\", \"number\": -1}, {\"number\": 2}]"});
     EXPECT_EQ(0, hash.status) << hash.err;
-    EXPECT_EQ("[{\"number\": -1, \"text\": \"caf\xC3\xA9 \\\"au lait\\\"\"}, {\"number\": 2}, {\"sent\": 2}]\n", hash.out);
-    EXPECT_EQ("[{\"sent\": -1}]\n", zumi({"get", service, "items"}).out);
+    EXPECT_EQ("[{\"number\":-1,\"text\":\"caf\xC3\xA9 \\\"au lait\\\"\"},{\"number\":2},{\"sent\":2}]\n", hash.out);
+    EXPECT_EQ("[{\"sent\":-1}]\n", zumi({"get", service, "items"}).out);
 }
 
 TEST_F(AZumiCommand, ExitsWithOneOnARefusalAndTwoOnAUsageErrorWithTheTextOnStderr) {

@@ -1,10 +1,14 @@
 #include "Json.h"
 
 #include <climits>
-#include <cstdio>
+#include <set>
+
+#include <nlohmann/json.hpp>
 
 namespace zumi {
 namespace tool {
+
+using nlohmann::json;
 
 HashValue HashValue::ofInt(int value) {
     HashValue v;
@@ -23,241 +27,126 @@ bool HashValue::operator==(const HashValue& other) const {
     return isString == other.isString && number == other.number && text == other.text;
 }
 
-JsonError::JsonError(const std::string& what, size_t offset)
-    : std::runtime_error(what + " at offset " + std::to_string(offset)), m_offset(offset) {}
-
 namespace {
 
-class Reader {
-public:
-    explicit Reader(const std::string& text) : m_text(text) {}
+std::string dump(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
-    HashList hashList() {
-        HashList list;
-        skipSpace();
-        expect('[', "expected '[' to start the list of hashes");
-        skipSpace();
-        if (peek() == ']') {
-            ++m_pos;
-        } else {
-            for (;;) {
-                list.push_back(hash());
-                skipSpace();
-                if (peek() == ',') {
-                    ++m_pos;
-                    continue;
-                }
-                expect(']', "expected ',' or ']' after a hash");
-                break;
-            }
-        }
-        skipSpace();
-        if (m_pos != m_text.size()) fail("unexpected text after the list");
-        return list;
-    }
+// "an object", "a number", ...: the kind of a value as a message names it.
+std::string kind(const json& value) {
+    std::string name = value.type_name();
+    if (value.is_null()) return name;
+    return (name[0] == 'a' || name[0] == 'o' ? "an " : "a ") + name;
+}
 
-private:
-    Hash hash() {
-        Hash result;
-        skipSpace();
-        expect('{', "expected '{' to start a hash");
-        skipSpace();
-        if (peek() == '}') {
-            ++m_pos;
-            return result;
-        }
-        for (;;) {
-            skipSpace();
-            size_t keyAt = m_pos;
-            if (peek() != '"') fail("expected a string key");
-            std::string key = string();
-            if (key.empty()) fail("a key cannot be empty", keyAt);
-            skipSpace();
-            expect(':', "expected ':' after a key");
-            skipSpace();
-            HashValue value = peek() == '"' ? HashValue::ofString(string()) : HashValue::ofInt(integer());
-            if (!result.emplace(key, value).second) fail("duplicate key \"" + key + "\"", keyAt);
-            skipSpace();
-            if (peek() == ',') {
-                ++m_pos;
-                continue;
-            }
-            expect('}', "expected ',' or '}' after a value");
-            return result;
-        }
-    }
+std::string where(size_t index, const std::string& key) {
+    return "hash " + std::to_string(index) + ", key " + quoteString(key) + ": ";
+}
 
-    int integer() {
-        size_t start = m_pos;
-        bool negative = peek() == '-';
-        if (negative) ++m_pos;
-        if (!isDigit(peek())) fail("expected an integer or a string value", start);
-        if (peek() == '0' && isDigit(peekAt(m_pos + 1))) fail("an integer cannot have a leading zero", start);
-        long long magnitude = 0;
-        while (isDigit(peek())) {
-            magnitude = magnitude * 10 + (peek() - '0');
-            if (magnitude > static_cast<long long>(INT_MAX) + 1) fail("integer out of range", start);
-            ++m_pos;
-        }
-        if (peek() == '.' || peek() == 'e' || peek() == 'E') fail("only integers fit a hash value", start);
-        long long value = negative ? -magnitude : magnitude;
-        if (value > INT_MAX) fail("integer out of range", start);
-        return static_cast<int>(value);
-    }
-
-    std::string string() {
-        ++m_pos;  // the opening quote
-        std::string out;
-        for (;;) {
-            if (m_pos >= m_text.size()) fail("unterminated string");
-            unsigned char c = static_cast<unsigned char>(m_text[m_pos]);
-            if (c == '"') {
-                ++m_pos;
-                return out;
-            }
-            if (c < 0x20) fail("control character in a string");
-            if (c != '\\') {
-                out += static_cast<char>(c);
-                ++m_pos;
-                continue;
-            }
-            size_t escapeAt = m_pos++;
-            char e = peek();
-            ++m_pos;
-            switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': appendUtf8(out, codePoint(escapeAt), escapeAt); break;
-                default: fail("invalid escape", escapeAt);
-            }
-        }
-    }
-
-    // After "\u": four hex digits, and a second \uXXXX for a surrogate pair.
-    unsigned codePoint(size_t escapeAt) {
-        unsigned first = hex4(escapeAt);
-        if (first >= 0xDC00 && first <= 0xDFFF) fail("unpaired surrogate", escapeAt);
-        if (first < 0xD800 || first > 0xDBFF) return first;
-        if (peek() != '\\' || peekAt(m_pos + 1) != 'u') fail("unpaired surrogate", escapeAt);
-        m_pos += 2;
-        unsigned second = hex4(escapeAt);
-        if (second < 0xDC00 || second > 0xDFFF) fail("unpaired surrogate", escapeAt);
-        return 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
-    }
-
-    unsigned hex4(size_t escapeAt) {
-        unsigned value = 0;
-        for (int i = 0; i < 4; ++i) {
-            char c = peek();
-            unsigned digit;
-            if (c >= '0' && c <= '9') digit = c - '0';
-            else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-            else fail("invalid \\u escape", escapeAt);
-            value = value * 16 + digit;
-            ++m_pos;
-        }
-        return value;
-    }
-
-    void appendUtf8(std::string& out, unsigned cp, size_t escapeAt) {
+HashValue hashValue(size_t index, const std::string& key, const json& value) {
+    if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
         // Bus strings end at the first NUL, so a NUL would silently cut the value.
-        if (cp == 0) fail("a string cannot hold \\u0000", escapeAt);
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+        if (text.find('\0') != std::string::npos) {
+            throw JsonError(where(index, key) + "a string cannot hold \\u0000");
         }
+        return HashValue::ofString(text);
     }
-
-    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-    char peek() const { return peekAt(m_pos); }
-    char peekAt(size_t pos) const { return pos < m_text.size() ? m_text[pos] : '\0'; }
-
-    void skipSpace() {
-        while (m_pos < m_text.size() &&
-               (m_text[m_pos] == ' ' || m_text[m_pos] == '\t' || m_text[m_pos] == '\n' ||
-                m_text[m_pos] == '\r')) {
-            ++m_pos;
-        }
+    if (value.is_number_integer()) {
+        // Unsigned numbers are above any negative bound, so only the top is checked for them.
+        bool fits = value.is_number_unsigned() ? value.get<unsigned long long>() <= INT_MAX
+                                               : value.get<long long>() >= INT_MIN &&
+                                                     value.get<long long>() <= INT_MAX;
+        if (!fits) throw JsonError(where(index, key) + dump(value) + " does not fit in 32 bits");
+        return HashValue::ofInt(value.get<int>());
     }
-
-    void expect(char c, const char* message) {
-        if (peek() != c || m_pos >= m_text.size()) fail(message);
-        ++m_pos;
-    }
-
-    [[noreturn]] void fail(const std::string& message) { fail(message, m_pos); }
-    [[noreturn]] void fail(const std::string& message, size_t at) { throw JsonError(message, at); }
-
-    const std::string& m_text;
-    size_t m_pos = 0;
-};
+    throw JsonError(where(index, key) + "only integers and strings fit a hash value, not " + dump(value));
+}
 
 }  // namespace
 
-HashList parseHashList(const std::string& text) { return Reader(text).hashList(); }
+HashList hashListFromJson(const json& value) {
+    if (!value.is_array()) {
+        throw JsonError("expected a list of hashes, not " + kind(value));
+    }
+    HashList list;
+    for (size_t index = 0; index < value.size(); ++index) {
+        const json& item = value[index];
+        if (!item.is_object()) {
+            throw JsonError("hash " + std::to_string(index) + " is " + kind(item) +
+                            ", not an object");
+        }
+        Hash hash;
+        for (const auto& entry : item.items()) {
+            if (entry.key().empty()) {
+                throw JsonError("hash " + std::to_string(index) + ": a key cannot be empty");
+            }
+            hash.emplace(entry.key(), hashValue(index, entry.key(), entry.value()));
+        }
+        list.push_back(std::move(hash));
+    }
+    return list;
+}
 
-std::string quoteString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
+HashList parseHashList(const std::string& text) {
+    // The parser keeps the last of two equal keys; a hash cannot hold both,
+    // and keeping either would drop a value the user typed, so refuse.
+    std::vector<std::set<std::string>> openObjects;
+    size_t hashes = 0;
+    json::parser_callback_t onEvent = [&](int, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+                if (openObjects.empty()) ++hashes;
+                openObjects.emplace_back();
+                break;
+            case json::parse_event_t::object_end:
+                openObjects.pop_back();
+                break;
+            case json::parse_event_t::key: {
+                const std::string& key = parsed.get_ref<const std::string&>();
+                if (!openObjects.back().insert(key).second) {
+                    throw JsonError("hash " + std::to_string(hashes - 1) + ": duplicate key " +
+                                    quoteString(key));
                 }
+                break;
+            }
+            default:
+                break;
         }
+        return true;
+    };
+    json value;
+    try {
+        value = json::parse(text, onEvent);
+    } catch (const json::parse_error& e) {
+        // The library's text starts with its own error id; users need only the rest.
+        std::string message = e.what();
+        size_t end = message.find("] ");
+        throw JsonError(end == std::string::npos ? message : message.substr(end + 2));
     }
-    out += '"';
-    return out;
+    return hashListFromJson(value);
 }
 
-std::string writeHashList(const HashList& list) {
-    std::string out = "[";
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i > 0) out += ", ";
-        out += '{';
-        bool first = true;
-        for (const auto& entry : list[i]) {
-            if (!first) out += ", ";
-            first = false;
-            out += quoteString(entry.first);
-            out += ": ";
-            out += entry.second.isString ? quoteString(entry.second.text)
-                                         : std::to_string(entry.second.number);
+json toJson(const HashList& list) {
+    json array = json::array();
+    for (const Hash& hash : list) {
+        json object = json::object();
+        for (const auto& entry : hash) {
+            if (entry.second.isString) {
+                object[entry.first] = entry.second.text;
+            } else {
+                object[entry.first] = entry.second.number;
+            }
         }
-        out += '}';
+        array.push_back(std::move(object));
     }
-    out += ']';
-    return out;
+    return array;
 }
+
+std::string writeHashList(const HashList& list) { return dump(toJson(list)); }
+
+std::string quoteString(const std::string& text) { return dump(json(text)); }
 
 }  // namespace tool
 }  // namespace zumi

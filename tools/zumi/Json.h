@@ -2,19 +2,24 @@
 #define ZUMI_TOOLS_JSON_H
 
 // The JSON form of a hash array: a list of objects whose values are integers
-// or strings, e.g. [{"id": 7, "name": "disk"}, {}]. The reader accepts
-// exactly that shape and nothing more (no nesting, no floats, no true/false/
-// null, no duplicate keys, nothing after the closing bracket), because every
-// value must map onto a bus hash without guessing; it rejects anything else
-// with a JsonError that names the offset of the first bad character.
+// or strings, e.g. [{"id":7,"name":"disk"},{}]. Reading accepts exactly that
+// shape and nothing more (no nesting, no floats, no true/false/null, no empty
+// or duplicate keys, no integer outside 32 bits, no NUL in a string, nothing
+// after the closing bracket), because every value must map onto a bus hash
+// without guessing; anything else is a JsonError that says where it is.
 //
-// The writer prints the same shape compactly on one line, keys sorted, so
-// that output can be fed back to the reader and compared as text.
+// JSON itself is read and written by nlohmann's library; this file only holds
+// the shape. Writing gives the library's compact form on one line, keys
+// sorted, so output can be fed back and compared as text. Tools that embed a
+// hash array in a larger document (a JSON line of a recording, say) use
+// toJson/fromJson on the value itself.
 
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 namespace zumi {
 namespace tool {
@@ -34,18 +39,17 @@ typedef std::vector<Hash> HashList;
 
 class JsonError : public std::runtime_error {
 public:
-    JsonError(const std::string& what, size_t offset);
-    size_t offset() const { return m_offset; }
-
-private:
-    size_t m_offset;
+    explicit JsonError(const std::string& what) : std::runtime_error(what) {}
 };
 
 HashList parseHashList(const std::string& text);
 std::string writeHashList(const HashList& list);
 
-// A JSON string literal: quotes, with ", \ and control characters escaped.
-// Other bytes (UTF-8 included) pass through unchanged.
+nlohmann::json toJson(const HashList& list);
+HashList hashListFromJson(const nlohmann::json& value);
+
+// A JSON string literal of text, on one line. Bus strings are UTF-8; a byte
+// that is not becomes U+FFFD rather than failing the whole line.
 std::string quoteString(const std::string& text);
 
 }  // namespace tool
