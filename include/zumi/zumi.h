@@ -9,6 +9,7 @@
 #include <zumi/VimoMemoryEventListener.h>
 #include <zumi/VimoUserStoreEventListener.h>
 #include <zumi/VimoZumiHashListArray.h>
+#include <zumi/ZumiEventQueue.h>
 #include <zumi/ZumiEventUtils.h>
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiExport.h>

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "events/EventQueueSlots.h"
 #include "events/ManagerLock.h"
 #include "events/VimoSystemEventManager.h"
 #include "util/AutoLock.h"
@@ -85,6 +86,12 @@ void VimoSystemEventManager::queueEvent(const char* eventName, ZumiEventHandle e
     }
     logLine(LogLevel::D, CALLBACK_TAG,
             "D %s:%s:Zumi event recieved for sourceName:%s and eventName:%s:", source, eventName);
+    // A full queue drops the event here, before anything is copied; the
+    // count goes into the W line of the release that empties the queue.
+    eventQueue::Slot slot;
+    if (!slot.held()) {
+        return;
+    }
 
     // The integers come first; the last of them announces how many strings
     // follow, and only those are read.
@@ -106,10 +113,13 @@ void VimoSystemEventManager::queueEvent(const char* eventName, ZumiEventHandle e
 
     std::unique_ptr<EventData> queued(
         new EventData(this, source, eventName, std::move(parameters), m_liveness));
+    slot.handOver();  // from here on, deleting the EventData gives the place back
     queued->handedOver.store(true, std::memory_order_release);
     addFunctionToDefaultMainLoop(glibSerilizationFunction, queued.get());
     queued.release();  // the idle function owns it now
 }
+
+VimoSystemEventManager::EventData::~EventData() { eventQueue::release(); }
 
 void VimoSystemEventManager::addFunctionToDefaultMainLoop(int (*function)(void*),
                                                           EventData* data) const {

@@ -33,7 +33,9 @@ namespace zumi {
 //  - subscribe/unsubscribe: application threads, and the main loop from
 //    inside a listener's onEvent (re-entrant, see below).
 //  - zumiEventCallback: the bus library's thread. It takes no lock and reads
-//    only what is fixed at construction, so the bus never waits for us.
+//    only what is fixed at construction, so the bus never waits for us. It
+//    drops the event, counted, when the process already has the most events
+//    waiting for the main loop that it may have (ZumiEventQueue).
 //  - glibSerilizationFunction/handleZumiEvent: the main loop, GDK lock held.
 //  - destructor: whichever thread destroys the handler. Destroying the
 //    handler from inside one of its own listeners is not supported (it is a
@@ -108,12 +110,17 @@ public:
     };
 
     // One received event on its way to the main loop: created on the bus
-    // thread, deleted by glibSerilizationFunction.
+    // thread, deleted by glibSerilizationFunction. It holds a place in the
+    // process's bounded event queue (ZumiEventQueue), taken before it was
+    // created and given back by its destructor.
     struct EventData {
         EventData(VimoSystemEventManager* manager, const char* source, const char* event,
                   SystemEventDataList data, std::shared_ptr<Liveness> liveness)
             : manager(manager), source(source), event(event), data(std::move(data)),
               liveness(std::move(liveness)) {}
+        ~EventData();
+        EventData(const EventData&) = delete;
+        EventData& operator=(const EventData&) = delete;
         VimoSystemEventManager* manager;  // not owned; use only while liveness->alive
         std::string source;
         std::string event;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include <zumi/ZumiEventQueue.h>
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiHandlerFactory.h>
 
@@ -267,6 +268,46 @@ TEST_F(ASubscribedHandler, DropsEventsQueuedBeforeItsListenersLeftOrItWasDestroy
         "D %s:%s:source %s, event %s dropped, its VimoSystemEventManager is gone:";
     ASSERT_TRUE(runMainLoopUntil([&] { return logs().withFormat(dropped).size() == 3; }));
     EXPECT_THAT(journal, IsEmpty());
+}
+
+// The queue toward the main loop is the process's: a limit of 3 lets the
+// first three events in, drops the next two, and makes room again as the main
+// loop delivers. The drops are told once, by the delivery that empties the
+// queue, and only the drops since the last such line.
+TEST_F(ASubscribedHandler, DropsEventsPastTheQueueLimitAndTellsTheCountOnceTheQueueHasDrained) {
+    struct RestoreLimit {
+        ~RestoreLimit() { ZumiEventQueue::setLimit(ZumiEventQueue::DEFAULT_LIMIT); }
+    } restore;
+    EXPECT_THROW(ZumiEventQueue::setLimit(0), std::invalid_argument);
+    ZumiEventQueue::setLimit(3);
+    const char full[] = "W %s:%s:%llu events dropped, the main loop's queue was full (limit %llu).:";
+    std::vector<size_t> toldBeforeEachDelivery;
+    first.action = [&] { toldBeforeEachDelivery.push_back(logs().withFormat(full).size()); };
+    handler->subscribe(SOURCE, "ping", &first);
+    const uint64_t droppedBefore = ZumiEventQueue::getDroppedCount();
+    auto fill = [&](int from, int to) {
+        for (int i = from; i < to; ++i) emitFromBusThread(SOURCE, "ping", {i});
+    };
+
+    fill(0, 5);
+    EXPECT_EQ(3u, ZumiEventQueue::getQueuedCount());
+    EXPECT_EQ(2u, ZumiEventQueue::getDroppedCount() - droppedBefore);
+    ASSERT_TRUE(runMainLoopUntil([&] { return journal.size() == 3; }));
+    fill(5, 9);
+    ASSERT_TRUE(runMainLoopUntil([&] { return journal.size() == 6; }));
+    fill(9, 10);
+    ASSERT_TRUE(runMainLoopUntil([&] { return journal.size() == 7; }));
+
+    EXPECT_THAT(journal, ElementsAre("first:ping:0", "first:ping:1", "first:ping:2", "first:ping:5",
+                                     "first:ping:6", "first:ping:7", "first:ping:9"));
+    const std::string tag = "kesh.warn.vimoSystemEventManager.eventQueue.dropped";
+    EXPECT_THAT(logs().texts(full),
+                ElementsAre(logged("W", tag, "2 events dropped, the main loop's queue was full (limit 3)."),
+                            logged("W", tag, "1 events dropped, the main loop's queue was full (limit 3).")));
+    EXPECT_THAT(toldBeforeEachDelivery, ElementsAre(0, 0, 0, 1, 1, 1, 2));
+    EXPECT_EQ(3u, ZumiEventQueue::getDroppedCount() - droppedBefore);
+    EXPECT_EQ(0u, ZumiEventQueue::getQueuedCount());
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
 }
 
 // ---- Listeners that change subscriptions from inside onEvent ----------------
