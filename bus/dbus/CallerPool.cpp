@@ -18,17 +18,17 @@ namespace {
 // every so many calls the queue is drained.
 constexpr unsigned kDrainEvery = 64;
 
-uint64_t nowUsec() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
-
 }  // namespace
 
 std::string configuredAddress() {
     const char* address = getenv("ZUMI_BUS_ADDRESS");
     return address == nullptr ? std::string() : std::string(address);
+}
+
+uint64_t monotonicNowUsec() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 
 uint64_t configuredTimeoutUsec() {
@@ -172,12 +172,12 @@ void CallerPool::giveBack(sd_bus* bus) {
 ZumiStatus CallerPool::finishCall(sd_bus* bus, sd_bus_message* message, sd_bus_message** reply,
                                   uint64_t timeoutUsec) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    uint64_t start = nowUsec();
+    uint64_t start = monotonicNowUsec();
     int r = sd_bus_call(bus, message, timeoutUsec, &error, reply);
     sd_bus_message_unref(message);
     ZumiStatus status = ZUMI_OK;
     if (r < 0) {
-        status = statusFromCallError(r, &error, nowUsec() - start + 1000 >= timeoutUsec);
+        status = statusFromCallError(r, &error, monotonicNowUsec() - start + 1000 >= timeoutUsec);
         *reply = nullptr;
     }
     sd_bus_error_free(&error);

@@ -35,6 +35,8 @@ ZumiStatus openBus(const std::string& address, sd_bus** out);
 // ZUMI_CALL_TIMEOUT_MS; 25 s by default).
 std::string configuredAddress();
 uint64_t configuredTimeoutUsec();
+// CLOCK_MONOTONIC in microseconds, the clock of every deadline here.
+uint64_t monotonicNowUsec();
 
 class CallerPool {
 public:

@@ -56,6 +56,11 @@ Connection::Connection(const std::string& serviceId) : m_serviceId(serviceId) {
     pthread_mutex_init(&m_busLock, nullptr);
     pthread_mutex_init(&m_stateLock, nullptr);
     pthread_cond_init(&m_stateChanged, nullptr);
+    pthread_condattr_t monotonic;
+    pthread_condattr_init(&monotonic);
+    pthread_condattr_setclock(&monotonic, CLOCK_MONOTONIC);
+    pthread_cond_init(&m_sendRoom, &monotonic);
+    pthread_condattr_destroy(&monotonic);
     m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -63,6 +68,7 @@ Connection::~Connection() {
     if (m_thread.joinable()) m_thread.detach();  // only when start failed half-way
     closeBus();
     if (m_wakeFd >= 0) ::close(m_wakeFd);
+    pthread_cond_destroy(&m_sendRoom);
     pthread_cond_destroy(&m_stateChanged);
     pthread_mutex_destroy(&m_stateLock);
     pthread_mutex_destroy(&m_busLock);
@@ -126,6 +132,7 @@ void Connection::run() {
         if (!broken) {
             AutoLock lock(m_busLock);
             r = sd_bus_process(m_bus, nullptr);
+            signalSendRoom();
         }
         takeLocalCalls();
         while (!m_jobs.empty() && !m_stop.load()) {
@@ -158,10 +165,7 @@ void Connection::waitForWork(bool broken) {
         uint64_t until = UINT64_MAX;
         if (fds[1].fd >= 0) count = 2;
         if (sd_bus_get_timeout(m_bus, &until) > 0 && until != UINT64_MAX) {
-            struct timespec ts;
-            clock_gettime(CLOCK_MONOTONIC, &ts);
-            uint64_t now = static_cast<uint64_t>(ts.tv_sec) * 1000000u +
-                           static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+            const uint64_t now = monotonicNowUsec();
             timeoutMs = until <= now ? 0 : static_cast<int>(std::min<uint64_t>((until - now + 999) / 1000, 60000));
         }
     }
@@ -216,6 +220,7 @@ void Connection::closeBus() {
     m_owners.clear();
     m_filter = sd_bus_slot_unref(m_filter);
     m_bus = sd_bus_flush_close_unref(m_bus);
+    pthread_cond_broadcast(&m_sendRoom);  // senders waiting for room give up
 }
 
 int Connection::onMessage(sd_bus_message* message, void* data, sd_bus_error*) {

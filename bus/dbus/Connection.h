@@ -16,6 +16,12 @@
 //    through m_wakeFd so that messages read meanwhile get dispatched.
 //    m_busLock is never held while a callback runs, so a callback that waits
 //    for an application thread (the GDK lock, say) cannot deadlock it.
+//    What the socket does not take at once waits in sd-bus's write queue,
+//    which the dispatch thread writes out. Past kMaxQueuedSends messages a
+//    send waits there (m_sendRoom, at most the call timeout, then
+//    ZUMI_ERR_TIMEOUT) until the dispatch thread has written the queue down
+//    to kResumeSends, so a sender faster than the daemon cannot grow without
+//    limit. A send made on the dispatch thread writes the queue down itself.
 //  - the caller pool (CallerPool) serves outgoing synchronous calls.
 //
 // Where callbacks run: requests from the bus and all events run on the
@@ -105,6 +111,11 @@ private:
 
 class Connection : public ZumiHandleStruct, public std::enable_shared_from_this<Connection> {
 public:
+    // Messages in sd-bus's write queue at which a send starts to wait, and
+    // down to which the queue is written before waiting sends go on.
+    static constexpr uint64_t kMaxQueuedSends = 1024;
+    static constexpr uint64_t kResumeSends = 512;
+
     ~Connection();
 
     // A connected, named (or anonymous) connection whose dispatch thread
@@ -163,6 +174,9 @@ private:
     void takeLocalCalls();
     void closeBus();
     void wake();
+    // Both with m_busLock held.
+    ZumiStatus waitForSendRoom();
+    void signalSendRoom();
     bool onDispatchThread() const;
 
     static int onMessage(sd_bus_message* message, void* data, sd_bus_error* error);
@@ -191,6 +205,8 @@ private:
     bool m_ownsName = false;
     std::map<std::string, OwnerWatch> m_owners;  // by source
     int m_wakeFd = -1;
+    pthread_cond_t m_sendRoom;  // with m_busLock; CLOCK_MONOTONIC
+    unsigned m_sendWaiters = 0;
 
     // Touched by the dispatch thread only.
     std::deque<Job> m_jobs;

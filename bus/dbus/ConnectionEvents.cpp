@@ -10,7 +10,9 @@
 // absent (rule removed; no callback for it starts afterwards, and
 // unsubscribe waits for a running one unless it runs on the dispatch thread).
 
+#include <errno.h>
 #include <poll.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -37,7 +39,8 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
     ZumiStatus status = ZUMI_OK;
     {
         AutoLock lock(m_busLock);
-        if (m_bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        status = waitForSendRoom();
+        if (status != ZUMI_OK) return status;
         sd_bus_message* message = nullptr;
         int r = sd_bus_message_new_signal(m_bus, &message, kObjectPath, kInterface, kEventMember);
         if (r >= 0) r = sd_bus_message_append(message, "ss", m_serviceId.c_str(), event.c_str());
@@ -50,6 +53,57 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
     }
     if (flushLater) wake();
     return status;
+}
+
+ZumiStatus Connection::waitForSendRoom() {
+    uint64_t queued = 0;
+    if (m_bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+    // A bus that cannot tell is broken; the send will say so.
+    if (sd_bus_get_n_queued_write(m_bus, &queued) < 0 || queued < kMaxQueuedSends) return ZUMI_OK;
+    const uint64_t deadline = monotonicNowUsec() + m_callers.timeoutUsec();
+    if (onDispatchThread()) {
+        // Nobody else writes the queue while this thread runs a callback.
+        // sd_bus_process writes what the socket takes and reads at most one
+        // message, which the filter queues as a job behind this one.
+        while (queued > kResumeSends) {
+            const uint64_t now = monotonicNowUsec();
+            if (now >= deadline) return ZUMI_ERR_TIMEOUT;
+            struct pollfd out = {sd_bus_get_fd(m_bus), POLLOUT, 0};
+            poll(&out, 1, static_cast<int>(std::min<uint64_t>((deadline - now + 999) / 1000, 1000)));
+            if (sd_bus_process(m_bus, nullptr) < 0 || sd_bus_get_n_queued_write(m_bus, &queued) < 0) {
+                return ZUMI_OK;
+            }
+        }
+        return ZUMI_OK;
+    }
+    struct timespec until;
+    until.tv_sec = static_cast<time_t>(deadline / 1000000u);
+    until.tv_nsec = static_cast<long>(deadline % 1000000u) * 1000;
+    ++m_sendWaiters;
+    wake();  // the dispatch thread may be asleep in a poll without POLLOUT
+    ZumiStatus status = ZUMI_OK;
+    while (queued >= kMaxQueuedSends) {
+        const int r = pthread_cond_timedwait(&m_sendRoom, &m_busLock, &until);
+        if (m_bus == nullptr) {
+            status = ZUMI_ERR_DISCONNECTED;
+            break;
+        }
+        if (sd_bus_get_n_queued_write(m_bus, &queued) < 0) break;
+        if (r == ETIMEDOUT && queued >= kMaxQueuedSends) {
+            status = ZUMI_ERR_TIMEOUT;
+            break;
+        }
+    }
+    --m_sendWaiters;
+    return status;
+}
+
+void Connection::signalSendRoom() {
+    uint64_t queued = 0;
+    if (m_sendWaiters > 0 &&
+        (sd_bus_get_n_queued_write(m_bus, &queued) < 0 || queued <= kResumeSends)) {
+        pthread_cond_broadcast(&m_sendRoom);
+    }
 }
 
 ZumiStatus Connection::watchOwner(const std::string& source) {

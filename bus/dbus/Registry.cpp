@@ -111,13 +111,10 @@ std::vector<std::string> Registry::localServices() {
 
 ZumiStatus Registry::sendEvent(const std::string& service, const std::string& event,
                                const std::vector<uint8_t>& params) {
-    AutoLock lock(m_lock);
-    auto found = m_names.find(service);
-    if (found == m_names.end() || found->second.connections.empty()) {
-        return ZUMI_ERR_DISCONNECTED;
-    }
-    // The first in the list owns the name; the others wait in the queue.
-    return found->second.connections.front()->emitEvent(event, params);
+    // Not under m_lock: a send may wait for its connection's queue to drain.
+    std::shared_ptr<Connection> owner = server(service);
+    if (!owner) return ZUMI_ERR_DISCONNECTED;
+    return owner->emitEvent(event, params);
 }
 
 }  // namespace bus

@@ -117,7 +117,11 @@ ZUMI_EXPORT ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const ch
 /* reserved must be NULL. */
 ZUMI_EXPORT ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved);
 
-/* ---- Events ------------------------------------------------------------- */
+/* ---- Events -------------------------------------------------------------
+ * A send returns once the event is queued for the bus. When a connection
+ * already has many events queued that the bus has not taken yet, a send
+ * waits for the queue to drain, at most the call timeout, and then answers
+ * ZUMI_ERR_TIMEOUT without sending. */
 ZUMI_EXPORT ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName);
 /* An event with parameters: the integers, then the strings, each in order. */
 ZUMI_EXPORT ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName,

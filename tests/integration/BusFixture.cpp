@@ -16,6 +16,7 @@ namespace zumi::testing {
 namespace {
 
 std::string g_address;
+pid_t g_daemonPid = -1;
 
 // Appends what the descriptor has; false at its end or the deadline.
 bool readSome(int fd, std::string* into, Deadline deadline) {
@@ -33,6 +34,7 @@ class PrivateBus : public ::testing::Environment {
         m_daemon.reset(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
                                     "--nopidfile", "--print-address=1"}));
         ASSERT_TRUE(m_daemon->nextLine(&g_address, deadlineIn(kPatience))) << "dbus-daemon printed no address";
+        g_daemonPid = m_daemon->pid();
         setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1);
         unsetenv("DBUS_SESSION_BUS_ADDRESS");  // nothing may reach the machine's own buses
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
@@ -61,6 +63,8 @@ ZumiHandle openOrFail(const std::string& id) {
     EXPECT_NE(nullptr, handle) << id << ": " << ZumiGetErrorString(status);
     return handle;
 }
+
+pid_t busDaemonPid() { return g_daemonPid; }
 
 sd_bus* openRawBus() {
     sd_bus* bus = nullptr;

@@ -32,6 +32,8 @@ ZumiHandle openOrFail(const std::string& id);
 // A plain sd-bus client of the private bus, for playing a peer that does not
 // use our library; release it with sd_bus_flush_close_unref.
 sd_bus* openRawBus();
+// The private dbus-daemon, for tests that stop it (SIGSTOP) for a while.
+pid_t busDaemonPid();
 
 // A child process with stdin, stdout and stderr on pipes; killed and reaped
 // if still running when destroyed.
@@ -47,6 +49,7 @@ public:
     // Closes stdin, reads both outputs to their end and reaps the process:
     // its exit status (128 + signal), or -1 when it did not end in time.
     int finish(std::string* out = nullptr, std::string* err = nullptr);
+    pid_t pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;

@@ -3,6 +3,9 @@
 // process, and another process's sets reaching a UI object through its bridge.
 
 #include <gdk/gdk.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <syslog.h>
 
 #include <list>
 #include <map>
@@ -14,9 +17,34 @@
 #include <zumi/zumi.h>
 
 #include "BusFixture.h"
+#include "platform/Platform.h"
+
+namespace {
+std::mutex g_syslogLock;
+std::vector<std::string> g_syslogLines;
+}  // namespace
+
+// Takes the library's log lines before they reach the machine's syslog: this
+// program's own definition wins over the C library's for every caller.
+extern "C" __attribute__((visibility("default"))) void vsyslog(int, const char* format, va_list args) {
+    char text[1024];
+    vsnprintf(text, sizeof text, format, args);
+    std::lock_guard<std::mutex> guard(g_syslogLock);
+    g_syslogLines.push_back(text);
+}
 
 namespace zumi::testing {
 namespace {
+
+// The log lines so far that contain `part`.
+std::vector<std::string> syslogLinesWith(const std::string& part) {
+    std::lock_guard<std::mutex> guard(g_syslogLock);
+    std::vector<std::string> found;
+    for (const std::string& line : g_syslogLines) {
+        if (line.find(part) != std::string::npos) found.push_back(line);
+    }
+    return found;
+}
 
 namespace zk = veltra::kesh::zumi;
 
@@ -79,6 +107,47 @@ TEST_F(AStockListener, ReceivesAnotherProcesssEventWithParametersOnTheMainLoopUn
     ASSERT_TRUE(runMainLoopUntil([&] { return probe.calls == 1; }));
     EXPECT_EQ(1, listener.calls);
     EXPECT_TRUE(handler->unsubscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, "probe", &probe));
+}
+
+struct Sequence : zk::SystemEventListener {
+    void onEvent(const char*, const char*, const zk::SystemEventDataList& data) override {
+        numbers.push_back(data.empty() ? -1 : data.front().getIntValue());
+    }
+    std::vector<int> numbers;
+};
+
+// Another process floods a subscriber whose main loop stands still: the bus
+// thread queues events up to the limit and drops the rest without waiting
+// for the main loop; once it runs, the queued events arrive in the order
+// sent, and one W line tells exactly how many were dropped.
+class AFloodedSubscriber : public LibraryTest {};
+
+TEST_F(AFloodedSubscriber, GetsTheFirstEventsUpToTheLimitInOrderAndIsToldExactlyHowManyWereDropped) {
+    struct RestoreLimit {
+        ~RestoreLimit() { zk::ZumiEventQueue::setLimit(zk::ZumiEventQueue::DEFAULT_LIMIT); }
+    } restore;
+    const size_t limit = 1000, sent = 5000;
+    zk::ZumiEventQueue::setLimit(limit);
+    const std::string source = serviceName("flood");
+    ASSERT_EQ("0", peer.request("open " + source));
+    Sequence listener;
+    handler->subscribe(source.c_str(), "tick", &listener);
+    const uint64_t droppedBefore = zk::ZumiEventQueue::getDroppedCount();
+
+    ASSERT_EQ("0", peer.request("burst tick " + std::to_string(sent)));
+    ASSERT_TRUE(waitFor([&] { return zk::ZumiEventQueue::getDroppedCount() - droppedBefore == sent - limit; }));
+    EXPECT_EQ(limit, zk::ZumiEventQueue::getQueuedCount());
+    EXPECT_TRUE(syslogLinesWith("eventQueue.dropped").empty()) << "told before the main loop ran";
+    ASSERT_TRUE(runMainLoopUntil([&] { return zk::ZumiEventQueue::getQueuedCount() == 0; }));
+
+    std::vector<int> expected(limit);
+    for (size_t i = 0; i < limit; ++i) expected[i] = static_cast<int>(i);
+    EXPECT_EQ(expected, listener.numbers);
+    EXPECT_EQ(std::vector<std::string>{"W " + std::string(APP_ID) +
+                                       ":kesh.warn.vimoSystemEventManager.eventQueue.dropped:4000 events dropped, "
+                                       "the main loop's queue was full (limit 1000).:"},
+              syslogLinesWith("eventQueue.dropped"));
+    EXPECT_TRUE(handler->unsubscribe(source.c_str(), "tick", &listener));
 }
 
 class AHashListArray : public LibraryTest {};

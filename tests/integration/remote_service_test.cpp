@@ -5,6 +5,7 @@
 // error each while it keeps serving. Sending events within one process is left
 // to the unit tests, sending to another to the zumi command tests.
 
+#include <signal.h>
 #include <systemd/sd-bus.h>
 
 #include <memory>
@@ -269,6 +270,19 @@ TEST_F(ARemoteService, IgnoresEventsThatAnotherSenderForgesForTheSource) {
     sd_bus_flush_close_unref(forger);
     EXPECT_EQ(std::vector<std::string>{service + " alarm 7 |"}, recorder.snapshot());
     EXPECT_EQ(0u, ZumiClose(named));
+}
+
+// With the daemon stopped nothing leaves the peer's connection: its sends
+// wait for the queue to drain, at most its call timeout (1 s here), and then
+// fail instead of queueing without end. Once the daemon runs again they work.
+TEST(ASender, WaitsAtMostTheCallTimeoutForItsQueueToDrainInsteadOfGrowingWithoutLimit) {
+    Peer peer({"ZUMI_CALL_TIMEOUT_MS=1000"});
+    ASSERT_EQ("0", peer.request("open " + serviceName("sender")));
+    ASSERT_EQ(0, kill(busDaemonPid(), SIGSTOP));
+    const std::string stalled = peer.request("burst tick 100000");
+    kill(busDaemonPid(), SIGCONT);
+    EXPECT_EQ(std::to_string(ZUMI_ERR_TIMEOUT), stalled);
+    EXPECT_EQ("0", peer.request("burst tick 3000"));
 }
 
 }  // namespace
