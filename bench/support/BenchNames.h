@@ -34,6 +34,19 @@ constexpr const char* UI_PROPERTY = "level";
 // How many events or signals one throughput run sends.
 constexpr unsigned THROUGHPUT_COUNT = 100000;
 
+// The event flood: a sender sends FLOOD_COUNT events while the receiver's
+// main loop is busy for FLOOD_BUSY_MS. Both report on their stdout.
+constexpr const char* FLOOD_SENDER = "com.zumi.bench.FloodSender";
+constexpr const char* FLOOD_RECEIVER = "com.zumi.bench.FloodReceiver";
+constexpr unsigned FLOOD_COUNT = 200000;
+constexpr int FLOOD_BUSY_MS = 5000;
+struct FloodReceiverReport {
+    unsigned long long delivered = 0, dropped = 0, told = 0, reordered = 0, peakKiB = 0;
+};
+struct FloodSenderReport {
+    unsigned long long sent = 0, failed = 0, worstSendUs = 0, peakKiB = 0;
+};
+
 }  // namespace bench
 }  // namespace zumi
 
