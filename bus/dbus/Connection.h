@@ -114,7 +114,7 @@ public:
     // Messages in sd-bus's write queue at which a send starts to wait, and
     // down to which the queue is written before waiting sends go on.
     static constexpr uint64_t kMaxQueuedSends = 1024;
-    static constexpr uint64_t kResumeSends = 512;
+    static constexpr uint64_t kResumeSends = 768;
 
     ~Connection();
 
