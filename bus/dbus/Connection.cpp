@@ -101,15 +101,16 @@ ZumiStatus Connection::start() {
 
 bool Connection::onAnyDispatchThread() { return t_dispatchThread; }
 
-bool Connection::runOnDispatchThread(LocalCall& call) {
+LocalCall::Result Connection::runOnDispatchThread(const std::shared_ptr<LocalCall>& call,
+                                                  std::chrono::steady_clock::time_point deadline) {
     {
         AutoLock lock(m_stateLock);
         // Once closing, the thread may have stopped taking calls.
-        if (m_closing) return false;
-        m_localCalls.push_back(&call);
+        if (m_closing) return LocalCall::kDropped;
+        m_localCalls.push_back(call);
     }
     wake();
-    return call.wait();
+    return call->wait(deadline);
 }
 
 bool Connection::onDispatchThread() const {
@@ -198,13 +199,13 @@ void Connection::dropJobs() {
         for (Job& job : m_jobs) job.call = sd_bus_message_unref(job.call);
     }
     for (Job& job : m_jobs) {
-        if (job.local != nullptr) job.local->drop();
+        if (job.local) job.local->drop();
     }
     m_jobs.clear();
     // shutdown set m_closing before it stopped this thread, so no call
     // arrives after these.
     AutoLock lock(m_stateLock);
-    for (LocalCall* call : m_localCalls) call->drop();
+    for (const std::shared_ptr<LocalCall>& call : m_localCalls) call->drop();
     m_localCalls.clear();
 }
 

@@ -55,6 +55,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -146,9 +147,10 @@ public:
     void shutdown();
 
     // Runs call on the dispatch thread, in turn with the requests from the
-    // bus, and waits for it: call.wait()'s answer, or false at once when the
-    // connection is closing.
-    bool runOnDispatchThread(LocalCall& call);
+    // bus, and waits for it until `deadline`: call->wait()'s answer, or
+    // kDropped at once when the connection is closing.
+    LocalCall::Result runOnDispatchThread(const std::shared_ptr<LocalCall>& call,
+                                          std::chrono::steady_clock::time_point deadline);
     // Whether this thread is the dispatch thread of any connection.
     static bool onAnyDispatchThread();
 
@@ -221,7 +223,7 @@ private:
     std::map<EventKey, Subscription> m_subscriptions;
     uint64_t m_nextSubscriptionId = 1;
     uint64_t m_runningSubscription = 0;  // the event callback running now, 0 if none
-    std::deque<LocalCall*> m_localCalls;  // handed over, not yet taken into m_jobs
+    std::deque<std::shared_ptr<LocalCall>> m_localCalls;  // handed over, not yet taken into m_jobs
     unsigned m_inflight = 0;
     bool m_closing = false;
 };

@@ -4,6 +4,7 @@
 // One incoming request or event, parsed on the dispatch thread, or a call
 // handed over by another thread of this process, waiting there for its turn. Private to the Connection sources.
 
+#include <memory>
 #include <string>
 
 #include "dbus/Connection.h"
@@ -21,7 +22,7 @@ struct Connection::Job {
     bool hasArray = false;
     HashArray array;
     ZumiEventHandleStruct event;
-    LocalCall* local = nullptr;  // kLocal: a call from this process waiting for its turn
+    std::shared_ptr<LocalCall> local;  // kLocal: a call from this process waiting for its turn
 };
 
 }  // namespace bus

@@ -118,9 +118,18 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     ZumiStatus status = ZUMI_OK;
     try {
-        if (!zumi::bus::servedInProcess(service, [&] {
-                return zumi::bus::serveAccess(service, property, input, reply, &status);
-            })) {
+        // The work keeps its own copy of what is sent: it may outlive this call.
+        std::shared_ptr<zumi::bus::HashArray> sent(
+            input == nullptr ? nullptr : zumi::bus::hashArrayClone(input), zumi::bus::hashArrayDestroy);
+        if (input != nullptr && !sent) return ZUMI_ERR_NO_MEMORY;
+        zumi::bus::LocalOutcome local;
+        if (zumi::bus::servedInProcess(service, property, &local,
+                                       [sent](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+                                           return zumi::bus::serveAccess(s, p, sent.get(), &o.reply, &o.status);
+                                       })) {
+            status = local.status;
+            std::swap(*reply, local.reply);
+        } else {
             std::vector<uint8_t> encoded;
             if (input != nullptr) status = zumi::bus::encodeHashArray(*input, &encoded);
             if (status != ZUMI_OK) return status;

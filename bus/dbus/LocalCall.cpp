@@ -1,5 +1,8 @@
 #include "dbus/LocalCall.h"
 
+#include <errno.h>
+#include <time.h>
+
 #include "util/AutoLock.h"
 
 using veltra::kesh::util::AutoLock;
@@ -7,9 +10,13 @@ using veltra::kesh::util::AutoLock;
 namespace zumi {
 namespace bus {
 
-LocalCall::LocalCall(Work work, void* context) : m_work(work), m_context(context) {
+LocalCall::LocalCall(Work work) : m_work(std::move(work)) {
     pthread_mutex_init(&m_lock, nullptr);
-    pthread_cond_init(&m_finished, nullptr);
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&m_finished, &attributes);
+    pthread_condattr_destroy(&attributes);
 }
 
 LocalCall::~LocalCall() {
@@ -18,32 +25,54 @@ LocalCall::~LocalCall() {
 }
 
 void LocalCall::run() {
+    {
+        AutoLock lock(m_lock);
+        if (m_state == kAbandoned) return;  // its caller has gone: nobody wants the answer
+        m_state = kRunning;
+    }
+    bool served = false;
+    std::exception_ptr error;
     try {
-        m_served = m_work(m_context);
+        served = m_work(m_outcome);
     } catch (...) {
         // Out of memory in the caller's work: it is the caller's to report.
-        m_error = std::current_exception();
+        error = std::current_exception();
     }
-    finish(kDone);
-}
-
-void LocalCall::drop() { finish(kDropped); }
-
-void LocalCall::finish(State state) {
-    // Signalled under the lock: the waiter cannot return, and destroy the
-    // call, before this thread has let go of it.
     AutoLock lock(m_lock);
-    m_state = state;
+    m_served = served;
+    m_error = error;
+    if (m_state == kRunning) m_state = kDone;
     pthread_cond_signal(&m_finished);
 }
 
-bool LocalCall::wait() {
+void LocalCall::drop() { finish(kDroppedState); }
+
+void LocalCall::finish(State state) {
+    AutoLock lock(m_lock);
+    if (m_state == kQueued) m_state = state;
+    pthread_cond_signal(&m_finished);
+}
+
+LocalCall::Result LocalCall::wait(std::chrono::steady_clock::time_point deadline) {
     {
+        // steady_clock is CLOCK_MONOTONIC on Linux, the clock of m_finished.
+        const auto since = deadline.time_since_epoch();
+        struct timespec until;
+        until.tv_sec = static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(since).count());
+        until.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() %
+                                          1000000000);
         AutoLock lock(m_lock);
-        while (m_state == kQueued) pthread_cond_wait(&m_finished, &m_lock);
+        while (m_state == kQueued || m_state == kRunning) {
+            if (pthread_cond_timedwait(&m_finished, &m_lock, &until) == ETIMEDOUT &&
+                (m_state == kQueued || m_state == kRunning)) {
+                m_state = kAbandoned;
+                return kTimedOut;
+            }
+        }
     }
     if (m_error) std::rethrow_exception(m_error);
-    return m_state == kDone && m_served;
+    if (m_state == kDroppedState) return kDropped;
+    return m_served ? kServed : kNotServed;
 }
 
 }  // namespace bus

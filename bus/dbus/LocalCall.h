@@ -5,46 +5,73 @@
 // service its own process serves, handed to the dispatch thread of the
 // connection that serves it (Connection::runOnDispatchThread), so that the
 // callback runs there, in order with the requests from the bus, and never on
-// the application's thread. The caller waits for it; it lives on the caller's
-// stack, so the handover allocates nothing of its own.
+// the application's thread.
 //
-// States: queued -> done (the work ran on the dispatch thread) or
+// The caller waits at most the call timeout, like a call through the daemon.
+// A caller that gave up must not be reached any more, so the call owns
+// everything the work touches: its inputs are copies taken by the work, its
+// results land in the call's LocalOutcome, and the caller and the dispatch
+// thread share the call (std::shared_ptr); whichever lets go last frees it.
+//
+// States: queued -> running -> done (the work ran on the dispatch thread);
 // queued -> dropped (the connection closed before its turn; the work never
-// ran). Threads: the caller constructs, waits and destroys; the dispatch
-// thread runs or drops. m_lock is a leaf lock.
+// ran); queued or running -> abandoned (the caller's deadline passed; a queued
+// call is then skipped, a running one finishes unseen). Threads: the caller
+// constructs and waits; the dispatch thread runs or drops. m_lock is a leaf.
 
 #include <pthread.h>
 
+#include <chrono>
 #include <exception>
+#include <functional>
+#include <string>
+
+#include "core/HashArray.h"
+#include "platform/ZumiBus.h"
 
 namespace zumi {
 namespace bus {
 
+// What an in-process call produced; the caller copies out what it needs.
+struct LocalOutcome {
+    LocalOutcome() = default;
+    ~LocalOutcome() { hashArrayDestroy(reply); }
+    LocalOutcome(const LocalOutcome&) = delete;
+    LocalOutcome& operator=(const LocalOutcome&) = delete;
+
+    ZumiStatus status = ZUMI_OK;
+    int number = 0;
+    std::string text;
+    HashArray* reply = nullptr;  // owned until the caller takes it
+};
+
 class LocalCall {
 public:
     // The work answers whether this process still serves the service.
-    typedef bool (*Work)(void* context);
+    typedef std::function<bool(LocalOutcome&)> Work;
+    enum Result { kServed, kNotServed, kDropped, kTimedOut };
 
-    LocalCall(Work work, void* context);
+    explicit LocalCall(Work work);
     ~LocalCall();
     LocalCall(const LocalCall&) = delete;
     LocalCall& operator=(const LocalCall&) = delete;
 
-    // Dispatch thread: runs the work, or gives up on it, and wakes the
-    // caller. The call may be gone as soon as either returns.
+    // Dispatch thread: runs the work (unless the caller gave up already), or
+    // gives up on it, and wakes the caller.
     void run();
     void drop();
 
-    // Caller: waits until the call ran or was dropped. The work's answer,
-    // false when dropped; what the work threw is thrown here.
-    bool wait();
+    // Caller: waits until the call ran or was dropped, or until `deadline`.
+    // What the work threw is thrown here.
+    Result wait(std::chrono::steady_clock::time_point deadline);
+    LocalOutcome& outcome() { return m_outcome; }
 
 private:
-    enum State { kQueued, kDone, kDropped };
+    enum State { kQueued, kRunning, kDone, kDroppedState, kAbandoned };
     void finish(State state);
 
     const Work m_work;
-    void* const m_context;
+    LocalOutcome m_outcome;
     bool m_served = false;
     std::exception_ptr m_error;
     State m_state = kQueued;

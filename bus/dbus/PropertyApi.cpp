@@ -88,10 +88,12 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     if (status != ZUMI_OK) return status;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (zumi::bus::servedInProcess(service, [&] {
-            return zumi::bus::serveGetInt(service, property, value, &status);
+    zumi::bus::LocalOutcome local;
+    if (zumi::bus::servedInProcess(service, property, &local, [](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+            return zumi::bus::serveGetInt(s, p, &o.number, &o.status);
         })) {
-        return status;
+        if (local.status == ZUMI_OK) *value = local.number;
+        return local.status;
     }
     return connection->callers().call(
         service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
@@ -109,10 +111,11 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     if (status != ZUMI_OK) return status;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (zumi::bus::servedInProcess(service, [&] {
-            return zumi::bus::serveSetInt(service, property, value, &status);
+    zumi::bus::LocalOutcome local;
+    if (zumi::bus::servedInProcess(service, property, &local, [value](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+            return zumi::bus::serveSetInt(s, p, value, &o.status);
         })) {
-        return status;
+        return local.status;
     }
     return connection->callers().call(
         service, "SetInt",
@@ -128,9 +131,13 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     try {
         std::string value;
-        if (!zumi::bus::servedInProcess(service, [&] {
-                return zumi::bus::serveGetString(service, property, &value, &status);
+        zumi::bus::LocalOutcome local;
+        if (zumi::bus::servedInProcess(service, property, &local, [](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+                return zumi::bus::serveGetString(s, p, &o.text, &o.status);
             })) {
+            status = local.status;
+            value.swap(local.text);
+        } else {
             status = connection->callers().call(
                 service, "GetString",
                 [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
@@ -163,10 +170,11 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
     if (length > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    if (zumi::bus::servedInProcess(service, [&] {
-            return zumi::bus::serveSetString(service, property, value, &status);
+    zumi::bus::LocalOutcome local;
+    if (zumi::bus::servedInProcess(service, property, &local, [text = std::string(value)](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+            return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
         })) {
-        return status;
+        return local.status;
     }
     return connection->callers().call(
         service, "SetString",

@@ -2,7 +2,9 @@
 
 #include <string.h>
 
+#include <chrono>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "dbus/Registry.h"
@@ -66,14 +68,31 @@ bool serve(const std::string& service, const std::string& property, int type,
 
 }  // namespace
 
-bool servedInProcess(const std::string& service, LocalCall::Work work, void* context) {
-    if (Connection::onAnyDispatchThread()) return work(context);
-    for (;;) {
+bool servedInProcess(const std::string& service, LocalCall::Work work, LocalOutcome* outcome) {
+    if (Connection::onAnyDispatchThread()) return work(*outcome);
+    std::chrono::steady_clock::time_point deadline;
+    for (bool first = true;; first = false) {
         std::shared_ptr<Connection> server = Registry::instance().server(service);
         if (!server) return false;
-        LocalCall call(work, context);
-        if (server->runOnDispatchThread(call)) return true;
-        // Not served there after all: the connection closed meanwhile.
+        if (first) {
+            deadline = std::chrono::steady_clock::now() +
+                       std::chrono::microseconds(server->callers().timeoutUsec());
+        }
+        std::shared_ptr<LocalCall> call(new LocalCall(work));
+        switch (server->runOnDispatchThread(call, deadline)) {
+            case LocalCall::kServed:
+                outcome->status = call->outcome().status;
+                outcome->number = call->outcome().number;
+                outcome->text.swap(call->outcome().text);
+                std::swap(outcome->reply, call->outcome().reply);
+                return true;
+            case LocalCall::kTimedOut:
+                outcome->status = ZUMI_ERR_TIMEOUT;
+                return true;
+            case LocalCall::kNotServed:
+            case LocalCall::kDropped:
+                break;  // not served there after all: the connection closed meanwhile
+        }
     }
 }
 

@@ -19,6 +19,7 @@
 // with that much room, up to kStringGetterAttempts times in all. A getter that
 // asks for more than kMaxTextBytes + 1 gets ZUMI_ERR_TOO_LARGE to its caller.
 
+#include <new>
 #include <string>
 
 #include "core/HashArray.h"
@@ -47,14 +48,29 @@ bool serveAccess(const std::string& service, const std::string& property, const 
 // the above, runs on the dispatch thread of the connection owning the name,
 // in turn with the bus's requests, while the caller waits; or right here when
 // this thread is a dispatch thread itself, that is inside a callback (no
-// dispatch thread ever waits for another, so nothing deadlocks). Answers what
-// `work` answered; a call dropped by a closing connection is looked up anew.
-bool servedInProcess(const std::string& service, LocalCall::Work work, void* context);
+// dispatch thread ever waits for another, so nothing deadlocks). A call
+// dropped by a closing connection is looked up anew.
+//
+// The caller waits at most the call timeout (ZUMI_CALL_TIMEOUT_MS), as for a
+// call through the daemon; *outcome then holds ZUMI_ERR_TIMEOUT. This is what
+// ends a call whose callback waits for something the caller holds (a bridged
+// UI object's read needs the GDK lock). Because the work may outlive a caller
+// that gave up, it must take copies of its inputs and write only to the
+// LocalOutcome it is given, never to the caller's variables.
+bool servedInProcess(const std::string& service, LocalCall::Work work, LocalOutcome* outcome);
 
+// The same for a work(service, property, outcome) that gets its own copies of
+// both names; running out of memory answers ZUMI_ERR_NO_MEMORY.
 template <typename Work>
-bool servedInProcess(const std::string& service, Work work) {
-    return servedInProcess(
-        service, [](void* context) { return (*static_cast<Work*>(context))(); }, &work);
+bool servedInProcess(const char* service, const char* property, LocalOutcome* outcome, Work work) {
+    try {
+        const std::string s(service), p(property);
+        return servedInProcess(
+            s, [s, p, work](LocalOutcome& o) { return work(s, p, o); }, outcome);
+    } catch (const std::bad_alloc&) {
+        outcome->status = ZUMI_ERR_NO_MEMORY;
+        return true;
+    }
 }
 
 }  // namespace bus
