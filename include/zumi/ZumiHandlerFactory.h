@@ -18,7 +18,10 @@ class VimoZumiHandler;
 class ZumiEventUtils;
 
 // Removes a handler's cache entry, then destroys the handler (closing its
-// connection). Runs on whichever thread drops the last strong reference.
+// connection). Runs on whichever thread drops the last strong reference; on
+// the thread that runs the default main context, the handler is destroyed a
+// little later from a plain GLib idle source, outside the GDK lock that a
+// bridged read waits for.
 struct ZUMI_EXPORT ZumiHandlerDeleter {
     void operator()(VimoZumiHandler* handler) const;
 };

@@ -224,6 +224,7 @@ gboolean ZumiPropertyPublisherToGTKBridge<PropertyType>::onGDKIdle_setValue(gpoi
                 "E %s:%s:Input data cannot be null:");
         return FALSE;
     }
+    util::GdkLockedByDispatch gdkLocked;
     SetValueArgs<PropertyType>* args = static_cast<SetValueArgs<PropertyType>*>(data);
     args->m_bridge.load(std::memory_order_acquire)->onIdle_setValue(args);
     return FALSE;

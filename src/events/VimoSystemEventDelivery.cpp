@@ -9,6 +9,7 @@
 #include "events/EventQueueSlots.h"
 #include "events/ManagerLock.h"
 #include "events/VimoSystemEventManager.h"
+#include "platform/GdkThreadsAutoLock.h"
 #include "util/AutoLock.h"
 #include "util/Log.h"
 
@@ -137,6 +138,7 @@ gboolean VimoSystemEventManager::glibSerilizationFunction(gpointer data) {
                 "W %s:%s:VimoSystemEventManager::glibSerilizationFunction called with null data:");
         return FALSE;
     }
+    util::GdkLockedByDispatch gdkLocked;
     try {
         std::unique_ptr<EventData> queued(static_cast<EventData*>(data));
         queued->handedOver.load(std::memory_order_acquire);

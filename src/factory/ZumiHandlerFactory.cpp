@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "factory/CachedHandler.h"
+#include "factory/DeferredRelease.h"
 #include "handler/VimoZumiHandler.h"
 #include "util/AutoLock.h"
 #include "util/Log.h"
@@ -88,8 +90,9 @@ void ZumiHandlerDeleter::operator()(VimoZumiHandler* handler) const {
         forgetExpiredEntry(id);
     }
     // Outside the map lock (except on the allocation-failure path): closing
-    // a connection may wait for the bus library's callbacks to finish.
-    delete handler;
+    // a connection may wait for the bus library's callbacks to finish, and on
+    // the main loop it waits for a plain idle source (DeferredRelease.h).
+    releaseHandler(handler);
 }
 
 ZumiHandlerFactory::ZumiHandlerSharedPtr ZumiHandlerFactory::getZumiHandler(const char* zumiId) {
@@ -121,6 +124,12 @@ ZumiHandlerFactory::ZumiHandlerSharedPtr ZumiHandlerFactory::getZumiHandler(cons
     ZumiHandlerSharedPtr handler(new VimoZumiHandler(zumiId), ZumiHandlerDeleter());
     m_handlerMap.insert(std::make_pair(std::string(zumiId), std::weak_ptr<ZumiHandler>(handler)));
     return handler;
+}
+
+ZumiHandlerSharedPtr cachedZumiHandler(const char* zumiId) {
+    MapLock lock;
+    auto entry = ZumiHandlerFactory::m_handlerMap.find(zumiId);
+    return entry != ZumiHandlerFactory::m_handlerMap.end() ? entry->second.lock() : nullptr;
 }
 
 ZumiHandlerFactory::ZumiHandlerSharedPtr ZumiHandlerFactory::getSystemZumiHandler() {

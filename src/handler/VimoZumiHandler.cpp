@@ -4,9 +4,12 @@
 
 #include <zumi/VimoZumiHashListArray.h>
 #include <zumi/ZumiException.h>
+#include <zumi/ZumiPropertyPublisherToUIBridge.h>
 
+#include "factory/CachedHandler.h"
 #include "handler/PropertyTraits.h"
 #include "handler/VimoZumiHandlerPrivate.h"
+#include "platform/GdkThreadsAutoLock.h"
 #include "platform/ZumiBus.h"
 #include "util/ExceptionMessage.h"
 #include "util/Log.h"
@@ -52,6 +55,31 @@ ZumiException writeFailure(const char* source, const char* property, Value value
                              .str());
 }
 
+// A read of a property that a UI bridge of this process serves takes the GDK
+// lock on the bus thread, so made by a thread that holds it, it could only
+// end at the call timeout. Where the library knows this thread holds the lock
+// (inside its own GDK-threads callbacks: listeners, deferred sets), the read
+// is refused at once, with the timeout's status and a text that says why.
+template <typename PropertyType>
+void refuseReadWaitingForThisThread(const char* source, const char* property) {
+    if (!util::GdkThreadsAutoLock::heldByThisThread() || source == nullptr || property == nullptr) {
+        return;
+    }
+    ZumiHandlerSharedPtr server = cachedZumiHandler(source);
+    if (!server ||
+        !static_cast<VimoZumiHandler*>(server.get())->publishesThroughBridge<PropertyType>(property)) {
+        return;
+    }
+    throw ZumiException(ExceptionMessage("Could not retrieve the request property.")
+                            .field("source", source)
+                            .field("property", property)
+                            .field("errorCode", ZUMI_ERR_TIMEOUT)
+                            .field("error",
+                                   "this thread holds the GDK lock, which the UI bridge serving "
+                                   "this property in this process needs to answer")
+                            .str());
+}
+
 }  // namespace
 
 VimoZumiHandler::VimoZumiHandler(const char* zumiID)
@@ -71,7 +99,15 @@ const char* VimoZumiHandler::getID() const { return m_private->m_id.c_str(); }
 
 ZumiHandleStruct* VimoZumiHandler::getUnderlyingZumiHandle() const { return m_private->m_handle; }
 
+template <typename PropertyType>
+bool VimoZumiHandler::publishesThroughBridge(const char* name) const {
+    typename VimoZumiPropertyPublisherRegistrar<PropertyType>::PublisherPtr publisher =
+        PropertyTraits<PropertyType>::registrar(*m_private).getStrongReference(name);
+    return dynamic_cast<ZumiPropertyPublisherToUIBridge<PropertyType>*>(publisher.get()) != nullptr;
+}
+
 std::string VimoZumiHandler::getStringProperty(const char* source, const char* property) const {
+    refuseReadWaitingForThisThread<const char*>(source, property);
     char* received = nullptr;
     const ZumiStatus status =
         ZumiGetStringProperty(m_private->m_handle, source, property, &received);
@@ -85,6 +121,7 @@ std::string VimoZumiHandler::getStringProperty(const char* source, const char* p
 }
 
 int VimoZumiHandler::getIntProperty(const char* source, const char* property) const {
+    refuseReadWaitingForThisThread<int>(source, property);
     int number = 0;
     const ZumiStatus status = ZumiGetIntProperty(m_private->m_handle, source, property, &number);
     if (status != ZUMI_OK) {
@@ -95,6 +132,7 @@ int VimoZumiHandler::getIntProperty(const char* source, const char* property) co
 
 void VimoZumiHandler::getHashProperty(const char* source, const char* property,
                                       ZumiHasharrayHandleStruct*& result) const {
+    refuseReadWaitingForThisThread<ZumiHasharrayHandleStruct*>(source, property);
     const ZumiStatus status =
         ZumiAccessHasharrayProperty(m_private->m_handle, source, property, nullptr, &result);
     if (status != ZUMI_OK) {

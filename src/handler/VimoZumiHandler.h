@@ -69,6 +69,11 @@ public:
 
     ZumiHandleStruct* getUnderlyingZumiHandle() const override;
 
+    // Whether a UI bridge publishes name here as PropertyType: its reads
+    // need the GDK lock on the bus thread.
+    template <typename PropertyType>
+    bool publishesThroughBridge(const char* name) const;
+
 private:
     // Never throws for a bus failure; logs a W line instead.
     template <typename PropertyType>

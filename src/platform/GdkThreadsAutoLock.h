@@ -9,12 +9,31 @@ namespace util {
 // not recursive: never construct one on a thread that already holds it (GDK
 // idle callbacks added with gdk_threads_add_idle* run with it held).
 // Threads: any. Locks: the GDK threads lock.
+//
+// GDK cannot tell who holds its lock, so the library keeps what it knows:
+// heldByThisThread() is true inside a guard and inside the library's own
+// GDK-threads idle callbacks (GdkLockedByDispatch), false otherwise, even on
+// a thread that took the lock itself or in a GTK signal handler. waiting()
+// counts the guards still waiting for the lock, across all threads.
 class GdkThreadsAutoLock {
 public:
     GdkThreadsAutoLock();
     ~GdkThreadsAutoLock();
     GdkThreadsAutoLock(const GdkThreadsAutoLock&) = delete;
     GdkThreadsAutoLock& operator=(const GdkThreadsAutoLock&) = delete;
+
+    static bool heldByThisThread();
+    static unsigned waiting();
+};
+
+// Marks, for its lifetime, that GDK dispatched this thread's callback with
+// the GDK lock held (gdk_threads_add_idle*).
+class GdkLockedByDispatch {
+public:
+    GdkLockedByDispatch();
+    ~GdkLockedByDispatch();
+    GdkLockedByDispatch(const GdkLockedByDispatch&) = delete;
+    GdkLockedByDispatch& operator=(const GdkLockedByDispatch&) = delete;
 };
 
 }  // namespace util

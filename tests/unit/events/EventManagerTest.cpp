@@ -13,6 +13,7 @@
 #include <zumi/ZumiHandlerFactory.h>
 
 #include "EventTestSupport.h"
+#include "TrackedGdkLock.h"
 #include "ZumiTest.h"
 #include "handler/VimoZumiHandler.h"
 
@@ -379,15 +380,24 @@ TEST_F(AListenerInsideOnEvent, ChangesTheListenersFromTheNextEventOnAndSkipsARem
     handler->unsubscribe(SOURCE, "pong", &third);
 }
 
+// The delivery runs under the GDK lock, which a bridged read on the bus
+// thread may be waiting for: the connection is closed later, outside it.
 TEST_F(AListenerInsideOnEvent, RemovingItselfLastEndsTheSubscriptionAndFreesTheHandlerAfterward) {
     first.action = [&] { EXPECT_TRUE(watch.lock()->unsubscribe(SOURCE, "ping", &first)); };
     handler->subscribe(SOURCE, "ping", &first);
     handler->subscribe(SOURCE, "ping", &first);
     handler->subscribe(SOURCE, "ping", &second);
     second.action = [&] { EXPECT_TRUE(watch.lock()->unsubscribe(SOURCE, "ping", &second)); };
+    bool closedUnderGdkLock = true;
+    bus().hooks.close = [&](ZumiHandle closed) {
+        closedUnderGdkLock = gdkLockHeldByThisThread();
+        return ZumiStatus(bus().closeConnection(closed) ? ZUMI_OK : ZUMI_ERR_DISCONNECTED);
+    };
     handler.reset();
     emitFromBusThread(SOURCE, "ping");
-    ASSERT_TRUE(runMainLoopUntil([&] { return watch.expired(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return bus().count("ZumiClose") == 1; }));
+    EXPECT_FALSE(closedUnderGdkLock);
+    EXPECT_TRUE(watch.expired());
     EXPECT_THAT(journal, ElementsAre("first:ping:", "first:ping:", "second:ping:"));
     EXPECT_EQ(1u, bus().count("ZumiUnsubscribeExt"));
     EXPECT_EQ(0u, bus().openConnections());
