@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +51,19 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         if (std::chrono::steady_clock::now() > deadline) return false;
     }
     return true;
+}
+
+Watchdog::Watchdog(std::chrono::milliseconds timeout, std::string what) {
+    m_thread = std::thread([timeout, what, disarmed = m_disarm.get_future()] {
+        if (disarmed.wait_for(timeout) == std::future_status::ready) return;
+        fprintf(stderr, "deadline of %lld ms passed: %s\n", static_cast<long long>(timeout.count()), what.c_str());
+        _exit(3);
+    });
+}
+
+Watchdog::~Watchdog() {
+    m_disarm.set_value();
+    m_thread.join();
 }
 
 std::string serviceName(const std::string& stem) {

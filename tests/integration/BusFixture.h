@@ -10,8 +10,10 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -34,6 +36,21 @@ ZumiHandle openOrFail(const std::string& id);
 sd_bus* openRawBus();
 // The private dbus-daemon, for tests that stop it (SIGSTOP) for a while.
 pid_t busDaemonPid();
+
+// Ends the test program, with `what` on stderr, unless destroyed within
+// `timeout`: a scene that deadlocks the thread running it then fails at once
+// instead of hanging until ctest's timeout.
+class Watchdog {
+public:
+    Watchdog(std::chrono::milliseconds timeout, std::string what);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::promise<void> m_disarm;
+    std::thread m_thread;
+};
 
 // A child process with stdin, stdout and stderr on pipes; killed and reaped
 // if still running when destroyed.

@@ -17,6 +17,7 @@
 #include <zumi/zumi.h>
 
 #include "BusFixture.h"
+#include "TrackedGdkLock.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -53,6 +54,7 @@ namespace zk = veltra::kesh::zumi;
 class LibraryTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        installTrackedGdkLock();  // GDK's own, but one that counts the threads waiting for it
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
         gdk_threads_init();  // makes the GDK threads lock real, as in an application
@@ -174,6 +176,24 @@ TEST_F(AHashListArray, PublishedSynchronouslyReachesTheServiceAsAnEqualCopyAndGe
     EXPECT_EQ(5, (*reply)[5].getInt("sent"));
 }
 
+// Runs body from a GDK-threads idle callback, that is with the GDK lock held.
+void underGdkLock(std::function<void()>& body) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    gdk_threads_add_idle(
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        &body);
+#pragma GCC diagnostic pop
+}
+
+struct Listener : zk::SystemEventListener {
+    void onEvent(const char*, const char*, const zk::SystemEventDataList&) override { action(); }
+    std::function<void()> action;
+};
+
 // Answers 42; records each set as "name=value", marked when it came off the main loop.
 class UIObject : public zk::ZumiPropertyPublisherUI<int> {
 public:
@@ -209,6 +229,115 @@ TEST_F(AUIObjectOnTheBus, ReceivesAnotherProcesssSetsInOrderOnItsMainLoopAndAnsw
     EXPECT_EQ((std::vector<std::string>{"count=1", "count=2"}), numbers.sets());
     bridge->detachFromUI();
     EXPECT_EQ("8 -1", peer.request("getint " + name + " count")) << "no longer published";
+}
+
+// A plain publisher: released by the handler once its connection is closed.
+struct Seven : zk::ZumiHandler::ZumiPropertyPublisher<int> {
+    void getValue(const char*, int* value) override { *value = 7; }
+    void setValue(const char*, int) override {}
+    bool isReadable(const char*) const override { return true; }
+    bool isWritable(const char*) const override { return false; }
+};
+
+// A bridged property that the peer reads while this process's main loop holds
+// the GDK lock: the bridge's read waits for it on the bus thread.
+class ABridgedReadUnderOurGdkLock : public LibraryTest {
+protected:
+    void SetUp() override {
+        ASSERT_EQ("0", peer.request("open " + source));
+        handler->publishIntegerProperty("plain", plain);
+    }
+    void TearDown() override {
+        if (reader.joinable()) reader.join();
+        if (bridge) bridge->detachFromUI();
+    }
+    // Called with the GDK lock held: returns once the peer's read waits for it.
+    void startPeerRead() {
+        reader = std::thread([this] { readAnswer = peer.request("getint " + name + " count"); });
+        ASSERT_TRUE(waitFor([] { return gdkLockWaiters() > 0; }));
+    }
+    // The scene's own lambda drops the last reference; afterwards the
+    // connection has been closed, and nothing of it runs any more.
+    void expectClosedAfterTheReadEnded() {
+        Watchdog dog(std::chrono::seconds(30), "closing the handler deadlocked against a bridged read");
+        ASSERT_TRUE(runMainLoopUntil([&] { return plainWatch.expired(); }));
+        reader.join();
+        EXPECT_EQ("258 -1", readAnswer) << "the read ends with the detached bridge's refusal";
+        EXPECT_EQ("5 -1", peer.request("getint " + name + " plain")) << "the connection is closed";
+    }
+
+    const std::string source = serviceName("sender");
+    UIObject numbers;
+    std::shared_ptr<zk::ZumiPropertyPublisherToUIBridge<int>> bridge =
+        zk::createNewBridge<int>(handler, &numbers, Access{{"count", {true, true}}});
+    std::shared_ptr<zk::ZumiHandler::ZumiPropertyPublisher<int>> plain = std::make_shared<Seven>();
+    std::weak_ptr<zk::ZumiHandler::ZumiPropertyPublisher<int>> plainWatch = plain;
+    std::thread reader;
+    std::string readAnswer;
+};
+
+TEST_F(ABridgedReadUnderOurGdkLock, DoesNotDeadlockTheLastReleaseOfItsHandlerInAGdkIdleCallback) {
+    std::function<void()> dropAll = [&] {
+        startPeerRead();
+        bridge->detachFromUI();
+        bridge.reset();
+        plain.reset();
+        handler.reset();
+    };
+    underGdkLock(dropAll);
+    expectClosedAfterTheReadEnded();
+}
+
+TEST_F(ABridgedReadUnderOurGdkLock, DoesNotDeadlockALastUnsubscribeThatReleasesItsHandlerDuringDelivery) {
+    Listener last;
+    zk::ZumiHandler* protectedHandler = handler.get();
+    last.action = [&] {
+        startPeerRead();
+        bridge->detachFromUI();
+        bridge.reset();
+        protectedHandler->unsubscribe(source.c_str(), "bye", &last);  // the delivery lets go of the handler
+    };
+    handler->subscribe(source.c_str(), "bye", &last);
+    plain.reset();
+    handler.reset();
+    ASSERT_EQ("0", peer.request("emit bye"));
+    expectClosedAfterTheReadEnded();
+}
+
+// A read of this process's own bridged property made with the GDK lock held
+// ends: at once where the library knows the lock is held (a listener), at the
+// call timeout where it cannot (the application's own GDK-threads callback).
+TEST_F(ABridgedReadUnderOurGdkLock, OfOurOwnFailsInsteadOfWaitingForever) {
+    setenv("ZUMI_CALL_TIMEOUT_MS", "300", 1);
+    const std::string own = serviceName("own");
+    zk::ZumiHandlerSharedPtr ownHandler = zk::ZumiHandlerFactory::getZumiHandler(own.c_str());
+    unsetenv("ZUMI_CALL_TIMEOUT_MS");
+    auto ownBridge = zk::createNewBridge<int>(ownHandler, &numbers, Access{{"count", {true, true}}});
+    auto readOwn = [&]() -> std::string {
+        try {
+            ownHandler->getIntProperty(own.c_str(), "count");
+        } catch (const zk::ZumiException& e) {
+            return e.what();
+        }
+        return "<nothing thrown>";
+    };
+    Watchdog dog(std::chrono::seconds(30), "a read of our own bridged property did not end");
+    Listener listener;
+    std::string fromListener, fromIdle;
+    listener.action = [&] { fromListener = readOwn(); };
+    handler->subscribe(source.c_str(), "read", &listener);
+    ASSERT_EQ("0", peer.request("emit read"));
+    std::function<void()> fromOurIdle = [&] { fromIdle = readOwn(); };
+    underGdkLock(fromOurIdle);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !fromListener.empty() && !fromIdle.empty(); }));
+    const std::string headline = "Could not retrieve the request property. --source: " + own + " --property: count";
+    EXPECT_EQ(headline + " --errorCode: 6 --error: this thread holds the GDK lock, which the UI bridge serving "
+                         "this property in this process needs to answer",
+              fromListener);
+    EXPECT_EQ(headline + " --errorCode: 6 --error: " + ZumiGetErrorString(ZUMI_ERR_TIMEOUT), fromIdle);
+    EXPECT_EQ(42, ownHandler->getIntProperty(own.c_str(), "count")) << "the abandoned read left the bridge usable";
+    EXPECT_TRUE(handler->unsubscribe(source.c_str(), "read", &listener));
+    ownBridge->detachFromUI();
 }
 
 }  // namespace

@@ -13,9 +13,12 @@ namespace {
 
 pthread_mutex_t g_gdkMutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<std::thread::id> g_owner{std::thread::id()};
+std::atomic<int> g_waiters{0};
 
 void enter() {
+    ++g_waiters;
     pthread_mutex_lock(&g_gdkMutex);
+    --g_waiters;
     g_owner.store(std::this_thread::get_id());
 }
 
@@ -34,6 +37,8 @@ void installTrackedGdkLock() {
 }
 
 bool gdkLockHeldByThisThread() { return g_owner.load() == std::this_thread::get_id(); }
+
+int gdkLockWaiters() { return g_waiters.load(); }
 
 }  // namespace testing
 }  // namespace zumi

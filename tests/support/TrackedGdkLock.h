@@ -11,6 +11,8 @@ namespace testing {
 
 void installTrackedGdkLock();
 bool gdkLockHeldByThisThread();
+// How many threads wait for the lock right now.
+int gdkLockWaiters();
 
 }  // namespace testing
 }  // namespace zumi
