@@ -117,7 +117,7 @@ PanelWindow::PanelWindow(ZumiHandlerSharedPtr handler) : m_handler(std::move(han
     gtk_widget_show_all(m_window);
 }
 
-PanelWindow::~PanelWindow() = default;
+PanelWindow::~PanelWindow() { shutdown(); }
 
 std::vector<PanelWindow::Subscription> PanelWindow::subscriptions() const {
     std::vector<Subscription> result;
@@ -132,6 +132,8 @@ std::vector<PanelWindow::Subscription> PanelWindow::subscriptions() const {
 }
 
 void PanelWindow::shutdown() {
+    if (m_shutDown) return;
+    m_shutDown = true;
     // Bridges first: once detached they never call this object again.
     if (m_intBridge) m_intBridge->detachFromUI();
     if (m_stringBridge) m_stringBridge->detachFromUI();
@@ -143,6 +145,10 @@ void PanelWindow::shutdown() {
     } catch (const std::exception& e) {
         g_warning("zumi-panel: unsubscribing failed: %s", e.what());
     }
+    // The handler before the window it serves: from here on nothing of the
+    // bus reaches this object. main() drops the last reference only after it
+    // has given up the GDK lock, which closing the connection may wait for.
+    m_handler.reset();
     if (m_window != nullptr) gtk_widget_destroy(m_window);
     m_window = nullptr;
 }

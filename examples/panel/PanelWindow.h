@@ -45,11 +45,14 @@ class PanelWindow : public ZumiPropertyPublisherUI<int>,
                     public ZumiPropertyPublisherUI<ZumiHasharrayHandleStruct*> {
 public:
     explicit PanelWindow(ZumiHandlerSharedPtr handler);
+    // Shuts down, unless shutdown() did already: the bridges must never
+    // outlive this object attached to it.
     ~PanelWindow() override;
 
-    // Detaches the bridges, unsubscribes the listeners and destroys the
-    // window. Call on the main thread with the GDK lock held, after the main
-    // loop has returned and before the handler's last reference goes.
+    // Detaches the bridges, unsubscribes the listeners, lets go of the
+    // handler and then destroys the window; a second call does nothing. Call
+    // on the main thread with the GDK lock held, after the main loop has
+    // returned.
     void shutdown();
 
     void getValue(const char* name, int* value) override;
@@ -89,6 +92,7 @@ private:
     std::string m_title = "Zumi panel";
     std::string m_status = "ready";
     bool m_applyingRemoteValue = false;
+    bool m_shutDown = false;
 
     // A string handed to a bridge must outlive the GDK lock it was read
     // under: the bus thread copies it just after. Each read gets its own slot
