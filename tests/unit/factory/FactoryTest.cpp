@@ -1,6 +1,7 @@
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiHandlerFactory.h>
 
+#include <gdk/gdk.h>
 #include <gmock/gmock.h>
 
 #include <atomic>
@@ -8,7 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include "TrackedGdkLock.h"
 #include "ZumiTest.h"
+#include "platform/GdkThreadsAutoLock.h"
 
 namespace zumi {
 namespace testing {
@@ -94,6 +97,31 @@ TEST_F(AFactory, LetsADeleterRunOnTheThreadThatHoldsTheCache) {
 // Several threads get and drop handlers for a few identifiers, one of them
 // through the system identifier it keeps changing. While anyone holds a
 // handler for an identifier, every request for it must return that handler.
+// Off the main loop the close runs at once; should this thread hold the GDK
+// lock that a bridged read waits for, it would never end, so the library says
+// so first.
+TEST_F(AFactory, WarnsWhenTheLastReferenceGoesOffTheMainLoopWhileABridgedReadWaitsForTheGdkLock) {
+    ZumiHandlerSharedPtr handler = Factory::getZumiHandler("svc");
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gdk_threads_enter();
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    std::thread reader([] { veltra::kesh::util::GdkThreadsAutoLock waitsForTheTestThread; });
+    ASSERT_TRUE(waitUntil([] { return gdkLockWaiters() > 0; }));
+    handler.reset();
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gdk_threads_leave();
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    reader.join();
+    EXPECT_EQ(1u, bus().count("ZumiClose"));
+    EXPECT_THAT(logs().texts("W %s:%s:Last reference to the ZumiHandler for %s dropped off the main loop "
+                             "while a bridged read waits for the GDK lock. If this thread holds that "
+                             "lock, closing the connection never ends.:"),
+                ElementsAre(logged("W", "ZumiHandlerDeleter.release",
+                                   "Last reference to the ZumiHandler for svc dropped off the main loop "
+                                   "while a bridged read waits for the GDK lock. If this thread holds "
+                                   "that lock, closing the connection never ends.")));
+}
+
 TEST_F(AFactory, KeepsOneLiveHandlerPerIdentifierUnderConcurrentUse) {
     setLogMask(0);  // logging is not what is tested
     const std::vector<std::string> ids = {"a", "b", "c"};
