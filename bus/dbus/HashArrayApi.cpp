@@ -123,10 +123,10 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
             input == nullptr ? nullptr : zumi::bus::hashArrayClone(input), zumi::bus::hashArrayDestroy);
         if (input != nullptr && !sent) return ZUMI_ERR_NO_MEMORY;
         zumi::bus::LocalOutcome local;
-        if (zumi::bus::servedInProcess(service, property, &local,
-                                       [sent](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
-                                           return zumi::bus::serveAccess(s, p, sent.get(), &o.reply, &o.status);
-                                       })) {
+        auto access = [sent](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+            return zumi::bus::serveAccess(s, p, sent.get(), &o.reply, &o.status);
+        };
+        if (zumi::bus::servedInProcess(service, property, &local, access)) {
             status = local.status;
             std::swap(*reply, local.reply);
         } else {

@@ -23,6 +23,8 @@
 using zumi::bus::Connection;
 using zumi::bus::PropertyEntry;
 using zumi::bus::Registry;
+typedef std::string Name;
+typedef zumi::bus::LocalOutcome Outcome;
 
 namespace {
 
@@ -89,7 +91,7 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     zumi::bus::LocalOutcome local;
-    if (zumi::bus::servedInProcess(service, property, &local, [](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+    if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
             return zumi::bus::serveGetInt(s, p, &o.number, &o.status);
         })) {
         if (local.status == ZUMI_OK) *value = local.number;
@@ -112,7 +114,7 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     zumi::bus::LocalOutcome local;
-    if (zumi::bus::servedInProcess(service, property, &local, [value](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+    if (zumi::bus::servedInProcess(service, property, &local, [value](const Name& s, const Name& p, Outcome& o) {
             return zumi::bus::serveSetInt(s, p, value, &o.status);
         })) {
         return local.status;
@@ -132,7 +134,7 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
     try {
         std::string value;
         zumi::bus::LocalOutcome local;
-        if (zumi::bus::servedInProcess(service, property, &local, [](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
+        if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
                 return zumi::bus::serveGetString(s, p, &o.text, &o.status);
             })) {
             status = local.status;
@@ -171,10 +173,15 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     zumi::bus::LocalOutcome local;
-    if (zumi::bus::servedInProcess(service, property, &local, [text = std::string(value)](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
-            return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
-        })) {
-        return local.status;
+    try {
+        if (zumi::bus::servedInProcess(service, property, &local,
+                                       [text = std::string(value)](const Name& s, const Name& p, Outcome& o) {
+                                           return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
+                                       })) {
+            return local.status;
+        }
+    } catch (const std::bad_alloc&) {
+        return ZUMI_ERR_NO_MEMORY;
     }
     return connection->callers().call(
         service, "SetString",
