@@ -29,7 +29,8 @@
 // arrival order. A get or set that an application thread of this process
 // makes on a service the process serves itself is handed to the dispatch
 // thread of the connection owning that name (runOnDispatchThread) and runs
-// there in turn with the requests from the bus. Made from any dispatch thread
+// there in turn with the requests from the bus; the caller waits for it at
+// most the call timeout (LocalCall.h). Made from any dispatch thread
 // of this process, that is from inside a callback, it runs right there
 // instead: a dispatch thread never waits for another, so callbacks of one or
 // of several connections that read each other's properties, in a cycle even,

@@ -19,7 +19,10 @@ class VimoZumiHandlerPrivate;
 // by the destructor. Applications normally get it from ZumiHandlerFactory.
 //
 // Threads: any application thread; remote operations block for one bus call
-// and take no lock. Publishers are called back on the bus library's thread
+// and take no lock. A read of a property that a UI bridge of this process
+// serves throws at once where the library knows this thread holds the GDK
+// lock that the bridge needs (it takes the factory's map lock, then the
+// registry's, briefly, to find that out). Publishers are called back on the bus library's thread
 // through the callbacks in PropertyCallbacks.h. Locks: none of its own; the
 // registries and the event manager guard themselves. Destruction must not
 // overlap any other use (the factory's shared ownership ensures it).
