@@ -118,15 +118,17 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     ZumiStatus status = ZUMI_OK;
     try {
-        // The work keeps its own copy of what is sent: it may outlive this call.
+        // Served here, the work keeps its own copy of what is sent: it may
+        // outlive this call.
+        const bool here = zumi::bus::servesInProcess(service);
         std::shared_ptr<zumi::bus::HashArray> sent(
-            input == nullptr ? nullptr : zumi::bus::hashArrayClone(input), zumi::bus::hashArrayDestroy);
-        if (input != nullptr && !sent) return ZUMI_ERR_NO_MEMORY;
+            here && input != nullptr ? zumi::bus::hashArrayClone(input) : nullptr, zumi::bus::hashArrayDestroy);
+        if (here && input != nullptr && !sent) return ZUMI_ERR_NO_MEMORY;
         zumi::bus::LocalOutcome local;
         auto access = [sent](const std::string& s, const std::string& p, zumi::bus::LocalOutcome& o) {
             return zumi::bus::serveAccess(s, p, sent.get(), &o.reply, &o.status);
         };
-        if (zumi::bus::servedInProcess(service, property, &local, access)) {
+        if (here && zumi::bus::servedInProcess(service, property, &local, access)) {
             status = local.status;
             std::swap(*reply, local.reply);
         } else {

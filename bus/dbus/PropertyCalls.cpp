@@ -68,6 +68,8 @@ bool serve(const std::string& service, const std::string& property, int type,
 
 }  // namespace
 
+bool servesInProcess(const std::string& service) { return Registry::instance().server(service) != nullptr; }
+
 bool servedInProcess(const std::string& service, LocalCall::Work work, LocalOutcome* outcome) {
     if (Connection::onAnyDispatchThread()) return work(*outcome);
     std::chrono::steady_clock::time_point deadline;

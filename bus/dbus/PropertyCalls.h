@@ -59,12 +59,17 @@ bool serveAccess(const std::string& service, const std::string& property, const 
 // LocalOutcome it is given, never to the caller's variables.
 bool servedInProcess(const std::string& service, LocalCall::Work work, LocalOutcome* outcome);
 
+// Whether a connection of this process owns the name `service` right now.
+bool servesInProcess(const std::string& service);
+
 // The same for a work(service, property, outcome) that gets its own copies of
 // both names; running out of memory answers ZUMI_ERR_NO_MEMORY.
 template <typename Work>
 bool servedInProcess(const char* service, const char* property, LocalOutcome* outcome, Work work) {
     try {
-        const std::string s(service), p(property);
+        const std::string s(service);
+        if (!servesInProcess(s)) return false;  // a remote call builds no work
+        const std::string p(property);
         return servedInProcess(
             s, [s, p, work](LocalOutcome& o) { return work(s, p, o); }, outcome);
     } catch (const std::bad_alloc&) {
