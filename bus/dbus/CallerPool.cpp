@@ -42,17 +42,19 @@ uint64_t configuredTimeoutUsec() {
     return static_cast<uint64_t>(ms) * 1000u;
 }
 
-ZumiStatus openBus(const std::string& address, sd_bus** out) {
+ZumiStatus openBus(const std::string& address, sd_bus** out, bool monitor) {
     *out = nullptr;
     sd_bus* bus = nullptr;
     int r;
-    if (address.empty()) {
+    if (address.empty() && !monitor) {
         r = sd_bus_open_user(&bus);
     } else {
         r = sd_bus_new(&bus);
         if (r < 0) return ZUMI_ERR_NO_MEMORY;
-        r = sd_bus_set_address(bus, address.c_str());
+        r = address.empty() ? sd_bus_set_address(bus, getenv("DBUS_SESSION_BUS_ADDRESS"))
+                            : sd_bus_set_address(bus, address.c_str());
         if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
+        if (r >= 0 && monitor) r = sd_bus_set_monitor(bus, 1);
         if (r >= 0) r = sd_bus_start(bus);
     }
     if (r < 0) {

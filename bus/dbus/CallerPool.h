@@ -28,8 +28,9 @@ namespace zumi {
 namespace bus {
 
 // Connects to ZUMI_BUS_ADDRESS (address, when not empty) or the session bus.
-// ZUMI_ERR_NO_BUS when the bus cannot be reached.
-ZumiStatus openBus(const std::string& address, sd_bus** out);
+// ZUMI_ERR_NO_BUS when the bus cannot be reached. A monitor bus hands every
+// message to sd_bus_process's caller and answers nothing on its own.
+ZumiStatus openBus(const std::string& address, sd_bus** out, bool monitor = false);
 
 // The bus address and call timeout this process uses (ZUMI_BUS_ADDRESS,
 // ZUMI_CALL_TIMEOUT_MS; 25 s by default).

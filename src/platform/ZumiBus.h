@@ -186,6 +186,55 @@ ZUMI_EXPORT ZumiStatus ZumiHasharrayGetKeys(struct ZumiHasharrayHandleStruct* ar
                                             char*** keys, size_t* count);
 ZUMI_EXPORT void ZumiFreeKeyList(char** keys, size_t count);
 
+/* ---- Monitoring (for tools) ---------------------------------------------------
+ * A passive view of the traffic between other processes, decoded in the
+ * contract's terms. A monitor sees what passes through the bus daemon: a get
+ * or set that a process makes on a service it serves itself never leaves the
+ * process and is not seen. There is one record per answered request (in the
+ * order the answers came), per request left unanswered past the call timeout,
+ * per event, and per service that appears or goes. */
+enum {
+    ZUMI_TRAFFIC_GET = 0,          /* a read of a property */
+    ZUMI_TRAFFIC_SET = 1,          /* a write; for a hash array also the service's reply */
+    ZUMI_TRAFFIC_LIST = 2,         /* a listing of a service's properties */
+    ZUMI_TRAFFIC_EVENT = 3,
+    ZUMI_TRAFFIC_SERVICE_UP = 4,   /* an identifier got an owner */
+    ZUMI_TRAFFIC_SERVICE_DOWN = 5  /* an identifier lost its owner */
+};
+typedef struct ZumiTraffic {
+    int kind;                 /* ZUMI_TRAFFIC_* */
+    long long timeUsec;       /* wall clock (CLOCK_REALTIME) when the request or event passed */
+    long long latencyUsec;    /* request to answer; -1 for an event, a service or a timeout */
+    const char* caller;       /* the service of the requesting or sending process, else
+                                 "program[pid]", else its unique bus name */
+    int callerPid;            /* 0 when unknown */
+    const char* service;      /* the service asked, or the event's source */
+    const char* name;         /* property or event; "" for a listing or a service */
+    int type;                 /* ZUMI_TYPE_* of a property; -1 otherwise */
+    ZumiStatus status;        /* the answer; ZUMI_ERR_TIMEOUT when none came */
+    int hasValue;             /* a set: the value written; a get: the value read (status 0) */
+    int intValue;
+    const char* text;         /* a string value; "" otherwise */
+    struct ZumiHasharrayHandleStruct* array; /* a hash-array value, or NULL */
+    struct ZumiHasharrayHandleStruct* reply; /* a hash-array set: the service's reply, or NULL */
+    const int* ints;          /* an event's parameters, in order */
+    size_t intCount;
+    const char* const* strings;
+    size_t stringCount;
+    int spoofed;              /* an event whose sender does not own its source */
+} ZumiTraffic;
+typedef struct ZumiMonitorStruct* ZumiMonitorHandle;
+/* Connects to the bus as a monitor. ZUMI_ERR_NO_BUS when the bus cannot be
+ * reached, ZUMI_ERR_ACCESS_DENIED when the daemon refuses to be monitored. */
+ZUMI_EXPORT ZumiStatus ZumiMonitorOpen(ZumiMonitorHandle* monitor);
+/* Waits up to timeoutMs (negative: without end) for the next record:
+ * ZUMI_OK with *traffic valid until the next call or ZumiMonitorClose,
+ * ZUMI_ERR_TIMEOUT when none came, ZUMI_ERR_DISCONNECTED when the bus went
+ * away (close the monitor; a new one may reach a restarted daemon). */
+ZUMI_EXPORT ZumiStatus ZumiMonitorNext(ZumiMonitorHandle monitor, int timeoutMs,
+                                       const ZumiTraffic** traffic);
+ZUMI_EXPORT void ZumiMonitorClose(ZumiMonitorHandle monitor);
+
 #ifdef __cplusplus
 }
 #endif

@@ -31,6 +31,9 @@ const Command& setCommand();
 const Command& sendCommand();
 const Command& waitCommand();
 const Command& listCommand();
+const Command& monitorCommand();
+const Command& recordCommand();
+const Command& replayCommand();
 
 // Runs `zumi argv...` (argv without the program name) and returns the exit
 // status.

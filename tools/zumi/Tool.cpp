@@ -27,7 +27,8 @@ const char* const TOOL_FOOTER =
     "Exit status: 0 on success, 1 when the bus or the service refuses, 2 on a usage error.\n";
 
 std::vector<const Command*> allCommands() {
-    return {&listCommand(), &getCommand(), &setCommand(), &sendCommand(), &waitCommand()};
+    return {&listCommand(),    &getCommand(),    &setCommand(),   &sendCommand(),
+            &waitCommand(),    &monitorCommand(), &recordCommand(), &replayCommand()};
 }
 
 void printToolHelp(std::ostream& out) {

@@ -1,0 +1,100 @@
+#ifndef ZUMI_BUS_DBUS_TRAFFICDECODER_H
+#define ZUMI_BUS_DBUS_TRAFFICDECODER_H
+
+// Turns the messages a D-Bus monitor connection sees into the contract's
+// traffic records (ZumiTraffic, platform/ZumiBus.h): a request to a service
+// (BusNames.h) is held until its reply or error comes and then becomes one
+// record with its status, value and latency; a request whose answer never
+// passes the daemon (the caller gave up and its own library timed it out)
+// becomes a record with ZUMI_ERR_TIMEOUT once expiryUsec has passed. Events
+// become records at once, marked spoofed when the sender does not own the
+// source it names at that moment; the decoder follows name ownership through
+// the daemon's NameOwnerChanged signals, read in order with everything else.
+//
+// Callers are named in the library's terms: the service the calling process
+// owns (a service's outgoing calls travel on anonymous buses of the same
+// process, so the process id links them), else "program[pid]", else the
+// unique bus name.
+//
+// Threads: one thread at a time (the monitor's).
+
+#include <sys/types.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <systemd/sd-bus.h>
+
+#include "core/HashArray.h"
+#include "platform/ZumiBus.h"
+
+namespace zumi {
+namespace bus {
+
+// One record and everything its view points at.
+struct TrafficRecord {
+    ZumiTraffic view{};
+    std::string caller, service, name, text;
+    std::vector<int> ints;
+    std::vector<std::string> strings;
+    std::vector<const char*> stringViews;
+    std::unique_ptr<HashArray> array, reply;
+
+    // Points the view's texts, arrays and parameters at the members.
+    void seal();
+};
+
+class TrafficDecoder {
+public:
+    // The process id behind a unique bus name, 0 when unknown.
+    typedef std::function<pid_t(const std::string& uniqueName)> PidLookup;
+
+    TrafficDecoder(PidLookup lookup, uint64_t expiryUsec);
+
+    // Name ownership known before the first message (from ListNames).
+    void setOwner(const std::string& name, const std::string& owner);
+
+    // monotonicUsec times latencies and expiry; realtimeUsec stamps records.
+    void feed(sd_bus_message* message, uint64_t monotonicUsec, int64_t realtimeUsec);
+    // Turns requests older than expiryUsec into timed-out records.
+    void expire(uint64_t monotonicUsec);
+    // When the oldest unanswered request expires; UINT64_MAX when none waits.
+    uint64_t nextExpiry() const;
+
+    bool pop(std::unique_ptr<TrafficRecord>* out);
+
+private:
+    struct Pending {
+        std::unique_ptr<TrafficRecord> record;
+        std::string member;
+        uint64_t startUsec = 0;
+    };
+    typedef std::pair<std::string, uint64_t> CallKey;  // (sender, cookie)
+
+    void request(sd_bus_message* message, uint64_t monotonicUsec, int64_t realtimeUsec);
+    void answer(sd_bus_message* message, uint64_t monotonicUsec);
+    void event(sd_bus_message* message, int64_t realtimeUsec);
+    void ownerChanged(sd_bus_message* message, int64_t realtimeUsec);
+    std::unique_ptr<TrafficRecord> start(int kind, const std::string& sender, int64_t realtimeUsec);
+    std::string describe(const std::string& unique, pid_t* pid);
+    pid_t pidOf(const std::string& unique);
+    void emit(std::unique_ptr<TrafficRecord> record);
+
+    PidLookup m_lookup;
+    uint64_t m_expiryUsec;
+    std::map<std::string, std::string> m_owners;  // well-known name -> unique owner
+    std::map<std::string, pid_t> m_pids;          // unique name -> process id
+    std::map<CallKey, Pending> m_pending;
+    std::deque<std::pair<uint64_t, CallKey>> m_arrivals;  // (start, key), oldest first
+    std::deque<std::unique_ptr<TrafficRecord>> m_ready;
+};
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif

@@ -1,0 +1,86 @@
+// zumi monitor: the bus's traffic between other processes, one line per
+// operation, as it happens.
+
+#include "Commands.h"
+#include "Stats.h"
+#include "Traffic.h"
+#include "Watch.h"
+
+namespace zumi {
+namespace tool {
+
+namespace {
+
+int runMonitor(const Args& args, std::ostream& out, std::ostream& err) {
+    args.expectPositionals({}, 0);
+    const Filter filter = Filter::fromArgs(args);
+    const bool json = args.has("json");
+    const bool stats = args.has("stats") || args.has("every");
+    WatchLimits limits = watchLimits(args);
+    if (args.has("every")) {
+        limits.every = parseSeconds(args.value("every"), "--every");
+        if (limits.every <= 0) throw UsageError("--every must be more than 0 seconds");
+    }
+    StopSignals signals;
+    Stats table;
+    double periodStart = monotonicSeconds();
+    auto printStats = [&] {
+        const double now = monotonicSeconds();
+        table.print(out, json, now - periodStart);
+        periodStart = now;
+    };
+    watchBus(
+        "zumi monitor", limits, err,
+        [&](const ZumiTraffic& traffic) {
+            Operation op = fromTraffic(traffic);
+            if (!filter.accepts(op)) return false;
+            if (stats) {
+                table.add(op);
+            } else {
+                out << (json ? dumpLine(toJson(op, false)) : toLine(op)) << std::endl;
+            }
+            return true;
+        },
+        printStats);
+    if (stats) printStats();
+    return 0;
+}
+
+}  // namespace
+
+const Command& monitorCommand() {
+    static const Command command{
+        "monitor", "show the bus traffic as it happens",
+        "Usage: zumi monitor [--service NAME]... [--property NAME]... [--event NAME]...\n"
+        "                    [--json] [--stats] [--every SECS] [--count N] [--duration SECS]\n"
+        "\n"
+        "Shows the traffic between the processes on the bus, one line per operation,\n"
+        "until interrupted (SIGINT or SIGTERM, exit status 0):\n"
+        "  TIME CALLER get|set SERVICE PROPERTY TYPE [= VALUE] [reply ARRAY] [STATUS TEXT] LATENCY\n"
+        "  TIME CALLER list SERVICE [STATUS TEXT] LATENCY\n"
+        "  TIME SENDER event SOURCE EVENT [INT]... [STRING]... [SPOOFED (...)]\n"
+        "  TIME OWNER service-up|service-down SERVICE\n"
+        "A get shows the value read, a set the value written; strings are JSON\n"
+        "string literals and hash arrays JSON. CALLER is the service that the\n"
+        "calling process owns, else PROGRAM[PID]. A call that no answer reaches\n"
+        "shows status 6 and no latency. An event whose sender does not own its\n"
+        "source is marked SPOOFED; subscribers never receive it. Calls that a\n"
+        "process makes on a service it serves itself do not pass the bus daemon\n"
+        "and are not shown. New services are followed as they appear; when the\n"
+        "bus daemon restarts, the monitor reconnects (notes on stderr).\n"
+        "\n"
+        "Options:\n" +
+            std::string(FILTER_HELP) +
+            "  --json            one JSON object per line instead (the fields of the\n"
+            "                    recording format, docs/recording-format.md)\n"
+            "  --stats           instead of the operations, print per service and\n"
+            "                    property or event: calls, calls per second, p50 and\n"
+            "                    p99 latency in ms, errors; at the end\n"
+            "  --every SECS      print those statistics every SECS seconds\n"
+            "  -h, --help        show this help\n",
+        withFilterOptions({{"json", false}, {"stats", false}, {"every", true}}), runMonitor};
+    return command;
+}
+
+}  // namespace tool
+}  // namespace zumi
