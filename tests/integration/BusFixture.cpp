@@ -131,14 +131,24 @@ bool Process::send(const std::string& line) {
     return write(m_in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-bool Process::nextLine(std::string* line, Deadline deadline) {
+bool Process::nextLineOf(int fd, std::string* text, std::string* line, Deadline deadline) {
     size_t end;
-    while ((end = m_outText.find('\n')) == std::string::npos) {
-        if (!readSome(m_out, &m_outText, deadline)) return false;
+    while ((end = text->find('\n')) == std::string::npos) {
+        if (!readSome(fd, text, deadline)) return false;
     }
-    *line = m_outText.substr(0, end);
-    m_outText.erase(0, end + 1);
+    *line = text->substr(0, end);
+    text->erase(0, end + 1);
     return true;
+}
+
+bool Process::nextLine(std::string* line, Deadline deadline) { return nextLineOf(m_out, &m_outText, line, deadline); }
+
+bool Process::nextErrorLine(std::string* line, Deadline deadline) {
+    return nextLineOf(m_err, &m_errText, line, deadline);
+}
+
+void Process::signal(int number) {
+    if (m_pid > 0) kill(m_pid, number);
 }
 
 int Process::finish(std::string* out, std::string* err) {

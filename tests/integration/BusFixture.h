@@ -61,14 +61,18 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
     bool send(const std::string& line);
-    // The next whole line of stdout; false when none came before the deadline.
+    // The next whole line of stdout (or stderr); false when none came before
+    // the deadline.
     bool nextLine(std::string* line, Deadline deadline);
+    bool nextErrorLine(std::string* line, Deadline deadline);
+    void signal(int number);
     // Closes stdin, reads both outputs to their end and reaps the process:
     // its exit status (128 + signal), or -1 when it did not end in time.
     int finish(std::string* out = nullptr, std::string* err = nullptr);
     pid_t pid() const { return m_pid; }
 
 private:
+    bool nextLineOf(int fd, std::string* text, std::string* line, Deadline deadline);
     pid_t m_pid = -1;
     int m_in = -1, m_out = -1, m_err = -1;
     std::string m_outText, m_errText;

@@ -1,0 +1,351 @@
+// zumi monitor, record and replay between real processes: peers serve and
+// call services on the private bus while the commands watch, record and
+// play the traffic back.
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "BusFixture.h"
+
+namespace zumi::testing {
+namespace {
+
+using nlohmann::json;
+
+// A zumi command in the background; constructed once its note on stderr
+// (such as "watching the bus") has come.
+class Zumi : public Process {
+public:
+    Zumi(std::vector<std::string> args, const std::string& note, const std::vector<std::string>& env = {})
+        : Process(withCommand(args), env) {
+        EXPECT_TRUE(waitForNote(note)) << args[0] << " never said: " << note;
+    }
+    bool waitForNote(const std::string& note) {
+        std::string line;
+        for (Deadline deadline = deadlineIn(kPatience); nextErrorLine(&line, deadline);) {
+            if (line.find(note) != std::string::npos) return true;
+        }
+        return false;
+    }
+    // Interrupted, it ends with status 0; its remaining output, by lines.
+    std::vector<std::string> stop() {
+        signal(SIGINT);
+        std::string out, err;
+        EXPECT_EQ(0, finish(&out, &err)) << err;
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(out.substr(start, end - start));
+        }
+        return lines;
+    }
+
+private:
+    static std::vector<std::string> withCommand(std::vector<std::string> args) {
+        args.insert(args.begin(), ZUMI_COMMAND);
+        return args;
+    }
+};
+
+int zumi(std::vector<std::string> args, std::string* out = nullptr) {
+    args.insert(args.begin(), ZUMI_COMMAND);
+    Process process(args);
+    return process.finish(out);
+}
+
+// Times, latencies and process ids vary from run to run.
+std::string masked(const std::string& line) {
+    static const std::regex time("^\\d\\d:\\d\\d:\\d\\d\\.\\d{6} "), latency(" \\d+\\.\\d{3} ms$"),
+        program("[^ ]+\\[\\d+\\]");
+    return std::regex_replace(
+        std::regex_replace(std::regex_replace(line, time, ""), latency, " <ms>"), program, "PROGRAM[PID]");
+}
+
+std::vector<json> parsed(const std::vector<std::string>& lines) {
+    std::vector<json> objects;
+    for (const std::string& line : lines) objects.push_back(json::parse(line));
+    return objects;
+}
+
+// The first object that has all of the fields of `wanted`.
+json findLike(const std::vector<json>& objects, const json& wanted) {
+    for (const json& object : objects) {
+        bool all = true;
+        for (auto field = wanted.begin(); field != wanted.end(); ++field) {
+            all = all && object.contains(field.key()) && object[field.key()] == field.value();
+        }
+        if (all) return object;
+    }
+    return json();
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/zumi-traffic-XXXXXX";
+        m_path = mkdtemp(pattern);
+    }
+    ~TempDir() { std::filesystem::remove_all(m_path); }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+std::vector<json> readLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<json> objects;
+    for (std::string line; std::getline(in, line);) objects.push_back(json::parse(line));
+    return objects;
+}
+
+// The events of a recording, without their times: source, event, parameters.
+std::vector<json> eventsOf(const std::vector<json>& recording) {
+    std::vector<json> events;
+    for (const json& line : recording) {
+        if (line.value("op", "") == "event") {
+            events.push_back({line["source"], line["event"], line["ints"], line["strings"], line["spoofed"]});
+        }
+    }
+    return events;
+}
+
+class AZumiMonitor : public PeerServiceTest {};
+
+TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAndAsStatistics) {
+    peer.requestAll({"int level 5 rw", "str name hello r", "hash items 0"});
+    Zumi text({"monitor", "--service", service, "--property", "level", "--property", "items", "--event", "changed"},
+              "watching the bus");
+    Zumi all({"monitor", "--json"}, "watching the bus");
+    // Nine calls and events on the service, then its statistics.
+    Zumi stats({"monitor", "--stats", "--json", "--service", service, "--count", "9"}, "watching the bus");
+    const std::string callerService = serviceName("caller");
+    Peer caller;
+    ASSERT_EQ("0", caller.request("open " + callerService));
+    EXPECT_EQ("0 5", caller.request("getint " + service + " level"));
+    EXPECT_EQ("0", caller.request("setint " + service + " level -3"));
+    EXPECT_EQ("0 hello", caller.request("getstr " + service + " name"));
+    EXPECT_EQ("8 -1", caller.request("getint " + service + " items"));
+    EXPECT_EQ(0, zumi({"set", "--hash", service, "items", "[{\"text\": \"say \\\"hi\\\"\", \"number\": 4}]"}));
+    EXPECT_EQ(0, zumi({"get", "--hash", service, "items"}));
+    peer.requestAll({"emit other", "emit changed i:2 i:-7 s:alpha"});
+    const std::vector<std::string> expected = {
+        callerService + " get " + service + " level int = 5 [0 No error] <ms>",
+        callerService + " set " + service + " level int = -3 [0 No error] <ms>",
+        callerService + " get " + service + " items int [8 The service publishes no such property] <ms>",
+        "PROGRAM[PID] set " + service +
+            " items hash = [{\"number\": 4, \"text\": \"say \\\"hi\\\"\"}] reply [{\"number\": 4, \"text\": \"say "
+            "\\\"hi\\\"\"}, {\"sent\": 1}] [0 No error] <ms>",
+        "PROGRAM[PID] get " + service + " items hash = [{\"sent\": -1}] [0 No error] <ms>",
+        service + " event " + service + " changed 2 -7 \"alpha\"",
+    };
+    std::string line;
+    for (const std::string& want : expected) {
+        ASSERT_TRUE(text.nextLine(&line, deadlineIn(kPatience))) << "missing: " << want;
+        EXPECT_EQ(want, masked(line));
+    }
+    // Only after the real one has passed: a forger's copy, which no
+    // subscriber receives but the monitor shows for what it is.
+    sd_bus* forger = openRawBus();
+    const uint8_t params[8] = {0};
+    sd_bus_message* signal = nullptr;
+    ASSERT_GE(sd_bus_message_new_signal(forger, &signal, "/com/tessal/zumi", "com.tessal.Zumi", "Event"), 0);
+    ASSERT_GE(sd_bus_message_append(signal, "ss", service.c_str(), "changed"), 0);
+    ASSERT_GE(sd_bus_message_append_array(signal, 'y', params, sizeof params), 0);
+    ASSERT_GE(sd_bus_send(forger, signal, nullptr), 0);
+    sd_bus_message_unref(signal);
+    sd_bus_flush(forger);
+    ASSERT_TRUE(text.nextLine(&line, deadlineIn(kPatience)));
+    // Still connected: a sender that has already left can only be named by its bus name.
+    sd_bus_flush_close_unref(forger);
+    EXPECT_EQ("PROGRAM[PID] event " + service + " changed SPOOFED (the sender does not own " + service + ")",
+              masked(line));
+
+    ASSERT_EQ("0", peer.request("emit end"));
+    std::vector<std::string> lines;
+    while (all.nextLine(&line, deadlineIn(kPatience)) && line.find("\"event\":\"end\"") == std::string::npos) {
+        lines.push_back(line);
+    }
+    EXPECT_TRUE(all.stop().empty());
+    const std::vector<json> seen = parsed(lines);
+    EXPECT_FALSE(findLike(seen, {{"op", "service-up"}, {"service", callerService}, {"caller", callerService}}).is_null());
+    json get = findLike(seen, {{"op", "get"}, {"property", "level"}});
+    ASSERT_FALSE(get.is_null());
+    EXPECT_GE(get["latency_ms"].get<double>(), 0.0);
+    for (const char* varying : {"latency_ms", "time", "pid"}) get.erase(varying);
+    EXPECT_EQ((json{{"op", "get"}, {"caller", callerService}, {"service", service}, {"property", "level"},
+                    {"type", "int"}, {"value", 5}, {"status", 0}, {"error", "No error"}}),
+              get);
+    EXPECT_EQ((json{{"number", 4}, {"text", "say \"hi\""}}), findLike(seen, {{"op", "set"}, {"type", "hash"}})["value"][0]);
+    EXPECT_FALSE(findLike(seen, {{"event", "changed"}, {"ints", {2, -7}}, {"strings", {"alpha"}}, {"spoofed", false}})
+                     .is_null());
+    EXPECT_FALSE(findLike(seen, {{"event", "changed"}, {"spoofed", true}}).is_null());
+
+    std::string table;
+    EXPECT_EQ(0, stats.finish(&table));
+    const json printed = json::parse(table);
+    std::map<std::string, json> rows;
+    for (const json& row : printed["stats"]) rows[row.value("property", row.value("event", ""))] = row;
+    const struct { const char* name; int calls, errors; bool timed; } wanted[] = {
+        {"level", 2, 0, true}, {"name", 1, 0, true}, {"items", 3, 1, true}, {"changed", 2, 1, false}, {"other", 1, 0, false}};
+    ASSERT_EQ(5u, rows.size()) << table;
+    for (const auto& w : wanted) {
+        const json& row = rows[w.name];
+        EXPECT_EQ(w.calls, row.value("calls", -1)) << w.name;
+        EXPECT_EQ(w.errors, row.value("errors", -1)) << w.name;
+        EXPECT_GT(row.value("per_second", 0.0), 0.0) << w.name;
+        EXPECT_EQ(w.timed, row.contains("p99_ms")) << w.name;
+        if (w.timed) {
+            EXPECT_LE(row["p50_ms"].get<double>(), row["p99_ms"].get<double>()) << w.name;
+        }
+    }
+}
+
+TEST(AZumiMonitorOfItsOwnBus, KeepsWatchingAcrossARestartOfTheBusDaemon) {
+    const std::string path = "/tmp/zumi-restart-" + std::to_string(getpid());
+    const std::vector<std::string> env = {"ZUMI_BUS_ADDRESS=unix:path=" + path};
+    std::string address;
+    auto startDaemon = [&] {
+        unlink(path.c_str());
+        auto daemon = std::make_unique<Process>(std::vector<std::string>{
+            "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork", "--nopidfile", "--print-address=1",
+            "--address=unix:path=" + path});
+        EXPECT_TRUE(daemon->nextLine(&address, deadlineIn(kPatience)));
+        return daemon;
+    };
+    std::unique_ptr<Process> daemon = startDaemon();
+    Zumi monitor({"monitor", "--event", "ping"}, "watching the bus", env);
+    const std::string service = serviceName("pinger");
+    std::string line;
+    for (const char* round : {"1", "2"}) {
+        {
+            Peer pinger(env);
+            pinger.requestAll({"open " + service, std::string("emit ping i:") + round, "close"});
+        }
+        ASSERT_TRUE(monitor.nextLine(&line, deadlineIn(kPatience))) << "round " << round;
+        EXPECT_EQ(service + " event " + service + " ping " + round, masked(line));
+        if (*round == '2') break;
+        daemon = startDaemon();  // the old one is killed first
+        EXPECT_TRUE(monitor.waitForNote("zumi monitor: lost the bus, reconnecting"));
+        EXPECT_TRUE(monitor.waitForNote("zumi monitor: watching the bus again"));
+    }
+    EXPECT_TRUE(monitor.stop().empty());
+    unlink(path.c_str());
+}
+
+class AZumiRecording : public PeerServiceTest {
+protected:
+    TempDir dir;
+};
+
+TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheSameEvents) {
+    peer.requestAll({"int level 5 rw", "str name hello r", "hash items 0"});
+    const std::string first = dir.file("first.jsonl"), second = dir.file("second.jsonl"),
+                      third = dir.file("third.jsonl");
+    {
+        Zumi record({"record", "--service", service, first}, "watching the bus");
+        peer.requestAll({"emit changed i:1 s:one", "emit changed i:2 i:-2 s:two s:\"quoted\"", "emit other"});
+        EXPECT_EQ(0, zumi({"set", service, "level", "7"}));
+        peer.requestAll({"emit changed", "close"});
+        record.stop();
+    }
+    const std::vector<json> recorded = readLines(first);
+    ASSERT_LE(5u, recorded.size());
+    EXPECT_EQ(1, recorded[0]["version"]);
+    EXPECT_EQ("zumi-recording", recorded[0]["format"]);
+    const json starts[] = {{{"property", "items"}, {"type", "hash"}, {"access", "read-write"}, {"value", {{{"sent", -1}}}}},
+                           {{"property", "level"}, {"type", "int"}, {"access", "read-write"}, {"value", 5}},
+                           {{"property", "name"}, {"type", "string"}, {"access", "read-only"}, {"value", "hello"}}};
+    for (size_t i = 0; i < 3; ++i) {
+        json start = recorded[i + 1];
+        EXPECT_EQ(0.0, start["t"].get<double>());
+        for (const char* varying : {"t", "time", "op", "service", "status", "error"}) start.erase(varying);
+        EXPECT_EQ(starts[i], start);
+    }
+    ASSERT_EQ(4u, eventsOf(recorded).size());
+    {
+        Zumi record({"record", "--service", service, second}, "watching the bus");
+        Zumi replay({"replay", first}, "zumi replay: end of recording");
+        // The recorded set was taken at its time; sets are served and applied.
+        std::string out;
+        EXPECT_EQ(0, zumi({"get", service, "level"}, &out));
+        EXPECT_EQ("7\n", out);
+        EXPECT_EQ(0, zumi({"set", service, "level", "3"}));
+        EXPECT_EQ(0, zumi({"get", service, "level"}, &out));
+        EXPECT_EQ("3\n", out);
+        EXPECT_EQ(0, zumi({"get", service, "name"}, &out));
+        EXPECT_EQ("hello\n", out);
+        EXPECT_EQ(1, zumi({"set", service, "name", "other"}));
+        replay.stop();
+        record.stop();
+    }
+    EXPECT_EQ(eventsOf(recorded), eventsOf(readLines(second)));
+    {
+        Zumi record({"record", "--service", service, third}, "watching the bus");
+        Zumi replay({"replay", "--fast", "--quit", second}, "zumi replay: end of recording");
+        EXPECT_EQ(0, replay.finish());
+        record.stop();
+    }
+    EXPECT_EQ(eventsOf(recorded), eventsOf(readLines(third)));
+}
+
+TEST_F(AZumiRecording, PlaysARecordingOfAnotherToolWithItsTimingAtTheGivenSpeedOnlyWhatIsAskedOrInALoop) {
+    const std::string ticker = serviceName("ticker"), tocker = serviceName("tocker");
+    const std::string script = dir.file("script.jsonl"), out = dir.file("out.jsonl");
+    {
+        std::ofstream file(script);
+        file << "{\"version\": 1, \"format\": \"zumi-recording\", \"made-by\": \"a script\"}\n"
+             << "\n"
+             << "{\"op\": \"event\", \"t\": 0.2, \"source\": \"" << ticker << "\", \"event\": \"tick\", \"ints\": [0]}\n"
+             << "{\"t\": 0.7, \"source\": \"" << ticker << "\", \"op\": \"event\", \"event\": \"tick\", \"ints\": [1], \"strings\": [\"x\"]}\n"
+             << "{\"op\": \"note\", \"t\": 0.8, \"text\": \"not for this version\"}\n"
+             << "{\"op\": \"event\", \"t\": 0.9, \"source\": \"" << tocker << "\", \"event\": \"tock\"}\n"
+             << "{\"op\": \"event\", \"t\": 1.2, \"source\": \"" << ticker << "\", \"event\": \"tick\", \"ints\": [2]}\n"
+             << "{\"op\": \"event\", \"t\": 1.7, \"source\": \"" << ticker << "\", \"event\": \"tick\", \"ints\": [3]}\n";
+    }
+    for (const double speed : {1.0, 2.0}) {
+        {
+            Zumi record({"record", "--event", "tick", "--event", "tock", out}, "watching the bus");
+            std::vector<std::string> args = {"replay", "--quit", "--speed", std::to_string(speed), script};
+            if (speed == 2.0) args.insert(args.begin() + 1, {"--only", "tick"});
+            Zumi replay(args, "zumi replay: serving");
+            EXPECT_EQ(0, replay.finish());
+            record.stop();
+        }
+        std::vector<double> ticks;
+        std::vector<std::string> names;
+        for (const json& event : readLines(out)) {
+            if (event.value("op", "") != "event") continue;
+            names.push_back(event["event"]);
+            if (event["event"] == "tick") ticks.push_back(event["t"]);
+        }
+        const std::vector<std::string> sent =
+            speed == 1.0 ? std::vector<std::string>{"tick", "tick", "tock", "tick", "tick"}
+                         : std::vector<std::string>{"tick", "tick", "tick", "tick"};
+        EXPECT_EQ(sent, names);
+        ASSERT_EQ(4u, ticks.size());
+        // Each tick at its time from the first, within a tenth of the 1.5 s the
+        // ticks span (what the monitor adds in delay is inside that too).
+        for (size_t i = 1; i < ticks.size(); ++i) {
+            EXPECT_NEAR(0.5 * i / speed, ticks[i] - ticks[0], 0.15 / speed) << "speed " << speed << ", tick " << i;
+        }
+    }
+    Zumi record({"record", "--event", "tick", "--count", "8", out}, "watching the bus");
+    Zumi replay({"replay", "--loop", "--fast", script}, "zumi replay: serving");
+    EXPECT_EQ(0, record.finish());
+    replay.stop();
+    std::vector<int> order;
+    for (const json& event : eventsOf(readLines(out))) order.push_back(event[2][0]);
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 0, 1, 2, 3}), order);
+}
+
+}  // namespace
+}  // namespace zumi::testing
