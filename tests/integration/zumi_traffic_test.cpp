@@ -142,9 +142,9 @@ TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAn
         callerService + " set " + service + " level int = -3 [0 No error] <ms>",
         callerService + " get " + service + " items int [8 The service publishes no such property] <ms>",
         "PROGRAM[PID] set " + service +
-            " items hash = [{\"number\": 4, \"text\": \"say \\\"hi\\\"\"}] reply [{\"number\": 4, \"text\": \"say "
-            "\\\"hi\\\"\"}, {\"sent\": 1}] [0 No error] <ms>",
-        "PROGRAM[PID] get " + service + " items hash = [{\"sent\": -1}] [0 No error] <ms>",
+            " items hash = [{\"number\":4,\"text\":\"say \\\"hi\\\"\"}] reply [{\"number\":4,\"text\":\"say "
+            "\\\"hi\\\"\"},{\"sent\":1}] [0 No error] <ms>",
+        "PROGRAM[PID] get " + service + " items hash = [{\"sent\":-1}] [0 No error] <ms>",
         service + " event " + service + " changed 2 -7 \"alpha\"",
     };
     std::string line;

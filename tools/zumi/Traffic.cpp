@@ -21,38 +21,6 @@ const std::map<Operation::Kind, std::string>& opNames() {
     return names;
 }
 
-json hashesToJson(const HashList& list) {
-    json array = json::array();
-    for (const Hash& hash : list) {
-        json object = json::object();
-        for (const auto& entry : hash) {
-            object[entry.first] = entry.second.isString ? json(entry.second.text) : json(entry.second.number);
-        }
-        array.push_back(object);
-    }
-    return array;
-}
-
-HashList hashesFromJson(const json& array) {
-    if (!array.is_array()) throw RecordingError("a hash array must be a JSON array");
-    HashList list;
-    for (const json& object : array) {
-        if (!object.is_object()) throw RecordingError("a hash must be a JSON object");
-        Hash hash;
-        for (auto entry = object.begin(); entry != object.end(); ++entry) {
-            if (entry->is_string()) {
-                hash[entry.key()] = HashValue::ofString(entry->get<std::string>());
-            } else if (entry->is_number_integer()) {
-                hash[entry.key()] = HashValue::ofInt(entry->get<int>());
-            } else {
-                throw RecordingError("the hash value of '" + entry.key() + "' is neither an integer nor a string");
-            }
-        }
-        list.push_back(std::move(hash));
-    }
-    return list;
-}
-
 std::string localTime(int64_t usec) {
     time_t seconds = static_cast<time_t>(usec / 1000000);
     struct tm local;
@@ -71,7 +39,7 @@ json valueToJson(const Operation& op) {
     switch (op.type) {
         case PropertyType::Int: return op.number;
         case PropertyType::String: return op.text;
-        case PropertyType::Hash: return hashesToJson(op.hashes);
+        case PropertyType::Hash: return toJson(op.hashes);
     }
     return nullptr;
 }
@@ -86,7 +54,7 @@ void valueFromJson(const json& value, Operation* op) {
             if (!value.is_string()) throw RecordingError("a string value must be a JSON string");
             op->text = value.get<std::string>();
             break;
-        case PropertyType::Hash: op->hashes = hashesFromJson(value); break;
+        case PropertyType::Hash: op->hashes = hashListFromJson(value); break;
     }
     op->hasValue = true;
 }
@@ -177,7 +145,7 @@ json toJson(const Operation& op, bool withOffset) {
     }
     if (op.kind == Operation::Property) object["access"] = accessName(op.readable, op.writable);
     if (op.hasValue) object["value"] = valueToJson(op);
-    if (op.hasReply) object["reply"] = hashesToJson(op.reply);
+    if (op.hasReply) object["reply"] = toJson(op.reply);
     object["status"] = op.status;
     object["error"] = ZumiGetErrorString(op.status);
     if (op.latencyUsec >= 0) object["latency_ms"] = static_cast<double>(op.latencyUsec) / 1000.0;
@@ -223,10 +191,12 @@ bool fromJson(const json& object, Operation* op) {
         op->writable = access == "read-write" || access == "write-only";
         if (object.contains("value") && !object["value"].is_null()) valueFromJson(object["value"], op);
         if (object.contains("reply") && !object["reply"].is_null()) {
-            op->reply = hashesFromJson(object["reply"]);
+            op->reply = hashListFromJson(object["reply"]);
             op->hasReply = true;
         }
         return true;
+    } catch (const JsonError& e) {
+        throw RecordingError(e.what());
     } catch (const json::exception& e) {
         throw RecordingError(std::string("a field has the wrong kind of value (") + e.what() + ")");
     }
