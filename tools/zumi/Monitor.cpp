@@ -75,7 +75,8 @@ const Command& monitorCommand() {
             "                    recording format, docs/recording-format.md)\n"
             "  --stats           instead of the operations, print per service and\n"
             "                    property or event: calls, calls per second, p50 and\n"
-            "                    p99 latency in ms, errors; at the end\n"
+            "                    p99 latency in ms, errors (non-zero statuses, calls\n"
+            "                    not answered, spoofed events); at the end\n"
             "  --every SECS      print those statistics every SECS seconds\n"
             "  -h, --help        show this help\n",
         withFilterOptions({{"json", false}, {"stats", false}, {"every", true}}), runMonitor};

@@ -4,7 +4,8 @@
 // zumi monitor --stats: per service and property (or event), how many calls
 // passed, how many per second over the period, the 50th and 99th percentile
 // of their latency (nearest rank, over the calls that were answered), and
-// how many answered with a non-zero status or not at all.
+// how many answered with a non-zero status or not at all; for an event, how
+// many were spoofed.
 //
 // Threads: the command's thread.
 
