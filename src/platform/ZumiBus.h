@@ -191,8 +191,10 @@ ZUMI_EXPORT void ZumiFreeKeyList(char** keys, size_t count);
  * contract's terms. A monitor sees what passes through the bus daemon: a get
  * or set that a process makes on a service it serves itself never leaves the
  * process and is not seen. There is one record per answered request (in the
- * order the answers came), per request left unanswered past the call timeout,
- * per event, and per service that appears or goes. */
+ * order the answers came), per request left unanswered past the call timeout
+ * (ZUMI_CALL_TIMEOUT_MS of the monitoring process, and a second more), per
+ * event, and per service that appears or goes. A monitor is used by one
+ * thread at a time and starts no thread. */
 enum {
     ZUMI_TRAFFIC_GET = 0,          /* a read of a property */
     ZUMI_TRAFFIC_SET = 1,          /* a write; for a hash array also the service's reply */

@@ -122,13 +122,15 @@ class AZumiMonitor : public PeerServiceTest {};
 
 TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAndAsStatistics) {
     peer.requestAll({"int level 5 rw", "str name hello r", "hash items 0"});
+    // A call that no answer reaches is shown once the monitor's call timeout
+    // (and a second more) has passed.
     Zumi text({"monitor", "--service", service, "--property", "level", "--property", "items", "--event", "changed"},
-              "watching the bus");
+              "watching the bus", {"ZUMI_CALL_TIMEOUT_MS=100"});
     Zumi all({"monitor", "--json"}, "watching the bus");
     // Nine calls and events on the service, then its statistics.
     Zumi stats({"monitor", "--stats", "--json", "--service", service, "--count", "9"}, "watching the bus");
     const std::string callerService = serviceName("caller");
-    Peer caller;
+    Peer caller({"ZUMI_CALL_TIMEOUT_MS=300"});
     ASSERT_EQ("0", caller.request("open " + callerService));
     EXPECT_EQ("0 5", caller.request("getint " + service + " level"));
     EXPECT_EQ("0", caller.request("setint " + service + " level -3"));
@@ -207,6 +209,13 @@ TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAn
             EXPECT_LE(row["p50_ms"].get<double>(), row["p99_ms"].get<double>()) << w.name;
         }
     }
+
+    peer.signal(SIGSTOP);
+    EXPECT_EQ("6 -1", caller.request("getint " + service + " level"));
+    // Still stopped: an answer that came later would be shown as one.
+    EXPECT_TRUE(text.nextLine(&line, deadlineIn(kPatience)));
+    peer.signal(SIGCONT);
+    EXPECT_EQ(callerService + " get " + service + " level int [6 The service did not answer in time]", masked(line));
 }
 
 TEST(AZumiMonitorOfItsOwnBus, KeepsWatchingAcrossARestartOfTheBusDaemon) {
