@@ -51,8 +51,16 @@ std::unique_ptr<HashArray> readArray(sd_bus_message* message) {
     return array;
 }
 
+// std::to_string would leave a template's static data among libzumi's
+// exported symbols.
+std::string decimal(pid_t pid) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", static_cast<int>(pid));
+    return text;
+}
+
 std::string programName(pid_t pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::ifstream comm("/proc/" + decimal(pid) + "/comm");
     std::string name;
     std::getline(comm, name);
     return name;
@@ -275,7 +283,7 @@ std::string TrafficDecoder::describe(const std::string& unique, pid_t* pid) {
     if (!services.empty()) return services;
     if (*pid == 0) return unique;
     std::string program = programName(*pid);
-    return (program.empty() ? std::string("pid") : program) + "[" + std::to_string(*pid) + "]";
+    return (program.empty() ? std::string("pid") : program) + "[" + decimal(*pid) + "]";
 }
 
 void TrafficDecoder::expire(uint64_t monotonicUsec) {
