@@ -61,10 +61,12 @@ int zumi(std::vector<std::string> args, std::string* out = nullptr) {
     return process.finish(out);
 }
 
-// Times, latencies and process ids vary from run to run.
+// Times, latencies and process ids vary from run to run. A short-lived
+// zumi command may have left before the monitor could ask who it was, and is
+// then named by its unique bus name.
 std::string masked(const std::string& line) {
     static const std::regex time("^\\d\\d:\\d\\d:\\d\\d\\.\\d{6} "), latency(" \\d+\\.\\d{3} ms$"),
-        program("[^ ]+\\[\\d+\\]");
+        program("[^ ]+\\[\\d+\\]|:\\d+\\.\\d+");
     return std::regex_replace(
         std::regex_replace(std::regex_replace(line, time, ""), latency, " <ms>"), program, "PROGRAM[PID]");
 }
