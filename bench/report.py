@@ -32,6 +32,9 @@ ROWS = [
     ("  same, vs plain sd-bus signals (no main loop)", "BM_Zumi_EventThroughput", "BM_Baseline_SdBusSignals", "info", None),
     ("one event, 10 listeners, per listener", "BM_Zumi_EventFanOut/10", "BM_Zumi_EventFanOut/1", "each", 1.0),
     ("one event, 100 listeners, per listener", "BM_Zumi_EventFanOut/100", "BM_Zumi_EventFanOut/1", "each", 1.0),
+    ("int get p99, 16 threads of one process", "BM_Zumi_ManyThreadsP99", "BM_Baseline_ManyProcessesP99", "lat", 2.0),
+    ("recovery: old handler's first get after restart", "BM_Zumi_RecoveryToGet", None, "ns", 200e6),
+    ("recovery: peer's name owned again after restart", "BM_Zumi_RecoveryToName", None, "ns", 200e6),
     ("remote set reaching a UI object via bridge", "BM_Zumi_BridgeRemoteSet", "BM_Zumi_SetInt", "lat", 1.3),
     ("getZumiHandler cached, 1 identifier", "BM_Double_GetHandlerCached/1/0", None, "ns", 100),
     ("getZumiHandler cached, 1,000 identifiers", "BM_Double_GetHandlerCached/1000/0", None, "ns", 100),
@@ -57,6 +60,8 @@ COUNTER_RULES = {
     "BM_Zumi_EventThroughput": {"lost": 0, "reordered": 0},
     "BM_Baseline_SdBusSignals": {"lost": 0, "reordered": 0},
     "BM_Baseline_SdBusSignalsViaIdle": {"lost": 0, "reordered": 0},
+    "BM_Zumi_ManyThreadsP99": {"lost": 0},
+    "BM_Baseline_ManyProcessesP99": {"lost": 0},
     "BM_Zumi_EventFanOut/10": {"subscriptions": SAME_AS_BASELINE},
     "BM_Zumi_EventFanOut/100": {"subscriptions": SAME_AS_BASELINE},
 }

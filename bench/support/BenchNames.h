@@ -31,6 +31,11 @@ constexpr const char* TICK_EVENT = "tick";
 constexpr const char* UI_PEER_SERVICE = "com.zumi.bench.UiPeer";
 constexpr const char* UI_PROPERTY = "level";
 
+// The many-callers figures: this many threads of one process, or processes,
+// read INT_PROPERTY at once, each this many times per round.
+constexpr int CALLERS = 16;
+constexpr int CALLS_PER_ROUND = 200;
+
 // How many events or signals one throughput run sends.
 constexpr unsigned THROUGHPUT_COUNT = 100000;
 

@@ -28,6 +28,7 @@ const char* statusText(ZumiStatus status) {
         case ZUMI_ERR_NOT_SUBSCRIBED: return "Not subscribed to that event";
         case ZUMI_ERR_TOO_LARGE: return "The value exceeds the bus's size limits";
         case ZUMI_ERR_FAILED: return "The bus operation failed";
+        case ZUMI_ERR_BUS_LOST: return "The bus is not reachable at the moment; the connection is reconnecting";
         case ZUMI_HASH_KEY_ABSENT: return "The hash has no value under that key";
         case ZUMI_HASH_WRONG_TYPE: return "The hash holds a value of the other type under that key";
         case ZUMI_ERR_SERVICE_FAILED: return "The service failed to serve the request";

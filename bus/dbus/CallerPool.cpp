@@ -1,8 +1,7 @@
 #include "dbus/CallerPool.h"
 
 #include <errno.h>
-#include <stdlib.h>
-#include <time.h>
+#include <poll.h>
 
 #include "util/AutoLock.h"
 
@@ -18,58 +17,22 @@ namespace {
 // every so many calls the queue is drained.
 constexpr unsigned kDrainEvery = 64;
 
+// Whether the daemon hung up on an idle bus: such a bus is dropped, not used.
+bool hungUp(sd_bus* bus) {
+    struct pollfd p = {sd_bus_get_fd(bus), POLLIN, 0};
+    return sd_bus_is_open(bus) <= 0 ||
+           (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+}
+
+// Where this thread starts looking for a slot, so that callers spread out.
+std::atomic<size_t> g_nextHint{0};
+thread_local const size_t t_slotHint = g_nextHint++;
+
 }  // namespace
-
-std::string configuredAddress() {
-    const char* address = getenv("ZUMI_BUS_ADDRESS");
-    return address == nullptr ? std::string() : std::string(address);
-}
-
-uint64_t monotonicNowUsec() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
-
-uint64_t configuredTimeoutUsec() {
-    const uint64_t fallback = 25u * 1000u * 1000u;
-    const char* text = getenv("ZUMI_CALL_TIMEOUT_MS");
-    if (text == nullptr || *text == '\0' || *text == '-') return fallback;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long ms = strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || ms == 0 || ms > 24ull * 3600u * 1000u) return fallback;
-    return static_cast<uint64_t>(ms) * 1000u;
-}
-
-ZumiStatus openBus(const std::string& address, sd_bus** out, bool monitor) {
-    *out = nullptr;
-    sd_bus* bus = nullptr;
-    int r;
-    if (address.empty() && !monitor) {
-        r = sd_bus_open_user(&bus);
-    } else {
-        r = sd_bus_new(&bus);
-        if (r < 0) return ZUMI_ERR_NO_MEMORY;
-        r = address.empty() ? sd_bus_set_address(bus, getenv("DBUS_SESSION_BUS_ADDRESS"))
-                            : sd_bus_set_address(bus, address.c_str());
-        if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
-        if (r >= 0 && monitor) r = sd_bus_set_monitor(bus, 1);
-        if (r >= 0) r = sd_bus_start(bus);
-    }
-    if (r < 0) {
-        sd_bus_unref(bus);
-        return r == -ENOMEM ? ZUMI_ERR_NO_MEMORY : ZUMI_ERR_NO_BUS;
-    }
-    *out = bus;
-    return ZUMI_OK;
-}
 
 ZumiStatus statusFromErrno(int result) {
     if (result == -ENOMEM) return ZUMI_ERR_NO_MEMORY;
-    if (result == -ENOTCONN || result == -ECONNRESET || result == -EPIPE) {
-        return ZUMI_ERR_DISCONNECTED;
-    }
+    if (isConnectionLoss(result)) return ZUMI_ERR_BUS_LOST;
     return ZUMI_ERR_FAILED;
 }
 
@@ -113,62 +76,129 @@ ZumiStatus CallerPool::start(const std::string& address, uint64_t timeoutUsec) {
     m_address = address;
     m_timeoutUsec = timeoutUsec;
     sd_bus* bus = nullptr;
-    ZumiStatus status = openBus(address, &bus);
+    ZumiStatus status = openBus(address, timeoutUsec, -1, &bus);
     if (status != ZUMI_OK) return status;
-    AutoLock lock(m_lock);
-    m_idle.push_back(bus);
-    m_open = 1;
+    m_open.store(1);
+    putIdle(bus);
     return ZUMI_OK;
 }
 
 void CallerPool::close() {
-    std::vector<sd_bus*> idle;
-    {
-        AutoLock lock(m_lock);
-        m_closed = true;
-        idle.swap(m_idle);
-        m_open -= idle.size();
-        pthread_cond_broadcast(&m_returned);
+    m_closed.store(true);
+    for (Slot& slot : m_slots) {
+        sd_bus* bus = slot.bus.exchange(nullptr);
+        if (bus == nullptr) continue;
+        sd_bus_flush_close_unref(bus);
+        m_open.fetch_sub(1);
     }
-    for (sd_bus* bus : idle) sd_bus_flush_close_unref(bus);
+    AutoLock lock(m_lock);
+    pthread_cond_broadcast(&m_returned);
 }
 
-sd_bus* CallerPool::lease() {
-    {
-        AutoLock lock(m_lock);
-        for (;;) {
-            if (m_closed) return nullptr;
-            if (!m_idle.empty()) {
-                sd_bus* bus = m_idle.back();
-                m_idle.pop_back();
-                return bus;
-            }
-            if (m_open < kMaxBuses) break;
-            pthread_cond_wait(&m_returned, &m_lock);
+bool CallerPool::takeIdle(sd_bus** bus) {
+    for (size_t k = 0; k < kMaxBuses; ++k) {
+        Slot& slot = m_slots[(t_slotHint + k) % kMaxBuses];
+        if (slot.bus.load(std::memory_order_relaxed) == nullptr) continue;
+        *bus = slot.bus.exchange(nullptr);
+        if (*bus != nullptr) return true;
+    }
+    return false;
+}
+
+// A free slot exists: at most kMaxBuses buses are open, and this one is in none.
+void CallerPool::putIdle(sd_bus* bus) {
+    const uint64_t now = monotonicNowUsec();
+    for (size_t k = 0;; ++k) {
+        Slot& slot = m_slots[(t_slotHint + k) % kMaxBuses];
+        sd_bus* empty = nullptr;
+        if (slot.bus.load(std::memory_order_relaxed) != nullptr) continue;
+        slot.since.store(now);
+        if (!slot.bus.compare_exchange_strong(empty, bus)) continue;
+        // close() may have emptied the slots meanwhile.
+        if (m_closed.load() && slot.bus.exchange(nullptr) == bus) {
+            sd_bus_flush_close_unref(bus);
+            m_open.fetch_sub(1);
         }
-        ++m_open;  // reserved for the bus opened below
+        break;
+    }
+    if (m_waiting.load() > 0) {
+        AutoLock lock(m_lock);
+        pthread_cond_broadcast(&m_returned);
+    }
+    uint64_t trimmed = m_trimmedUsec.load();
+    if (now - trimmed > kIdleUsec / 10 && m_trimmedUsec.compare_exchange_strong(trimmed, now)) trimIdle(now);
+}
+
+// Racing callers may make it close a bus that just came back, or the last
+// idle one: harmless, the next call opens another.
+void CallerPool::trimIdle(uint64_t now) {
+    for (Slot& slot : m_slots) {
+        if (m_open.load() <= 1) return;
+        if (slot.bus.load(std::memory_order_relaxed) == nullptr || now - slot.since.load() <= kIdleUsec) continue;
+        sd_bus* bus = slot.bus.exchange(nullptr);
+        if (bus == nullptr) continue;
+        sd_bus_flush_close_unref(bus);
+        dropOne();
+    }
+}
+
+void CallerPool::dropOne() {
+    m_open.fetch_sub(1);
+    if (m_waiting.load() > 0) {
+        AutoLock lock(m_lock);
+        pthread_cond_broadcast(&m_returned);
+    }
+}
+
+sd_bus* CallerPool::lease(ZumiStatus* status) {
+    for (;;) {
+        if (m_closed.load()) {
+            *status = ZUMI_ERR_DISCONNECTED;
+            return nullptr;
+        }
+        sd_bus* bus = nullptr;
+        if (takeIdle(&bus)) {
+            if (!hungUp(bus)) return bus;
+            sd_bus_close_unref(bus);
+            dropOne();
+            continue;
+        }
+        size_t open = m_open.load();
+        while (open < kMaxBuses && !m_open.compare_exchange_weak(open, open + 1)) {
+        }
+        if (open < kMaxBuses) break;  // reserved for the bus opened below
+        // At the bound: wait until a bus comes back or goes. A caller that
+        // returns one sees m_waiting, or this check sees its bus.
+        {
+            AutoLock lock(m_lock);
+            m_waiting.fetch_add(1);
+            if (!m_closed.load() && !takeIdle(&bus) && m_open.load() >= kMaxBuses) {
+                pthread_cond_wait(&m_returned, &m_lock);
+            }
+            m_waiting.fetch_sub(1);
+        }
+        if (bus == nullptr) continue;
+        if (!hungUp(bus)) return bus;
+        sd_bus_close_unref(bus);
+        dropOne();
     }
     sd_bus* bus = nullptr;
-    if (openBus(m_address, &bus) != ZUMI_OK) {
-        AutoLock lock(m_lock);
-        --m_open;
-        pthread_cond_signal(&m_returned);
+    ZumiStatus opened = openBus(m_address, m_timeoutUsec, -1, &bus);
+    if (opened != ZUMI_OK) {
+        *status = opened == ZUMI_ERR_NO_BUS ? static_cast<ZumiStatus>(ZUMI_ERR_BUS_LOST) : opened;
+        dropOne();
         return nullptr;
     }
     return bus;
 }
 
 void CallerPool::giveBack(sd_bus* bus) {
-    {
-        AutoLock lock(m_lock);
-        if (!m_closed) {
-            m_idle.push_back(bus);
-            pthread_cond_signal(&m_returned);
-            return;
-        }
-        --m_open;
+    if (m_closed.load() || sd_bus_is_open(bus) <= 0) {
+        sd_bus_flush_close_unref(bus);
+        dropOne();
+        return;
     }
-    sd_bus_flush_close_unref(bus);
+    putIdle(bus);
 }
 
 ZumiStatus CallerPool::finishCall(sd_bus* bus, sd_bus_message* message, sd_bus_message** reply,

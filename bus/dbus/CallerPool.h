@@ -1,47 +1,44 @@
 #ifndef ZUMI_BUS_DBUS_CALLERPOOL_H
 #define ZUMI_BUS_DBUS_CALLERPOOL_H
 
-// The client side of a connection: a few anonymous sd-bus connections on
-// which application threads (and callbacks) make their synchronous calls to
-// other services, so that an outgoing call never touches, and never waits
-// for, the connection that serves incoming requests.
+// The client side of a connection: anonymous sd-bus connections on which
+// application threads (and callbacks) make their synchronous calls to other
+// services, so that an outgoing call never touches, and never waits for, the
+// connection that serves incoming requests.
 //
-// Threads: any. A call leases one bus for its whole length; m_lock guards
-// only the free list (never held during a call). Up to kMaxBuses calls run at
-// once; one more waits for a bus to come back. Leaf lock: nothing is taken
-// while m_lock is held.
+// The pool follows demand: a call leases an idle bus, or opens one more when
+// none is idle, up to kMaxBuses at once (so sixteen threads calling at once
+// do not queue); only a call beyond that bound waits for a bus to come back.
+// A bus left idle for kIdleUsec is closed when the pool is next used, down to
+// one. A bus whose daemon went away is dropped rather than reused, and the
+// next call opens a fresh one: while the bus is away that fails at once with
+// ZUMI_ERR_BUS_LOST, and the first call after the daemon is back succeeds.
+//
+// Threads: any. A call leases one bus for its whole length. Idle buses sit in
+// atomic slots; m_lock only serves a caller that waits at the bound. Leaf
+// lock: nothing is taken while m_lock is held.
 
 #include <pthread.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <errno.h>
 
 #include <string>
-#include <vector>
 
 #include <systemd/sd-bus.h>
 
+#include "dbus/BusLink.h"
 #include "dbus/BusNames.h"
 #include "platform/ZumiBus.h"
 
 namespace zumi {
 namespace bus {
 
-// Connects to ZUMI_BUS_ADDRESS (address, when not empty) or the session bus.
-// ZUMI_ERR_NO_BUS when the bus cannot be reached. A monitor bus hands every
-// message to sd_bus_process's caller and answers nothing on its own.
-ZumiStatus openBus(const std::string& address, sd_bus** out, bool monitor = false);
-
-// The bus address and call timeout this process uses (ZUMI_BUS_ADDRESS,
-// ZUMI_CALL_TIMEOUT_MS; 25 s by default).
-std::string configuredAddress();
-uint64_t configuredTimeoutUsec();
-// CLOCK_MONOTONIC in microseconds, the clock of every deadline here.
-uint64_t monotonicNowUsec();
-
 class CallerPool {
 public:
-    static constexpr size_t kMaxBuses = 8;
+    static constexpr size_t kMaxBuses = 32;
+    static constexpr uint64_t kIdleUsec = 10u * 1000u * 1000u;
 
     CallerPool();
     ~CallerPool();
@@ -62,7 +59,7 @@ public:
     ZumiStatus call(const char* service, const char* member, Append append, Read read,
                     uint64_t timeoutUsec = 0) {
         Lease lease(*this);
-        if (lease.bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        if (lease.bus == nullptr) return lease.status;
         sd_bus_message* message = nullptr;
         int r = sd_bus_message_new_method_call(lease.bus, &message, service, kObjectPath,
                                                kInterface, member);
@@ -80,7 +77,7 @@ public:
     template <typename Read>
     ZumiStatus callDaemon(const char* member, Read read) {
         Lease lease(*this);
-        if (lease.bus == nullptr) return ZUMI_ERR_DISCONNECTED;
+        if (lease.bus == nullptr) return lease.status;
         sd_bus_message* message = nullptr;
         if (sd_bus_message_new_method_call(lease.bus, &message, "org.freedesktop.DBus",
                                            "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -97,7 +94,7 @@ private:
     // One bus for one call, and the reply, released in that order of need:
     // the reply first, then the bus goes back to the pool.
     struct Lease {
-        explicit Lease(CallerPool& pool) : pool(pool), bus(pool.lease()) {}
+        explicit Lease(CallerPool& pool) : pool(pool), bus(pool.lease(&status)) {}
         ~Lease() {
             sd_bus_message_unref(reply);
             if (bus != nullptr) pool.giveBack(bus);
@@ -105,26 +102,42 @@ private:
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         CallerPool& pool;
+        ZumiStatus status = ZUMI_OK;  // why bus is null
         sd_bus* bus;
         sd_bus_message* reply = nullptr;
     };
 
-    sd_bus* lease();
+    // A bus, or null with *status saying why.
+    sd_bus* lease(ZumiStatus* status);
     void giveBack(sd_bus* bus);
     ZumiStatus finishCall(sd_bus* bus, sd_bus_message* message, sd_bus_message** reply,
                           uint64_t timeoutUsec);
 
-    pthread_mutex_t m_lock;
+    // An idle bus waits in a slot, taken by an exchange: callers on the hot
+    // path never wait for one another, not even for a thread preempted
+    // while it held a lock.
+    struct Slot {
+        std::atomic<sd_bus*> bus{nullptr};
+        std::atomic<uint64_t> since{0};  // when it came back
+    };
+    bool takeIdle(sd_bus** bus);
+    void putIdle(sd_bus* bus);
+    void trimIdle(uint64_t now);
+    void dropOne();  // a bus is gone: counted, and a waiting caller told
+
+    pthread_mutex_t m_lock;  // only for callers waiting at the bound
     pthread_cond_t m_returned;
     std::string m_address;
     uint64_t m_timeoutUsec = 0;
-    std::vector<sd_bus*> m_idle;
-    size_t m_open = 0;      // leased + idle
-    bool m_closed = false;
+    Slot m_slots[kMaxBuses];
+    std::atomic<size_t> m_open{0};  // leased + idle + being opened
+    std::atomic<unsigned> m_waiting{0};
+    std::atomic<bool> m_closed{false};
+    std::atomic<uint64_t> m_trimmedUsec{0};
 };
 
 // Turns a failed sd-bus operation (a negative errno) into a status:
-// ZUMI_ERR_NO_MEMORY, ZUMI_ERR_DISCONNECTED for a connection that broke, or
+// ZUMI_ERR_NO_MEMORY, ZUMI_ERR_BUS_LOST for a daemon that went away, or
 // ZUMI_ERR_FAILED.
 ZumiStatus statusFromErrno(int result);
 

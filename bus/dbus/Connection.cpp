@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <string.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,13 +83,14 @@ ZumiStatus Connection::create(const char* serviceId, std::shared_ptr<Connection>
 }
 
 ZumiStatus Connection::start() {
-    const std::string address = configuredAddress();
-    ZumiStatus status = openBus(address, &m_bus);
+    m_address = configuredAddress();
+    const uint64_t timeoutUsec = configuredTimeoutUsec();
+    ZumiStatus status = openBus(m_address, timeoutUsec, -1, &m_bus);
     if (status != ZUMI_OK) return status;
     if (sd_bus_add_filter(m_bus, &m_filter, &Connection::onMessage, this) < 0) {
         return ZUMI_ERR_FAILED;
     }
-    status = m_callers.start(address, configuredTimeoutUsec());
+    status = m_callers.start(m_address, timeoutUsec);
     if (status != ZUMI_OK) return status;
     // The thread keeps the connection alive until it ends, which matters
     // when a callback closes its own connection.
@@ -127,10 +127,9 @@ void Connection::run() {
     t_dispatchThread = true;
     m_threadId.store(pthread_self());
     m_threadRunning.store(true);
-    bool broken = false;
     while (!m_stop.load()) {
         int r = 0;
-        if (!broken) {
+        if (m_bus != nullptr) {  // only this thread changes m_bus
             AutoLock lock(m_busLock);
             r = sd_bus_process(m_bus, nullptr);
             signalSendRoom();
@@ -141,23 +140,23 @@ void Connection::run() {
             m_jobs.pop_front();
             runJob(job);
         }
-        if (r < 0) broken = true;  // the daemon went away: wait for ZumiClose
-        if (r > 0) continue;
-        waitForWork(broken);
+        if (r < 0 && !m_stop.load()) loseBus();  // the daemon went away
+        if (r > 0 || m_stop.load()) continue;
+        const int untilRetryMs = m_bus == nullptr ? reconnect() : -1;
+        if (untilRetryMs != 0) waitForWork(untilRetryMs);
     }
     dropJobs();
     closeBus();
     m_threadRunning.store(false);
 }
 
-void Connection::waitForWork(bool broken) {
+void Connection::waitForWork(int timeoutMs) {
     struct pollfd fds[2];
     fds[0].fd = m_wakeFd;
     fds[0].events = POLLIN;
     fds[0].revents = 0;
     int count = 1;
-    int timeoutMs = -1;
-    if (!broken) {
+    if (m_bus != nullptr) {
         AutoLock lock(m_busLock);
         fds[1].fd = sd_bus_get_fd(m_bus);
         int events = sd_bus_get_events(m_bus);
@@ -166,7 +165,7 @@ void Connection::waitForWork(bool broken) {
         uint64_t until = UINT64_MAX;
         if (fds[1].fd >= 0) count = 2;
         if (sd_bus_get_timeout(m_bus, &until) > 0 && until != UINT64_MAX) {
-            const uint64_t now = monotonicNowUsec();
+            uint64_t now = monotonicNowUsec();
             timeoutMs = until <= now ? 0 : static_cast<int>(std::min<uint64_t>((until - now + 999) / 1000, 60000));
         }
     }
@@ -212,14 +211,7 @@ void Connection::dropJobs() {
 void Connection::closeBus() {
     AutoLock bus(m_busLock);
     if (m_bus == nullptr) return;
-    {
-        AutoLock state(m_stateLock);
-        for (auto& entry : m_subscriptions) entry.second.match = sd_bus_slot_unref(entry.second.match);
-        m_subscriptions.clear();
-    }
-    for (auto& entry : m_owners) sd_bus_slot_unref(entry.second.match);
-    m_owners.clear();
-    m_filter = sd_bus_slot_unref(m_filter);
+    dropSlots();
     m_bus = sd_bus_flush_close_unref(m_bus);
     pthread_cond_broadcast(&m_sendRoom);  // senders waiting for room give up
 }
@@ -255,9 +247,11 @@ int Connection::handleMessage(sd_bus_message* message) {
             parseEvent(message);
             return 1;
         }
-        if (equal(sd_bus_message_get_sender(message), kDaemon) &&
-            equal(sd_bus_message_get_member(message), "NameOwnerChanged")) {
-            trackOwnerChange(message);
+        if (equal(sd_bus_message_get_sender(message), kDaemon)) {
+            const char* member = sd_bus_message_get_member(message);
+            if (equal(member, "NameOwnerChanged")) trackOwnerChange(message);
+            if (equal(member, "NameAcquired")) trackOwnName(message, true);
+            if (equal(member, "NameLost")) trackOwnName(message, false);
         }
     }
     return 0;
@@ -319,21 +313,24 @@ void Connection::listProperties(std::vector<std::pair<std::string, PropertyEntry
 
 ZumiStatus Connection::requestName(bool queue, bool* primary) {
     AutoLock lock(m_busLock);
+    if (m_bus == nullptr) return ZUMI_ERR_NO_BUS;
     int r = sd_bus_request_name(m_bus, m_serviceId.c_str(), queue ? SD_BUS_NAME_QUEUE : 0);
     if (r == -EEXIST) return ZUMI_ERR_NAME_TAKEN;
     if (r == -EINVAL) return ZUMI_ERR_INVALID_NAME;
     if (r == -ENOMEM) return ZUMI_ERR_NO_MEMORY;
-    if (r == -ECONNRESET || r == -ENOTCONN || r == -EPIPE) return ZUMI_ERR_NO_BUS;
+    if (isConnectionLoss(r)) return ZUMI_ERR_NO_BUS;
     if (r < 0 && r != -EALREADY) return ZUMI_ERR_FAILED;
-    m_ownsName = true;
+    m_wantsName = true;
     *primary = r != 0;
+    m_nameState.store(*primary ? kNameOwned : kNameQueued);
     return ZUMI_OK;
 }
 
 void Connection::releaseName() {
     AutoLock lock(m_busLock);
-    if (m_ownsName && m_bus != nullptr) sd_bus_release_name(m_bus, m_serviceId.c_str());
-    m_ownsName = false;
+    if (m_wantsName && m_bus != nullptr) sd_bus_release_name(m_bus, m_serviceId.c_str());
+    m_wantsName = false;
+    m_nameState.store(kNoName);
 }
 
 void Connection::shutdown() {
@@ -357,6 +354,8 @@ void Connection::shutdown() {
         while (m_inflight > own) pthread_cond_wait(&m_stateChanged, &m_stateLock);
     }
     m_callers.close();
+    // A connection closed while it reconnected no longer counts as away.
+    if (m_lost.exchange(false)) noteBusBack(true);
 }
 
 }  // namespace bus

@@ -44,6 +44,21 @@
 // Lock order: the registry's lock (Registry.h), then m_busLock, then
 // m_stateLock. The caller pool's lock and a LocalCall's lock are leaves.
 //
+// Losing the bus (ConnectionReconnect.cpp). When the daemon goes away the
+// dispatch thread drops the dispatch bus and reconnects on its own, with a
+// Backoff (BusLink.h) that waits on m_wakeFd, so that calls handed over from
+// this process are still served and ZumiClose still ends it at once. Bus
+// states: connected -> lost (m_bus null, m_lost set) -> connected. While lost,
+// properties may be registered and unregistered (they only live here) and
+// subscriptions added and removed (recorded, without match rules); events
+// cannot be sent (ZUMI_ERR_BUS_LOST). On reconnecting, under m_busLock: the
+// name is requested again (queued, should another process have taken it
+// meanwhile), then every subscription gets its owner watch and match rule
+// back. Name states: none -> owned | queued (behind a connection of this
+// process) | taken (queued behind another process: the connection's own
+// properties answer ZUMI_ERR_NAME_TAKEN) -> owned when the daemon hands the
+// name over.
+//
 // Closing (shutdown): the name is released, no new callback starts, the
 // dispatch thread is stopped and joined (calls handed over and not yet run
 // are dropped; their callers look the service up again), and then shutdown
@@ -70,6 +85,7 @@
 #include "core/PropertyEntry.h"
 
 #include "core/HashArray.h"
+#include "dbus/BusLink.h"
 #include "dbus/CallerPool.h"
 #include "dbus/LocalCall.h"
 #include "dbus/WireFormat.h"
@@ -130,6 +146,9 @@ public:
 
     // Called by the Registry under its lock.
     ZumiStatus requestName(bool queue, bool* primary);
+    // Read without a lock: the daemon's view as last heard by this connection.
+    bool ownsName() const { return m_nameState.load() == kNameOwned; }
+    bool nameTakenElsewhere() const { return m_nameState.load() == kNameTaken; }
     void releaseName();
     ZumiStatus emitEvent(const std::string& event, const std::vector<uint8_t>& params);
 
@@ -170,10 +189,13 @@ private:
     };
     typedef std::pair<std::string, std::string> EventKey;  // (source, event)
 
+    enum NameState { kNoName, kNameOwned, kNameQueued, kNameTaken };
+
     explicit Connection(const std::string& serviceId);
     ZumiStatus start();
     void run();
-    void waitForWork(bool broken);
+    // Polls the bus (when there is one) and m_wakeFd, at most timeoutMs (-1: no limit).
+    void waitForWork(int timeoutMs);
     void takeLocalCalls();
     void closeBus();
     void wake();
@@ -195,6 +217,17 @@ private:
 
     ZumiStatus watchOwner(const std::string& source);
     void unwatchOwner(const std::string& source);
+    // The owner watch and the event's match rule; m_busLock held.
+    ZumiStatus addMatches(const EventKey& key, sd_bus_slot** match);
+
+    // ConnectionReconnect.cpp, dispatch thread only.
+    void loseBus();
+    // One attempt when the backoff allows it; the milliseconds until the next
+    // one otherwise (0 when connected again).
+    int reconnect();
+    bool restoreBus();  // m_busLock held
+    void trackOwnName(sd_bus_message* message, bool acquired);
+    void dropSlots();  // m_busLock held
 
     friend class CallbackScope;
     void endCallback();
@@ -203,9 +236,14 @@ private:
     CallerPool m_callers;
 
     pthread_mutex_t m_busLock;
-    sd_bus* m_bus = nullptr;
+    std::string m_address;
+    sd_bus* m_bus = nullptr;  // changed by the dispatch thread only, under m_busLock
     sd_bus_slot* m_filter = nullptr;
-    bool m_ownsName = false;
+    bool m_wantsName = false;  // the name was requested, and not released
+    std::atomic<int> m_nameState{kNoName};
+    std::atomic<bool> m_lost{false};
+    Backoff m_backoff;       // dispatch thread
+    uint64_t m_nextTryUsec = 0;
     std::map<std::string, OwnerWatch> m_owners;  // by source
     int m_wakeFd = -1;
     pthread_cond_t m_sendRoom;  // with m_busLock; CLOCK_MONOTONIC

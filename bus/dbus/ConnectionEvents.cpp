@@ -9,6 +9,8 @@
 // per (source, event): absent -> subscribed (rule added, owner watched) ->
 // absent (rule removed; no callback for it starts afterwards, and
 // unsubscribe waits for a running one unless it runs on the dispatch thread).
+// While the bus is away a subscription is recorded without rules (subscribed
+// or lost with it), and gets them back when the bus returns.
 
 #include <errno.h>
 #include <poll.h>
@@ -39,6 +41,9 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
     ZumiStatus status = ZUMI_OK;
     {
         AutoLock lock(m_busLock);
+        if (m_bus == nullptr) return m_lost.load() ? ZUMI_ERR_BUS_LOST : ZUMI_ERR_DISCONNECTED;
+        // Subscribers would drop it: the name's owner is another process.
+        if (nameTakenElsewhere()) return ZUMI_ERR_NAME_TAKEN;
         status = waitForSendRoom();
         if (status != ZUMI_OK) return status;
         sd_bus_message* message = nullptr;
@@ -85,7 +90,7 @@ ZumiStatus Connection::waitForSendRoom() {
     while (queued >= kMaxQueuedSends) {
         const int r = pthread_cond_timedwait(&m_sendRoom, &m_busLock, &until);
         if (m_bus == nullptr) {
-            status = ZUMI_ERR_DISCONNECTED;
+            status = m_lost.load() ? ZUMI_ERR_BUS_LOST : ZUMI_ERR_DISCONNECTED;
             break;
         }
         if (sd_bus_get_n_queued_write(m_bus, &queued) < 0) break;
@@ -200,44 +205,50 @@ void Connection::deliverEvent(Job& job) {
     }
 }
 
+ZumiStatus Connection::addMatches(const EventKey& key, sd_bus_slot** match) {
+    ZumiStatus status = watchOwner(key.first);
+    if (status != ZUMI_OK) return status;
+    const std::string rule = "type='signal',sender=" + quoteMatchValue(key.first) + ",path='" +
+                             kObjectPath + "',interface='" + kInterface + "',member='" + kEventMember +
+                             "',arg0=" + quoteMatchValue(key.first) + ",arg1=" + quoteMatchValue(key.second);
+    int r = sd_bus_add_match(m_bus, match, rule.c_str(), ignoreMatch, nullptr);
+    if (r < 0) {
+        unwatchOwner(key.first);
+        return statusFromErrno(r);
+    }
+    return ZUMI_OK;
+}
+
 ZumiStatus Connection::subscribe(const char* source, const char* event, ZumiEventCallback callback,
                                  void* data) {
     if (callback == nullptr || !isValidMemberName(event)) return ZUMI_ERR_INVALID_ARGUMENT;
     if (!isOwnableBusName(source)) return ZUMI_ERR_INVALID_NAME;
     const EventKey key(source, event);
-    ZumiStatus status = ZUMI_OK;
+    Subscription subscription;
+    subscription.callback = callback;
+    subscription.data = data;
     {
         AutoLock bus(m_busLock);
-        if (m_bus == nullptr) return ZUMI_ERR_DISCONNECTED;
         {
             AutoLock state(m_stateLock);
             if (m_closing) return ZUMI_ERR_DISCONNECTED;
             if (m_subscriptions.count(key) > 0) return ZUMI_ERR_ALREADY_REGISTERED;
         }
-        status = watchOwner(key.first);
-        if (status == ZUMI_OK) {
-            const std::string rule = "type='signal',sender=" + quoteMatchValue(key.first) +
-                                     ",path='" + kObjectPath + "',interface='" + kInterface +
-                                     "',member='" + kEventMember + "',arg0=" +
-                                     quoteMatchValue(key.first) +
-                                     ",arg1=" + quoteMatchValue(key.second);
-            Subscription subscription;
-            subscription.callback = callback;
-            subscription.data = data;
-            int r = sd_bus_add_match(m_bus, &subscription.match, rule.c_str(), ignoreMatch, nullptr);
-            if (r < 0) {
-                unwatchOwner(key.first);
-                status = statusFromErrno(r);
-            } else {
-                AutoLock state(m_stateLock);
-                subscription.id = m_nextSubscriptionId++;
-                m_subscriptions[key] = subscription;
-            }
+        // Without a daemon the subscription is recorded, and its rules are
+        // added when the bus is back (restoreBus).
+        if (m_bus != nullptr) {
+            ZumiStatus status = addMatches(key, &subscription.match);
+            if (status != ZUMI_OK && status != ZUMI_ERR_BUS_LOST) return status;
+        } else if (!m_lost.load()) {
+            return ZUMI_ERR_DISCONNECTED;
         }
+        AutoLock state(m_stateLock);
+        subscription.id = m_nextSubscriptionId++;
+        m_subscriptions[key] = subscription;
     }
     // The daemon's replies may have brought events along; let them be seen.
     wake();
-    return status;
+    return ZUMI_OK;
 }
 
 ZumiStatus Connection::unsubscribe(const char* source, const char* event) {

@@ -57,9 +57,9 @@ public:
     Monitor& operator=(const Monitor&) = delete;
 
     ZumiStatus open() {
-        ZumiStatus status = openBus(configuredAddress(), &m_query);
+        ZumiStatus status = openBus(configuredAddress(), configuredTimeoutUsec(), -1, &m_query);
         if (status != ZUMI_OK) return status;
-        status = openBus(configuredAddress(), &m_bus, true);
+        status = openBus(configuredAddress(), configuredTimeoutUsec(), -1, &m_bus, true);
         if (status != ZUMI_OK) return status;
         sd_bus_error error = SD_BUS_ERROR_NULL;
         int r = sd_bus_call_method(m_bus, kDaemon, kDaemonPath, "org.freedesktop.DBus.Monitoring",

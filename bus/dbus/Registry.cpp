@@ -5,7 +5,8 @@
 #include "dbus/BusNames.h"
 #include "util/AutoLock.h"
 
-using veltra::kesh::util::AutoLock;
+using veltra::kesh::util::AutoReadLock;
+using veltra::kesh::util::AutoWriteLock;
 
 namespace zumi {
 namespace bus {
@@ -17,7 +18,15 @@ Registry& Registry::instance() {
     return *registry;
 }
 
-Registry::Registry() { pthread_mutex_init(&m_lock, nullptr); }
+Registry::Registry() {
+    // Writers first: a steady stream of calls must not keep ZumiOpenEx and
+    // ZumiClose waiting. No reader takes the lock twice on one thread.
+    pthread_rwlockattr_t attributes;
+    pthread_rwlockattr_init(&attributes);
+    pthread_rwlockattr_setkind_np(&attributes, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+    pthread_rwlock_init(&m_lock, &attributes);
+    pthread_rwlockattr_destroy(&attributes);
+}
 
 ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* out) {
     if (serviceId == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
@@ -27,7 +36,7 @@ ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* ou
     ZumiStatus status = Connection::create(serviceId, &connection);
     if (status != ZUMI_OK) return status;
     {
-        AutoLock lock(m_lock);
+        AutoWriteLock lock(m_lock);
         if (named) {
             // A name this process already serves is shared: queue behind our
             // own owner. Any other name must be free.
@@ -48,7 +57,7 @@ ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* ou
 }
 
 std::shared_ptr<Connection> Registry::close(ZumiHandle handle) {
-    AutoLock lock(m_lock);
+    AutoWriteLock lock(m_lock);
     auto found = m_handles.find(handle);
     if (found == m_handles.end()) return nullptr;
     std::shared_ptr<Connection> connection = std::move(found->second);
@@ -66,23 +75,43 @@ std::shared_ptr<Connection> Registry::close(ZumiHandle handle) {
 }
 
 std::shared_ptr<Connection> Registry::find(ZumiHandle handle) {
-    AutoLock lock(m_lock);
+    AutoReadLock lock(m_lock);
     auto found = m_handles.find(handle);
     return found == m_handles.end() ? nullptr : found->second;
 }
 
+Connection* Registry::Name::serving() const {
+    for (const auto& connection : connections) {
+        if (connection->ownsName()) return connection.get();
+    }
+    return connections.empty() ? nullptr : connections.front().get();
+}
+
 std::shared_ptr<Connection> Registry::server(const std::string& service) {
-    AutoLock lock(m_lock);
+    AutoReadLock lock(m_lock);
     auto found = m_names.find(service);
-    if (found == m_names.end() || found->second.connections.empty()) return nullptr;
-    return found->second.connections.front();  // the others wait in the queue
+    if (found == m_names.end()) return nullptr;
+    Connection* serving = found->second.serving();
+    return serving == nullptr ? nullptr : serving->shared_from_this();
+}
+
+bool Registry::ownedInProcess(const std::string& service) {
+    AutoReadLock lock(m_lock);
+    auto found = m_names.find(service);
+    return found != m_names.end() && found->second.serving() != nullptr &&
+           found->second.serving()->ownsName();
 }
 
 bool Registry::findLocal(const std::string& service, const std::string& property, int type,
                          PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status) {
-    AutoLock lock(m_lock);
+    AutoReadLock lock(m_lock);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
+    Connection* serving = found->second.serving();
+    if (serving != nullptr && serving->nameTakenElsewhere()) {
+        *status = ZUMI_ERR_NAME_TAKEN;
+        return true;
+    }
     for (const auto& connection : found->second.connections) {
         if (connection->beginCallback(property, type, entry, scope) == ZUMI_OK) {
             *status = ZUMI_OK;
@@ -95,7 +124,7 @@ bool Registry::findLocal(const std::string& service, const std::string& property
 
 bool Registry::listLocal(const std::string& service,
                          std::vector<std::pair<std::string, PropertyEntry>>* out) {
-    AutoLock lock(m_lock);
+    AutoReadLock lock(m_lock);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     for (const auto& connection : found->second.connections) connection->listProperties(out);
@@ -103,7 +132,7 @@ bool Registry::listLocal(const std::string& service,
 }
 
 std::vector<std::string> Registry::localServices() {
-    AutoLock lock(m_lock);
+    AutoReadLock lock(m_lock);
     std::vector<std::string> names;
     for (const auto& entry : m_names) names.push_back(entry.first);
     return names;

@@ -55,6 +55,7 @@ enum {
     ZUMI_ERR_NOT_SUBSCRIBED = 18,
     ZUMI_ERR_TOO_LARGE = 19,        /* a value over the bus's size limits */
     ZUMI_ERR_FAILED = 20,           /* any other bus failure */
+    ZUMI_ERR_BUS_LOST = 21,         /* the bus went away; the connection is reconnecting */
     ZUMI_HASH_KEY_ABSENT = 81,      /* the hash has no such key: no value delivered */
     ZUMI_HASH_WRONG_TYPE = 82,      /* the key holds the other type: no value delivered */
     ZUMI_ERR_SERVICE_FAILED = 258   /* the service's callback failed */
@@ -82,7 +83,12 @@ typedef void (*ZumiEventCallback)(ZumiHandle handle, const char* eventName, Zumi
  * serviceId becomes the connection's bus name; "" opens a client-only
  * connection. NULL with a non-zero *status on failure. Once ZumiClose returns,
  * no callback for the connection runs or is still running (unless ZumiClose is
- * called from such a callback). */
+ * called from such a callback).
+ * A connection whose daemon goes away reconnects by itself and then owns its
+ * name, serves its properties and receives its subscribed events again.
+ * Meanwhile remote calls and event sends fail at once with
+ * ZUMI_ERR_BUS_LOST, while registering, unregistering, subscribing and
+ * unsubscribing succeed and take effect on the bus once it is back. */
 ZUMI_EXPORT ZumiHandle ZumiOpenEx(const char* serviceId, ZumiStatus* status);
 ZUMI_EXPORT ZumiStatus ZumiClose(ZumiHandle handle);
 

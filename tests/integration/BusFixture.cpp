@@ -6,10 +6,12 @@
 #include <stdio.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <sstream>
 
 extern char** environ;
 
@@ -29,22 +31,33 @@ bool readSome(int fd, std::string* into, Deadline deadline) {
     return got > 0;
 }
 
-// The private bus of the whole test program.
+std::unique_ptr<Process> g_daemon;
+
+// The private bus of the whole test program, on an abstract socket of its
+// own: no file is left behind, and a daemon started again gets the same
+// address. The address carries no guid, so that clients accept the new one.
 class PrivateBus : public ::testing::Environment {
     void SetUp() override {
-        m_daemon.reset(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork",
-                                    "--nopidfile", "--print-address=1"}));
-        ASSERT_TRUE(m_daemon->nextLine(&g_address, deadlineIn(kPatience))) << "dbus-daemon printed no address";
-        g_daemonPid = m_daemon->pid();
+        g_address = "unix:abstract=/tmp/zumi-test-" + std::to_string(getpid()) + "-" + std::to_string(time(nullptr));
+        startBus();
         setenv("ZUMI_BUS_ADDRESS", g_address.c_str(), 1);
         unsetenv("DBUS_SESSION_BUS_ADDRESS");  // nothing may reach the machine's own buses
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    void TearDown() override { m_daemon.reset(); }
-    std::unique_ptr<Process> m_daemon;
+    void TearDown() override { g_daemon.reset(); }
 };
 
 }  // namespace
+
+void killBus() { g_daemon.reset(); }
+
+void startBus() {
+    g_daemon.reset(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--address=" + g_address,
+                                "--nofork", "--nopidfile", "--print-address=1"}));
+    g_daemonPid = g_daemon->pid();
+    std::string printed;  // once it listens
+    ASSERT_TRUE(g_daemon->nextLine(&printed, deadlineIn(kPatience))) << "dbus-daemon printed no address";
+}
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     for (Deadline deadline = deadlineIn(timeout); !condition(); usleep(1000)) {
@@ -87,6 +100,45 @@ sd_bus* openRawBus() {
     EXPECT_GE(sd_bus_set_bus_client(bus, 1), 0);
     EXPECT_GE(sd_bus_start(bus), 0);
     return bus;
+}
+
+std::vector<std::string> Recorder::snapshot() {
+    std::lock_guard<std::mutex> guard(lock);
+    return events;
+}
+
+bool Recorder::waitForEvents(size_t count) { return waitFor([&] { return snapshot().size() >= count; }); }
+
+void record(ZumiHandle, const char* eventName, ZumiEventHandle event, void* data) {
+    Recorder* recorder = static_cast<Recorder*>(data);
+    std::ostringstream line;
+    line << ZumiGetEventSource(event) << ' ' << eventName;
+    int number = 0;
+    while (ZumiGetIntParam(event, &number) == ZUMI_OK) line << ' ' << number;
+    line << " |";
+    const char* text = nullptr;
+    while (ZumiGetStringParam(event, &text) == ZUMI_OK) line << ' ' << text;
+    std::lock_guard<std::mutex> guard(recorder->lock);
+    recorder->events.push_back(line.str());
+}
+
+void forgeEvent(const std::string& victim, const std::string& source, const std::string& event) {
+    sd_bus* forger = openRawBus();
+    sd_bus_message *reply = nullptr, *signal = nullptr;
+    const char* unique = nullptr;
+    const uint8_t params[8] = {0};  // zero integers, zero texts
+    EXPECT_GE(sd_bus_call_method(forger, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                 "GetNameOwner", nullptr, &reply, "s", victim.c_str()), 0);
+    EXPECT_GE(sd_bus_message_read(reply, "s", &unique), 0);
+    EXPECT_GE(sd_bus_message_new_signal(forger, &signal, "/com/tessal/zumi", "com.tessal.Zumi", "Event"), 0);
+    EXPECT_GE(sd_bus_message_set_destination(signal, unique), 0);
+    EXPECT_GE(sd_bus_message_append(signal, "ss", source.c_str(), event.c_str()), 0);
+    EXPECT_GE(sd_bus_message_append_array(signal, 'y', params, sizeof params), 0);
+    EXPECT_GE(sd_bus_send(forger, signal, nullptr), 0);
+    sd_bus_message_unref(signal);
+    sd_bus_message_unref(reply);
+    sd_bus_flush(forger);
+    sd_bus_flush_close_unref(forger);
 }
 
 Process::Process(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,11 @@ namespace zumi::testing {
 typedef std::chrono::steady_clock::time_point Deadline;
 inline Deadline deadlineIn(std::chrono::milliseconds timeout) { return std::chrono::steady_clock::now() + timeout; }
 const std::chrono::milliseconds kPatience = std::chrono::seconds(20);
+
+// The private daemon: killed with SIGKILL, as a crash ends it, and started
+// again on the same address, as a supervisor does.
+void killBus();
+void startBus();
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kPatience);
 // A unique, valid service identifier for one test.
@@ -51,6 +57,21 @@ private:
     std::promise<void> m_disarm;
     std::thread m_thread;
 };
+
+// Records each event as "source event ints... | texts...": pass record as
+// the callback and the recorder as its data.
+struct Recorder {
+    std::mutex lock;
+    std::vector<std::string> events;
+    std::vector<std::string> snapshot();
+    bool waitForEvents(size_t count);
+};
+void record(ZumiHandle, const char* eventName, ZumiEventHandle event, void* data);
+
+// Sends the connection owning `victim` the event `event` of `source`
+// straight from a plain client, past every match rule of the daemon, as a
+// forger would; flushed, so it arrives before whatever is sent after it.
+void forgeEvent(const std::string& victim, const std::string& source, const std::string& event);
 
 // A child process with stdin, stdout and stderr on pipes; killed and reaped
 // if still running when destroyed.

@@ -16,7 +16,7 @@ namespace {
 class ManyThreads : public PeerServiceTest {};
 
 TEST_F(ManyThreads, CallOneRemoteServiceAtOnceWithoutMixingUpAnswers) {
-    const int threads = 10;  // more than the caller pool holds
+    const int threads = 10;  // each on a bus of the pool of its own
     for (int t = 0; t < threads; ++t) {
         peer.requestAll({"int p" + std::to_string(t) + " 0 rw", "str s" + std::to_string(t) + " none rw"});
     }

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <syslog.h>
 
 #include <functional>
 #include <iostream>
@@ -162,6 +163,7 @@ const std::map<std::string, std::function<std::string(const Words&)>> kCommands 
 }  // namespace
 
 int main() {
+    openlog(nullptr, LOG_PERROR, LOG_USER);  // log lines on stderr too, where tests read them
     for (std::string line; std::getline(std::cin, line) && line != "quit";) {
         std::istringstream in(line);
         Words words;

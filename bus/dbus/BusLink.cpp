@@ -1,0 +1,129 @@
+#include "dbus/BusLink.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+
+#include "util/AutoLock.h"
+
+using veltra::kesh::util::AutoLock;
+
+namespace zumi {
+namespace bus {
+
+namespace {
+
+pthread_mutex_t g_outageLock = PTHREAD_MUTEX_INITIALIZER;
+unsigned g_lostConnections = 0;  // guarded by g_outageLock
+uint64_t g_lostSinceUsec = 0;
+
+// Polls the bus (and cancelFd) until something happens or untilUsec passes;
+// false when cancelFd woke it.
+bool waitOnBus(sd_bus* bus, int cancelFd, uint64_t untilUsec) {
+    struct pollfd fds[2];
+    fds[0].fd = sd_bus_get_fd(bus);
+    int events = sd_bus_get_events(bus);
+    fds[0].events = static_cast<short>(events < 0 ? POLLIN : events);
+    fds[1].fd = cancelFd;
+    fds[1].events = POLLIN;
+    fds[0].revents = fds[1].revents = 0;
+    uint64_t until = untilUsec;
+    uint64_t busUntil = 0;
+    if (sd_bus_get_timeout(bus, &busUntil) > 0) until = std::min(until, busUntil);
+    const uint64_t now = monotonicNowUsec();
+    const int timeoutMs = until <= now ? 0 : static_cast<int>(std::min<uint64_t>((until - now + 999) / 1000, 60000));
+    poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
+    return (fds[1].revents & POLLIN) == 0;
+}
+
+}  // namespace
+
+uint64_t monotonicNowUsec() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+std::string configuredAddress() {
+    const char* address = getenv("ZUMI_BUS_ADDRESS");
+    return address == nullptr ? std::string() : std::string(address);
+}
+
+uint64_t configuredTimeoutUsec() {
+    const uint64_t fallback = 25u * 1000u * 1000u;
+    const char* text = getenv("ZUMI_CALL_TIMEOUT_MS");
+    if (text == nullptr || *text == '\0' || *text == '-') return fallback;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long ms = strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || ms == 0 || ms > 24ull * 3600u * 1000u) return fallback;
+    return static_cast<uint64_t>(ms) * 1000u;
+}
+
+ZumiStatus openBus(const std::string& address, uint64_t timeoutUsec, int cancelFd, sd_bus** out,
+                   bool monitor) {
+    *out = nullptr;
+    const uint64_t deadline = monotonicNowUsec() + timeoutUsec;
+    sd_bus* bus = nullptr;
+    int r;
+    if (address.empty() && !monitor) {
+        r = sd_bus_open_user(&bus);
+    } else {
+        r = sd_bus_new(&bus);
+        if (r < 0) return ZUMI_ERR_NO_MEMORY;
+        r = address.empty() ? sd_bus_set_address(bus, getenv("DBUS_SESSION_BUS_ADDRESS"))
+                            : sd_bus_set_address(bus, address.c_str());
+        if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
+        if (r >= 0 && monitor) r = sd_bus_set_monitor(bus, 1);
+        if (r >= 0) r = sd_bus_start(bus);
+    }
+    // sd_bus_start only connects; left alone, the first call would wait for
+    // the greeting without any limit.
+    ZumiStatus status = r == -ENOMEM ? ZUMI_ERR_NO_MEMORY : ZUMI_ERR_NO_BUS;
+    while (r >= 0 && (r = sd_bus_is_ready(bus)) == 0) {
+        r = sd_bus_process(bus, nullptr);
+        if (r != 0) continue;
+        if (monotonicNowUsec() >= deadline || !waitOnBus(bus, cancelFd, deadline)) {
+            status = ZUMI_ERR_TIMEOUT;
+            r = -ETIMEDOUT;
+        }
+    }
+    if (r < 0) {
+        sd_bus_close_unref(bus);
+        return status;
+    }
+    *out = bus;
+    return ZUMI_OK;
+}
+
+bool isConnectionLoss(int result) {
+    return result == -ECONNRESET || result == -ENOTCONN || result == -EPIPE ||
+           result == -ECONNREFUSED || result == -ENOENT || result == -ESHUTDOWN;
+}
+
+uint64_t Backoff::next() {
+    const unsigned tries = m_tries++;
+    if (tries == 0) return 0;
+    return std::min<uint64_t>(kMaxUsec, 5000ull << std::min(tries - 1, 20u));
+}
+
+void noteBusLost() {
+    AutoLock lock(g_outageLock);
+    if (g_lostConnections++ > 0) return;
+    g_lostSinceUsec = monotonicNowUsec();
+    logBus(LogLevel::W, "W %s:%s:The bus is not reachable; reconnecting:");
+}
+
+void noteBusBack(bool closed) {
+    AutoLock lock(g_outageLock);
+    if (g_lostConnections == 0 || --g_lostConnections > 0 || closed) return;
+    const unsigned long long awayMs = (monotonicNowUsec() - g_lostSinceUsec) / 1000u;
+    logBus(LogLevel::I, "I %s:%s:The bus is back after %llu ms:", awayMs);
+}
+
+}  // namespace bus
+}  // namespace zumi

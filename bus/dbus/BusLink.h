@@ -1,0 +1,75 @@
+#ifndef ZUMI_BUS_DBUS_BUSLINK_H
+#define ZUMI_BUS_DBUS_BUSLINK_H
+
+// Reaching the daemon: opening an sd-bus connection within a deadline, the
+// pace of reconnecting, and the log lines that tell when the bus went away
+// and came back.
+//
+// Threads: any. noteBusLost/noteBusBack share one leaf lock.
+
+#include <stdint.h>
+
+#include <string>
+
+#include <systemd/sd-bus.h>
+
+#include "platform/ZumiBus.h"
+#include "util/Log.h"
+
+namespace zumi {
+namespace bus {
+
+// CLOCK_MONOTONIC in microseconds, the clock of every deadline here.
+uint64_t monotonicNowUsec();
+
+// libzumi's log lines, all under one tag.
+template <typename... Args>
+void logBus(veltra::kesh::util::LogLevel level, const char* format, Args... args) {
+    veltra::kesh::util::logLine(level, "zumi.bus", format, args...);
+}
+using veltra::kesh::util::LogLevel;
+
+// The bus address and call timeout this process uses (ZUMI_BUS_ADDRESS,
+// ZUMI_CALL_TIMEOUT_MS; 25 s by default).
+std::string configuredAddress();
+uint64_t configuredTimeoutUsec();
+
+// Connects to `address` (the session bus when empty) and waits until the
+// daemon has answered the greeting, at most timeoutUsec: a daemon that
+// accepts the socket but never answers costs the timeout, not forever.
+// ZUMI_ERR_NO_BUS when nothing listens, ZUMI_ERR_TIMEOUT when the daemon
+// stayed silent, or when cancelFd (if >= 0) became readable meanwhile; it is
+// not read. A monitor bus hands every message to sd_bus_process's caller and
+// answers nothing on its own.
+ZumiStatus openBus(const std::string& address, uint64_t timeoutUsec, int cancelFd, sd_bus** out,
+                   bool monitor = false);
+
+// Whether a failed sd-bus operation (a negative errno) means that the daemon
+// is gone.
+bool isConnectionLoss(int result);
+
+// The waits between reconnection attempts: the first try at once, then
+// doubling from 5 ms up to kMaxUsec, so that a daemon restarted at once is
+// met within a few milliseconds, a long outage costs little more than one
+// try a second, and a daemon is found at most kMaxUsec after it returns
+// (recovery stays under a second).
+class Backoff {
+public:
+    static constexpr uint64_t kMaxUsec = 800000;
+    uint64_t next();  // the wait before the next try
+    void reset() { m_tries = 0; }
+
+private:
+    unsigned m_tries = 0;
+};
+
+// One W line when the first connection of this process loses the bus, one I
+// line with the time away when the last of them has it back. A connection
+// closed while it reconnects is counted back without a line.
+void noteBusLost();
+void noteBusBack(bool closed = false);
+
+}  // namespace bus
+}  // namespace zumi
+
+#endif
