@@ -5,8 +5,7 @@
 #include "dbus/BusNames.h"
 #include "util/AutoLock.h"
 
-using veltra::kesh::util::AutoReadLock;
-using veltra::kesh::util::AutoWriteLock;
+using veltra::kesh::util::AutoRwLock;
 
 namespace zumi {
 namespace bus {
@@ -36,7 +35,7 @@ ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* ou
     ZumiStatus status = Connection::create(serviceId, &connection);
     if (status != ZUMI_OK) return status;
     {
-        AutoWriteLock lock(m_lock);
+        AutoRwLock lock(m_lock, AutoRwLock::kExclusive);
         if (named) {
             // A name this process already serves is shared: queue behind our
             // own owner. Any other name must be free.
@@ -57,7 +56,7 @@ ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* ou
 }
 
 std::shared_ptr<Connection> Registry::close(ZumiHandle handle) {
-    AutoWriteLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kExclusive);
     auto found = m_handles.find(handle);
     if (found == m_handles.end()) return nullptr;
     std::shared_ptr<Connection> connection = std::move(found->second);
@@ -75,7 +74,7 @@ std::shared_ptr<Connection> Registry::close(ZumiHandle handle) {
 }
 
 std::shared_ptr<Connection> Registry::find(ZumiHandle handle) {
-    AutoReadLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kShared);
     auto found = m_handles.find(handle);
     return found == m_handles.end() ? nullptr : found->second;
 }
@@ -88,7 +87,7 @@ Connection* Registry::Name::serving() const {
 }
 
 std::shared_ptr<Connection> Registry::server(const std::string& service) {
-    AutoReadLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kShared);
     auto found = m_names.find(service);
     if (found == m_names.end()) return nullptr;
     Connection* serving = found->second.serving();
@@ -96,7 +95,7 @@ std::shared_ptr<Connection> Registry::server(const std::string& service) {
 }
 
 bool Registry::ownedInProcess(const std::string& service) {
-    AutoReadLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kShared);
     auto found = m_names.find(service);
     return found != m_names.end() && found->second.serving() != nullptr &&
            found->second.serving()->ownsName();
@@ -104,7 +103,7 @@ bool Registry::ownedInProcess(const std::string& service) {
 
 bool Registry::findLocal(const std::string& service, const std::string& property, int type,
                          PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status) {
-    AutoReadLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kShared);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     Connection* serving = found->second.serving();
@@ -124,7 +123,7 @@ bool Registry::findLocal(const std::string& service, const std::string& property
 
 bool Registry::listLocal(const std::string& service,
                          std::vector<std::pair<std::string, PropertyEntry>>* out) {
-    AutoReadLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kShared);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     for (const auto& connection : found->second.connections) connection->listProperties(out);
@@ -132,7 +131,7 @@ bool Registry::listLocal(const std::string& service,
 }
 
 std::vector<std::string> Registry::localServices() {
-    AutoReadLock lock(m_lock);
+    AutoRwLock lock(m_lock, AutoRwLock::kShared);
     std::vector<std::string> names;
     for (const auto& entry : m_names) names.push_back(entry.first);
     return names;

@@ -22,25 +22,21 @@ private:
     pthread_mutex_t& m_mutex;
 };
 
-// Scoped guards over a POSIX read-write lock, shared or exclusive, for state
+// Scoped guard over a POSIX read-write lock, shared or exclusive, for state
 // that many threads read at once on a hot path and few change.
-class AutoReadLock {
+class AutoRwLock {
 public:
-    explicit AutoReadLock(pthread_rwlock_t& lock) : m_lock(lock) { pthread_rwlock_rdlock(&m_lock); }
-    ~AutoReadLock() { pthread_rwlock_unlock(&m_lock); }
-    AutoReadLock(const AutoReadLock&) = delete;
-    AutoReadLock& operator=(const AutoReadLock&) = delete;
-
-private:
-    pthread_rwlock_t& m_lock;
-};
-
-class AutoWriteLock {
-public:
-    explicit AutoWriteLock(pthread_rwlock_t& lock) : m_lock(lock) { pthread_rwlock_wrlock(&m_lock); }
-    ~AutoWriteLock() { pthread_rwlock_unlock(&m_lock); }
-    AutoWriteLock(const AutoWriteLock&) = delete;
-    AutoWriteLock& operator=(const AutoWriteLock&) = delete;
+    enum Mode { kShared, kExclusive };
+    AutoRwLock(pthread_rwlock_t& lock, Mode mode) : m_lock(lock) {
+        if (mode == kShared) {
+            pthread_rwlock_rdlock(&m_lock);
+        } else {
+            pthread_rwlock_wrlock(&m_lock);
+        }
+    }
+    ~AutoRwLock() { pthread_rwlock_unlock(&m_lock); }
+    AutoRwLock(const AutoRwLock&) = delete;
+    AutoRwLock& operator=(const AutoRwLock&) = delete;
 
 private:
     pthread_rwlock_t& m_lock;
