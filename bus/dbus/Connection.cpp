@@ -273,14 +273,15 @@ ZumiStatus Connection::registerProperty(const char* name, const PropertyEntry& e
     return ZUMI_OK;
 }
 
-// The contract names no type here, so a name registered as several types goes
-// away for all of them.
-ZumiStatus Connection::unregisterProperty(const char* name) {
+// One registration per name and type; kEveryType withdraws all of a name's.
+ZumiStatus Connection::unregisterProperty(const char* name, int type) {
     if (name == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     AutoLock lock(m_stateLock);
     size_t removed = 0;
-    for (int type : {ZUMI_TYPE_INT, ZUMI_TYPE_STRING, ZUMI_TYPE_HASHARRAY}) {
-        removed += m_properties.erase(std::make_pair(std::string(name), type));
+    for (int each : {ZUMI_TYPE_INT, ZUMI_TYPE_STRING, ZUMI_TYPE_HASHARRAY}) {
+        if (type == kEveryType || type == each) {
+            removed += m_properties.erase(std::make_pair(std::string(name), each));
+        }
     }
     return removed > 0 ? ZUMI_OK : ZUMI_ERR_NO_SUCH_PROPERTY;
 }

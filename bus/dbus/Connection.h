@@ -153,7 +153,9 @@ public:
     ZumiStatus emitEvent(const std::string& event, const std::vector<uint8_t>& params);
 
     ZumiStatus registerProperty(const char* name, const PropertyEntry& entry);
-    ZumiStatus unregisterProperty(const char* name);
+    static constexpr int kEveryType = -1;
+    // The registration of name as type (ZUMI_TYPE_*), or all of them.
+    ZumiStatus unregisterProperty(const char* name, int type);
     // Finds the entry and counts a callback in flight; ZUMI_ERR_NO_SUCH_PROPERTY
     // when absent or when the connection is closing.
     ZumiStatus beginCallback(const std::string& name, int type, PropertyEntry* entry,

@@ -1,9 +1,9 @@
 // Events of the C contract: sending, subscribing, reading parameters.
 
 #include <memory>
-#include <new>
 #include <vector>
 
+#include "core/EntryGuard.h"
 #include "dbus/BusNames.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
@@ -11,6 +11,7 @@
 
 using zumi::bus::Connection;
 using zumi::bus::Registry;
+using zumi::bus::guardedStatus;
 
 extern "C" {
 
@@ -21,41 +22,38 @@ ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName) {
 ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName, const int* ints,
                                    size_t intCount, const char* const* strings,
                                    size_t stringCount) {
-    if (!zumi::bus::isValidMemberName(eventName)) return ZUMI_ERR_INVALID_ARGUMENT;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    // An event names its sender as its source: a client-only connection has none.
-    if (connection->serviceId().empty()) return ZUMI_ERR_INVALID_NAME;
-    try {
+    return guardedStatus([&]() -> ZumiStatus {
+        if (!zumi::bus::isValidMemberName(eventName)) {
+            return ZUMI_ERR_INVALID_ARGUMENT;
+        }
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        // An event names its sender as its source: a client-only connection has none.
+        if (connection->serviceId().empty()) return ZUMI_ERR_INVALID_NAME;
         std::vector<uint8_t> params;
-        ZumiStatus status = zumi::bus::encodeEventParams(ints, intCount, strings, stringCount, &params);
+        ZumiStatus status =
+            zumi::bus::encodeEventParams(ints, intCount, strings, stringCount, &params);
         if (status != ZUMI_OK) return status;
         return Registry::instance().sendEvent(connection->serviceId(), eventName, params);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    });
 }
 
 ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* event,
                             ZumiEventCallback callback, void* data) {
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    try {
+    return guardedStatus([&]() -> ZumiStatus {
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
         return connection->subscribe(source, event, callback, data);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    });
 }
 
 ZumiStatus ZumiUnsubscribeExt(ZumiHandle handle, const char* source, const char* event, void** data) {
     if (data != nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    try {
+    return guardedStatus([&]() -> ZumiStatus {
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
         return connection->unsubscribe(source, event);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    });
 }
 
 const char* ZumiGetEventSource(ZumiEventHandle event) {

@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "core/EntryGuard.h"
 #include "core/HashArray.h"
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
@@ -24,6 +25,7 @@
 using zumi::bus::Connection;
 using zumi::bus::HashArray;
 using zumi::bus::Registry;
+using zumi::bus::guardedStatus;
 
 namespace {
 
@@ -69,11 +71,7 @@ int ZumiHasharrayGetHashCount(struct ZumiHasharrayHandleStruct* array) {
 
 ZumiStatus ZumiHasharrayAddHash(struct ZumiHasharrayHandleStruct* array, int* index) {
     if (array != nullptr && array->hashes.size() >= zumi::bus::kMaxHashes) return ZUMI_ERR_TOO_LARGE;
-    try {
-        return zumi::bus::hashArrayAddHash(array, index);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    return guardedStatus([&] { return zumi::bus::hashArrayAddHash(array, index); });
 }
 
 ZumiStatus ZumiHasharrayGetInt(struct ZumiHasharrayHandleStruct* array, int index, const char* key,
@@ -88,21 +86,13 @@ ZumiStatus ZumiHasharrayGetString(struct ZumiHasharrayHandleStruct* array, int i
 
 ZumiStatus ZumiHasharrayPutInt(struct ZumiHasharrayHandleStruct* array, int index, const char* key,
                                int value) {
-    try {
-        return zumi::bus::hashArrayPutInt(array, index, key, value);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    return guardedStatus([&] { return zumi::bus::hashArrayPutInt(array, index, key, value); });
 }
 
 ZumiStatus ZumiHasharrayPutString(struct ZumiHasharrayHandleStruct* array, int index,
                                   const char* key, const char* value) {
     if (value != nullptr && strlen(value) > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
-    try {
-        return zumi::bus::hashArrayPutString(array, index, key, value);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    return guardedStatus([&] { return zumi::bus::hashArrayPutString(array, index, key, value); });
 }
 
 ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, const char* property,
@@ -145,6 +135,8 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
         }
     } catch (const std::bad_alloc&) {
         return ZUMI_ERR_NO_MEMORY;
+    } catch (...) {
+        return ZUMI_ERR_FAILED;  // as guardedStatus answers: nothing unwinds into a C caller
     }
     if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
     return status;

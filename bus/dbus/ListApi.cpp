@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "core/EntryGuard.h"
 #include "dbus/BusNames.h"
 #include "dbus/Registry.h"
 #include "platform/ZumiBus.h"
@@ -16,6 +16,7 @@
 using zumi::bus::Connection;
 using zumi::bus::PropertyEntry;
 using zumi::bus::Registry;
+using zumi::bus::guardedStatus;
 
 namespace {
 
@@ -65,7 +66,7 @@ ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiProper
     if (!zumi::bus::isOwnableBusName(service)) return ZUMI_ERR_INVALID_NAME;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    try {
+    return guardedStatus([&]() -> ZumiStatus {
         std::vector<Listed> listed;
         std::vector<std::pair<std::string, PropertyEntry>> local;
         if (Registry::instance().listLocal(service, &local)) {
@@ -93,9 +94,7 @@ ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiProper
         *list = infos;
         *count = listed.size();
         return ZUMI_OK;
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    });
 }
 
 void ZumiFreePropertyList(ZumiPropertyInfo* list, size_t count) {
@@ -110,7 +109,7 @@ ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count) {
     *count = 0;
     std::shared_ptr<Connection> connection = Registry::instance().find(handle);
     if (!connection) return ZUMI_ERR_DISCONNECTED;
-    try {
+    return guardedStatus([&]() -> ZumiStatus {
         std::vector<std::string> found = Registry::instance().localServices();
         char** all = nullptr;
         ZumiStatus status = connection->callers().callDaemon("ListNames", [&all](sd_bus_message* reply) {
@@ -147,9 +146,7 @@ ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count) {
         *names = result;
         *count = found.size();
         return ZUMI_OK;
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    });
 }
 
 void ZumiFreeServiceList(char** names, size_t count) {

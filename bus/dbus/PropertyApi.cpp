@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 
+#include "core/EntryGuard.h"
 #include "core/StatusText.h"
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
@@ -23,6 +24,7 @@
 using zumi::bus::Connection;
 using zumi::bus::PropertyEntry;
 using zumi::bus::Registry;
+using zumi::bus::guardedStatus;
 typedef std::string Name;
 typedef zumi::bus::LocalOutcome Outcome;
 
@@ -56,9 +58,19 @@ char* copyText(const std::string& text) {
 }
 
 ZumiStatus registerProperty(ZumiHandle handle, const char* name, const PropertyEntry& entry) {
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    return connection->registerProperty(name, entry);
+    return guardedStatus([&]() -> ZumiStatus {
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        return connection->registerProperty(name, entry);
+    });
+}
+
+ZumiStatus unregisterProperty(ZumiHandle handle, const char* name, int type) {
+    return guardedStatus([&]() -> ZumiStatus {
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        return connection->unregisterProperty(name, type);
+    });
 }
 
 }  // namespace
@@ -67,129 +79,135 @@ extern "C" {
 
 ZumiHandle ZumiOpenEx(const char* serviceId, ZumiStatus* status) {
     std::shared_ptr<Connection> connection;
-    ZumiStatus result;
-    try {
-        result = Registry::instance().open(serviceId, &connection);
-    } catch (const std::bad_alloc&) {
-        result = ZUMI_ERR_NO_MEMORY;
-    }
+    const ZumiStatus result =
+        guardedStatus([&] { return Registry::instance().open(serviceId, &connection); });
     if (status != nullptr) *status = result;
     return result == ZUMI_OK ? connection->handle() : nullptr;
 }
 
 ZumiStatus ZumiClose(ZumiHandle handle) {
-    std::shared_ptr<Connection> connection = Registry::instance().close(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    connection->shutdown();
-    return ZUMI_OK;
+    return guardedStatus([&]() -> ZumiStatus {
+        std::shared_ptr<Connection> connection = Registry::instance().close(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        connection->shutdown();
+        return ZUMI_OK;
+    });
 }
 
 ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char* property,
                               int* value) {
-    ZumiStatus status = checkRemoteArguments(service, property, value);
-    if (status != ZUMI_OK) return status;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    zumi::bus::LocalOutcome local;
-    if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
-            return zumi::bus::serveGetInt(s, p, &o.number, &o.status);
-        })) {
-        if (local.status == ZUMI_OK) *value = local.number;
-        return local.status;
-    }
-    return connection->callers().call(
-        service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-        [value](sd_bus_message* reply) {
-            ZumiStatus answer = replyStatus(reply, "ui");
-            int number = 0;
-            if (answer == ZUMI_OK && sd_bus_message_read(reply, "i", &number) >= 0) *value = number;
-            return answer;
-        });
+    return guardedStatus([&]() -> ZumiStatus {
+        ZumiStatus status = checkRemoteArguments(service, property, value);
+        if (status != ZUMI_OK) return status;
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        zumi::bus::LocalOutcome local;
+        if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
+                return zumi::bus::serveGetInt(s, p, &o.number, &o.status);
+            })) {
+            if (local.status == ZUMI_OK) *value = local.number;
+            return local.status;
+        }
+        return connection->callers().call(
+            service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
+            [value](sd_bus_message* reply) {
+                ZumiStatus answer = replyStatus(reply, "ui");
+                int number = 0;
+                if (answer == ZUMI_OK && sd_bus_message_read(reply, "i", &number) >= 0) *value = number;
+                return answer;
+            });
+    });
 }
 
 ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char* property,
                               int value) {
-    ZumiStatus status = checkRemoteArguments(service, property, "");
-    if (status != ZUMI_OK) return status;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    zumi::bus::LocalOutcome local;
-    if (zumi::bus::servedInProcess(service, property, &local, [value](const Name& s, const Name& p, Outcome& o) {
-            return zumi::bus::serveSetInt(s, p, value, &o.status);
-        })) {
-        return local.status;
-    }
-    return connection->callers().call(
-        service, "SetInt",
-        [property, value](sd_bus_message* m) { return sd_bus_message_append(m, "si", property, value); },
-        [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
+    return guardedStatus([&]() -> ZumiStatus {
+        ZumiStatus status = checkRemoteArguments(service, property, "");
+        if (status != ZUMI_OK) return status;
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        zumi::bus::LocalOutcome local;
+        if (zumi::bus::servedInProcess(service, property, &local, [value](const Name& s, const Name& p, Outcome& o) {
+                return zumi::bus::serveSetInt(s, p, value, &o.status);
+            })) {
+            return local.status;
+        }
+        return connection->callers().call(
+            service, "SetInt",
+            [property, value](sd_bus_message* m) { return sd_bus_message_append(m, "si", property, value); },
+            [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
+    });
 }
 
 ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const char* property,
                                  char** text) {
-    ZumiStatus status = checkRemoteArguments(service, property, text);
-    if (status != ZUMI_OK) return status;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    try {
-        std::string value;
-        zumi::bus::LocalOutcome local;
-        if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
-                return zumi::bus::serveGetString(s, p, &o.text, &o.status);
-            })) {
-            status = local.status;
-            value.swap(local.text);
-        } else {
-            status = connection->callers().call(
-                service, "GetString",
-                [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-                [&value](sd_bus_message* reply) {
-                    ZumiStatus answer = replyStatus(reply, "uay");
-                    const void* data = nullptr;
-                    size_t size = 0;
-                    if (answer != ZUMI_OK) return answer;
-                    if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
-                        (size > 0 && memchr(data, '\0', size) != nullptr)) {
-                        return static_cast<ZumiStatus>(ZUMI_ERR_PROTOCOL);
-                    }
-                    value.assign(static_cast<const char*>(data), size);
-                    return answer;
-                });
-        }
+    return guardedStatus([&]() -> ZumiStatus {
+        ZumiStatus status = checkRemoteArguments(service, property, text);
         if (status != ZUMI_OK) return status;
-        *text = copyText(value);
-        return *text == nullptr ? ZUMI_ERR_NO_MEMORY : ZUMI_OK;
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        try {
+            std::string value;
+            zumi::bus::LocalOutcome local;
+            if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
+                    return zumi::bus::serveGetString(s, p, &o.text, &o.status);
+                })) {
+                status = local.status;
+                value.swap(local.text);
+            } else {
+                status = connection->callers().call(
+                    service, "GetString",
+                    [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
+                    [&value](sd_bus_message* reply) {
+                        ZumiStatus answer = replyStatus(reply, "uay");
+                        const void* data = nullptr;
+                        size_t size = 0;
+                        if (answer != ZUMI_OK) return answer;
+                        if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
+                            (size > 0 && memchr(data, '\0', size) != nullptr)) {
+                            return static_cast<ZumiStatus>(ZUMI_ERR_PROTOCOL);
+                        }
+                        value.assign(static_cast<const char*>(data), size);
+                        return answer;
+                    });
+            }
+            if (status != ZUMI_OK) return status;
+            *text = copyText(value);
+            return *text == nullptr ? ZUMI_ERR_NO_MEMORY : ZUMI_OK;
+        } catch (const std::bad_alloc&) {
+            return ZUMI_ERR_NO_MEMORY;
+        }
+    });
 }
 
 ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const char* property,
                                  const char* value) {
-    ZumiStatus status = checkRemoteArguments(service, property, value);
-    if (status != ZUMI_OK) return status;
-    const size_t length = strlen(value);
-    if (length > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    zumi::bus::LocalOutcome local;
-    try {
-        if (zumi::bus::servedInProcess(service, property, &local,
-                                       [text = std::string(value)](const Name& s, const Name& p, Outcome& o) {
-                                           return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
-                                       })) {
-            return local.status;
+    return guardedStatus([&]() -> ZumiStatus {
+        ZumiStatus status = checkRemoteArguments(service, property, value);
+        if (status != ZUMI_OK) return status;
+        const size_t length = strlen(value);
+        if (length > zumi::bus::kMaxTextBytes) return ZUMI_ERR_TOO_LARGE;
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        zumi::bus::LocalOutcome local;
+        try {
+            if (zumi::bus::servedInProcess(service, property, &local,
+                                           [text = std::string(value)](const Name& s, const Name& p, Outcome& o) {
+                                               return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
+                                           })) {
+                return local.status;
+            }
+        } catch (const std::bad_alloc&) {
+            return ZUMI_ERR_NO_MEMORY;
         }
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
-    return connection->callers().call(
-        service, "SetString",
-        [property, value, length](sd_bus_message* m) {
-            int r = sd_bus_message_append(m, "s", property);
-            return r < 0 ? r : sd_bus_message_append_array(m, 'y', value, length);
-        },
-        [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
+        return connection->callers().call(
+            service, "SetString",
+            [property, value, length](sd_bus_message* m) {
+                int r = sd_bus_message_append(m, "s", property);
+                return r < 0 ? r : sd_bus_message_append_array(m, 'y', value, length);
+            },
+            [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
+    });
 }
 
 void ZumiFreeString(char* text) { free(text); }
@@ -225,9 +243,14 @@ ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
 
 ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved) {
     if (reserved != nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    return connection->unregisterProperty(name);
+    return unregisterProperty(handle, name, Connection::kEveryType);
+}
+
+ZumiStatus ZumiUnregisterPropertyOfType(ZumiHandle handle, const char* name, int type) {
+    if (type != ZUMI_TYPE_INT && type != ZUMI_TYPE_STRING && type != ZUMI_TYPE_HASHARRAY) {
+        return ZUMI_ERR_INVALID_ARGUMENT;
+    }
+    return unregisterProperty(handle, name, type);
 }
 
 const char* ZumiGetErrorString(ZumiStatus status) { return zumi::bus::statusText(status); }

@@ -9,6 +9,7 @@
 
 #include <zumi/ZumiException.h>
 
+#include "handler/VimoZumiHandler.h"
 #include "platform/GdkThreadsAutoLock.h"
 #include "util/AutoLock.h"
 #include "util/Log.h"
@@ -87,14 +88,81 @@ ZumiPropertyPublisherToGTKBridge<PropertyType>::createNewInstance(
             publishProperty<PropertyType>(handler.get(), it->first.c_str(), publisher);
         } catch (...) {
             // Without this the handler would keep an Attached bridge that no
-            // UI object knows, and its last release would end the process. The
-            // failed name is withdrawn too: the handler keeps its entry when
-            // the bus refuses the registration.
-            bridge->detach(std::next(it));
+            // UI object knows, and its last release would end the process.
+            bridge->abandon(*handler, it, result);
             throw;
         }
     }
     return result;
+}
+
+template <typename PropertyType>
+void ZumiPropertyPublisherToGTKBridge<PropertyType>::abandon(
+    ZumiHandler& handler, typename PropertyMap::const_iterator failed,
+    const std::shared_ptr<ZumiPropertyPublisherToUIBridge<PropertyType>>& self) noexcept {
+    bool pending;
+    {
+        AutoLock lock(m_mutex);
+        withdrawAfterFailure(handler, failed);
+        m_handler.reset();
+        // From here on a delivery drops its value: the caller gets an
+        // exception and may destroy the UI object at once.
+        m_uiPublisher = nullptr;
+        pending = !m_pendingSetValues.empty();
+    }
+    if (!pending) {
+        return;
+    }
+    // Sets queued for the names published before the failure. They may be
+    // cancelled only where none of them can be in delivery: here, if no
+    // thread runs the default main context (acquiring it keeps any from
+    // starting to); otherwise on the main loop itself, which the bridge is
+    // kept alive for. Cancelling here while the main loop delivered one
+    // would leave that delivery holding a bridge about to be freed.
+    if (g_main_context_acquire(nullptr)) {
+        {
+            AutoLock lock(m_mutex);
+            cancelPendingSetValues();
+        }
+        g_main_context_release(nullptr);
+        return;
+    }
+    g_idle_add_full(
+        G_PRIORITY_HIGH,
+        [](gpointer data) -> gboolean {
+            auto* bridge = static_cast<ZumiPropertyPublisherToGTKBridge<PropertyType>*>(
+                static_cast<std::shared_ptr<ZumiPropertyPublisherToUIBridge<PropertyType>>*>(data)
+                    ->get());
+            AutoLock lock(bridge->m_mutex);
+            bridge->cancelPendingSetValues();
+            return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<ZumiPropertyPublisherToUIBridge<PropertyType>>(self),
+        [](gpointer data) {
+            delete static_cast<std::shared_ptr<ZumiPropertyPublisherToUIBridge<PropertyType>>*>(
+                data);
+        });
+}
+
+template <typename PropertyType>
+void ZumiPropertyPublisherToGTKBridge<PropertyType>::withdrawAfterFailure(
+    ZumiHandler& handler, typename PropertyMap::const_iterator failed) {
+    VimoZumiHandler* own = dynamic_cast<VimoZumiHandler*>(&handler);
+    typedef std::reverse_iterator<typename PropertyMap::const_iterator> Backwards;
+    for (Backwards it(std::next(failed)); it != m_properties.rend(); ++it) {
+        const char* name = it->first.c_str();
+        try {
+            if (own != nullptr) {
+                // Only what this bridge holds, by name and type; the failed
+                // name never reached the bus, only the handler's registry.
+                own->withdrawPublication<PropertyType>(name, this, it.base() != std::next(failed));
+            } else {
+                unpublishProperty<PropertyType>(&handler, name);
+            }
+        } catch (...) {
+            // Logged where it failed; the rest must still be withdrawn.
+        }
+    }
 }
 
 template <typename PropertyType>
@@ -126,12 +194,6 @@ ZumiPropertyPublisherToGTKBridge<PropertyType>::~ZumiPropertyPublisherToGTKBridg
 
 template <typename PropertyType>
 void ZumiPropertyPublisherToGTKBridge<PropertyType>::detachFromUI() noexcept {
-    detach(m_properties.end());
-}
-
-template <typename PropertyType>
-void ZumiPropertyPublisherToGTKBridge<PropertyType>::detach(
-    typename PropertyMap::const_iterator withdrawEnd) noexcept {
     // Declared before the lock, so the handler is let go only after m_mutex:
     // should this be its last reference, closing its connection waits for the
     // bus callbacks in progress, and one of them may be waiting for m_mutex.
@@ -142,8 +204,7 @@ void ZumiPropertyPublisherToGTKBridge<PropertyType>::detach(
     }
     handler = m_handler.lock();
     if (handler) {
-        typedef std::reverse_iterator<typename PropertyMap::const_iterator> Backwards;
-        for (Backwards it(withdrawEnd); it != m_properties.rend(); ++it) {
+        for (auto it = m_properties.rbegin(); it != m_properties.rend(); ++it) {
             try {
                 unpublishProperty<PropertyType>(handler.get(), it->first.c_str());
             } catch (...) {
@@ -257,13 +318,12 @@ void ZumiPropertyPublisherToGTKBridge<PropertyType>::onIdle_setValue(
                 "in a recoverable manner.:",
                 error.what());
     } catch (...) {
-        // Not a std::exception: no text to report, but the main loop must go
-        // on, so it is logged like one rather than ending the process.
+        // Not a std::exception, so there is no text to report; the main loop
+        // must go on all the same.
         logLine(LogLevel::E, "kesh_vimoapplication_manager",
-                "E %s:%s:error=%s ZumiPropertyPublisher.setValue allowed an std.exception to "
-                "escape. This should not happen. setValue needs to handle all standard exceptions "
-                "in a recoverable manner.:",
-                "unknown exception");
+                "E %s:%s:ZumiPropertyPublisher.setValue allowed a non-standard exception (not "
+                "derived from std.exception) to escape. This should not happen. setValue must "
+                "not let any exception escape.:");
     }
 }
 

@@ -25,8 +25,8 @@ namespace zumi {
 // The bridge between a handler's published properties and a GTK UI object.
 //
 // Threads:
-//  - createNewInstance: the application's thread; the handler's publish
-//    operation calls isReadable/isWritable there.
+//  - createNewInstance: any application thread, the main loop's or another;
+//    the handler's publish operation calls isReadable/isWritable there.
 //  - getValue, setValue, isReadable, isWritable: the bus library's thread.
 //  - onGDKIdle_setValue/onIdle_setValue (deliveries), onSourceDestory_setValue
 //    (destroy notifications) and detachFromUI: the GLib main-loop thread.
@@ -73,8 +73,8 @@ public:
     typedef std::map<std::string, std::pair<bool, bool>> PropertyMap;  // name -> (readable, writable)
 
     // Builds, wraps and publishes a bridge; if publishing fails, the names
-    // already published are withdrawn (the bridge is detached) before the
-    // exception leaves.
+    // already published are withdrawn and the bridge detached before the
+    // exception leaves (see abandon). May run on any application thread.
     static std::shared_ptr<ZumiPropertyPublisherToUIBridge<PropertyType>> createNewInstance(
         ZumiHandlerSharedPtr handler, ZumiPropertyPublisherUI<PropertyType>* uiPublisher,
         const PropertyMap& properties);
@@ -96,9 +96,14 @@ public:
     static void onSourceDestory_setValue(gpointer data);
 
 private:
-    // Detaches, withdrawing only the names before withdrawEnd (all of them
-    // for detachFromUI; those attempted so far when publishing failed).
-    void detach(typename PropertyMap::const_iterator withdrawEnd) noexcept;
+    // Undoes a createNewInstance whose publication of `failed` threw: the
+    // names published so far are withdrawn (only those this bridge holds, by
+    // name and type), the bridge is detached, and its pending sets are
+    // cancelled where no delivery can be running, on the main loop if one
+    // runs on another thread (`self` keeps the bridge alive till then).
+    void abandon(ZumiHandler& handler, typename PropertyMap::const_iterator failed,
+                 const std::shared_ptr<ZumiPropertyPublisherToUIBridge<PropertyType>>& self) noexcept;
+    void withdrawAfterFailure(ZumiHandler& handler, typename PropertyMap::const_iterator failed);
     void cancelPendingSetValues();
 
     pthread_mutex_t m_mutex;

@@ -109,9 +109,22 @@ void VimoSystemEventManager::subscribe(const char* source, const char* event,
         logLine(LogLevel::D, SUBSCRIBE_TAG, "D %s:%s:Protecting ZumiHandler:");
         m_protectedHandler = ZumiHandlerFactory::getZumiHandler(m_handlerId.c_str());
     }
+    // Everything that allocates comes before the bus subscription: the entry
+    // is made first, so that running out of memory can never leave a bus
+    // subscription that the map does not know, and taken back (erasing does
+    // not allocate) if the bus refuses. The bus callback never reads the map,
+    // so the entry standing a moment early changes nothing for it.
+    ListenerMap::iterator created;
+    try {
+        created = m_listenerMap.emplace(UniqueEvent(source, event), ListenerList(1, listener)).first;
+    } catch (...) {
+        attemptUnprotectHandler();
+        throw;
+    }
     const ZumiStatus status = ZumiSubscribeExtWrapper(m_protectedHandler->getUnderlyingZumiHandle(),
                                                       source, event, zumiEventCallback, this);
     if (status != 0) {
+        m_listenerMap.erase(created);
         logLine(LogLevel::D, SUBSCRIBE_TAG,
                 "D %s:%s:There was an error subscribing to event, so attempting to unprotect "
                 "handler:");
@@ -123,7 +136,6 @@ void VimoSystemEventManager::subscribe(const char* source, const char* event,
             "D %s:%s:Creating new subscriber list and adding subscriber for source:%s and "
             "event:%s:",
             source, event);
-    m_listenerMap.emplace(UniqueEvent(source, event), ListenerList(1, listener));
 }
 
 bool VimoSystemEventManager::unsubscribe(const char* source, const char* event,
@@ -159,13 +171,15 @@ bool VimoSystemEventManager::unsubscribe(const char* source, const char* event,
             source, event);
     if (m_deliveryDepth > 0) {
         // Only the delivering thread gets here while a delivery runs (it holds
-        // the lock); erasing could pull the list from under its walk.
-        *found = nullptr;
+        // the lock); erasing could pull the list from under its walk. The
+        // pair is noted before the tombstone is written: should noting it run
+        // out of memory, the listener simply stays subscribed.
         if (std::find_if(m_pairsToCompact.begin(), m_pairsToCompact.end(),
                          [&](const UniqueEvent& key) { return UniqueEventEq()(key, entry->first); }) ==
             m_pairsToCompact.end()) {
             m_pairsToCompact.push_back(entry->first);
         }
+        *found = nullptr;
         return true;
     }
     listeners.erase(found);

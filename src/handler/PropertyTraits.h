@@ -4,10 +4,14 @@
 // Where the three published value types differ; publish, unpublish and the
 // callbacks are otherwise one algorithm each.
 //
-// | type                       | registry             | bus registration     | callbacks offered              |
-// | int                        | m_intRegistrar       | RegisterIntProperty  | getter if readable, setter if writable |
-// | const char*                | m_stringRegistrar    | RegisterStringProperty | getter if readable, setter if writable |
-// | ZumiHasharrayHandleStruct* | m_hasharrayRegistrar | RegisterHasharrayProperty | accessor if readable or writable |
+// | type                       | registry             | bus registration     | callbacks offered              | bus type |
+// | int                        | m_intRegistrar       | RegisterIntProperty  | getter if readable, setter if writable | ZUMI_TYPE_INT |
+// | const char*                | m_stringRegistrar    | RegisterStringProperty | getter if readable, setter if writable | ZUMI_TYPE_STRING |
+// | ZumiHasharrayHandleStruct* | m_hasharrayRegistrar | RegisterHasharrayProperty | accessor if readable or writable | ZUMI_TYPE_HASHARRAY |
+//
+// A name is published at most once per type, so unpublishing withdraws the
+// bus registration of its own type only (ZumiUnregisterPropertyOfType): an
+// integer "x" and a string "x" of one handler come and go independently.
 //
 // The log texts name the operations as they have always been logged, hence
 // the uneven spelling between the types.
@@ -25,6 +29,7 @@ struct PropertyTraits;
 
 template <>
 struct PropertyTraits<int> {
+    static constexpr int BUS_TYPE = ZUMI_TYPE_INT;
     static constexpr const char* REPEAT_TAG =
         "void veltra::kesh::zumi::VimoZumiHandlerPrivate::publishIntegerProperty(const char*, "
         "std::tr1::shared_ptr<veltra::kesh::zumi::ZumiHandler::ZumiPropertyPublisher<int> >&)";
@@ -54,6 +59,7 @@ struct PropertyTraits<int> {
 
 template <>
 struct PropertyTraits<const char*> {
+    static constexpr int BUS_TYPE = ZUMI_TYPE_STRING;
     static constexpr const char* REPEAT_TAG =
         "void veltra::kesh::zumi::VimoZumiHandlerPrivate::publishStringProperty(const char*, "
         "std::tr1::shared_ptr<veltra::kesh::zumi::ZumiHandler::ZumiPropertyPublisher<const "
@@ -84,6 +90,7 @@ struct PropertyTraits<const char*> {
 
 template <>
 struct PropertyTraits<ZumiHasharrayHandleStruct*> {
+    static constexpr int BUS_TYPE = ZUMI_TYPE_HASHARRAY;
     static constexpr const char* REPEAT_TAG =
         "void veltra::kesh::zumi::VimoZumiHandlerPrivate::publishHasharrayProperty(const char*, "
         "std::tr1::shared_ptr<veltra::kesh::zumi::ZumiHandler::ZumiPropertyPublisher<"

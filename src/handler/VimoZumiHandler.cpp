@@ -190,16 +190,42 @@ void VimoZumiHandler::publishHasharrayProperty(
 
 template <typename PropertyType>
 void VimoZumiHandler::unpublish(const char* propertyName) {
-    typedef PropertyTraits<PropertyType> Traits;
     // The entry goes before the bus registration: a request arriving in
     // between is answered "no such property" by the callback.
-    Traits::registrar(*m_private).removePropertyPublisher(propertyName);
-    const ZumiStatus status = ZumiUnregisterProperty(m_private->m_handle, propertyName, nullptr);
+    PropertyTraits<PropertyType>::registrar(*m_private).removePropertyPublisher(propertyName);
+    unregisterFromBus<PropertyType>(propertyName);
+}
+
+template <typename PropertyType>
+void VimoZumiHandler::unregisterFromBus(const char* propertyName) {
+    typedef PropertyTraits<PropertyType> Traits;
+    // By name and type: the name's registrations of the other types stay.
+    const ZumiStatus status =
+        ZumiUnregisterPropertyOfType(m_private->m_handle, propertyName, Traits::BUS_TYPE);
     if (status != ZUMI_OK) {
         logLine(LogLevel::W, Traits::UNPUBLISH_TAG, Traits::UNPUBLISH_FORMAT,
                 static_cast<int>(status), ZumiGetErrorString(status), util::logText(propertyName));
     }
 }
+
+template <typename PropertyType>
+void VimoZumiHandler::withdrawPublication(const char* propertyName,
+                                          const ZumiPropertyPublisher<PropertyType>* publisher,
+                                          bool onBus) {
+    if (publisher != nullptr &&
+        PropertyTraits<PropertyType>::registrar(*m_private).removePropertyPublisher(propertyName,
+                                                                                   publisher) &&
+        onBus) {
+        unregisterFromBus<PropertyType>(propertyName);
+    }
+}
+
+template void VimoZumiHandler::withdrawPublication<int>(const char*,
+                                                        const ZumiPropertyPublisher<int>*, bool);
+template void VimoZumiHandler::withdrawPublication<const char*>(
+    const char*, const ZumiPropertyPublisher<const char*>*, bool);
+template void VimoZumiHandler::withdrawPublication<ZumiHasharrayHandleStruct*>(
+    const char*, const ZumiPropertyPublisher<ZumiHasharrayHandleStruct*>*, bool);
 
 void VimoZumiHandler::unpublishStringProperty(const char* propertyName) {
     unpublish<const char*>(propertyName);

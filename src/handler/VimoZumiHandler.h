@@ -77,10 +77,23 @@ public:
     template <typename PropertyType>
     bool publishesThroughBridge(const char* name) const;
 
+    // Undoes one publication of `publisher` under propertyName, for a caller
+    // rolling back after a failed publish: nothing happens unless `publisher`
+    // is the one registered under the name in its type's registry (a repeat
+    // publication was discarded, so another publisher's name is left alone).
+    // The bus registration is withdrawn too only when `onBus`, that is when
+    // the publish returned: a publish that threw left no registration on the
+    // bus, so there is nothing to withdraw and nothing to warn about.
+    template <typename PropertyType>
+    void withdrawPublication(const char* propertyName,
+                             const ZumiPropertyPublisher<PropertyType>* publisher, bool onBus);
+
 private:
     // Never throws for a bus failure; logs a W line instead.
     template <typename PropertyType>
     void unpublish(const char* propertyName);
+    template <typename PropertyType>
+    void unregisterFromBus(const char* propertyName);
 
     // Set in the constructor's body, not its initialiser list, and reset
     // first in the destructor's body: the private object is built after and

@@ -40,20 +40,22 @@ VimoZumiPropertyPublisherRegistrar<PropertyType>::getStrongReference(const char*
 }
 
 template <typename PropertyType>
-void VimoZumiPropertyPublisherRegistrar<PropertyType>::removePropertyPublisher(const char* name) {
+bool VimoZumiPropertyPublisherRegistrar<PropertyType>::removePropertyPublisher(
+    const char* name, const Publisher* expected) {
     if (name == nullptr) {
-        return;
+        return false;
     }
     AutoLock lock(m_registrarMutex);
     auto entry = m_publishers.find(name);
-    if (entry == m_publishers.end()) {
-        return;
+    if (entry == m_publishers.end() || (expected != nullptr && entry->second.get() != expected)) {
+        return false;
     }
     // The entry leaves the map before the publisher can be destroyed, so a
     // destructor that re-enters this registry finds the map consistent.
     PublisherPtr removed = std::move(entry->second);
     m_publishers.erase(entry);
     removed.reset();
+    return true;
 }
 
 template class VimoZumiPropertyPublisherRegistrar<int>;

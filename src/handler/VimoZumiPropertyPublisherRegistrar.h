@@ -19,7 +19,7 @@ namespace zumi {
 //
 // Threads: application threads publish and unpublish; the bus library's
 // callback thread looks publishers up. Locks: m_registrarMutex (recursive),
-// held only inside the three operations below, never while a publisher, the
+// held only inside the operations below, never while a publisher, the
 // bus library or syslog is called - except that a publisher whose last
 // reference the registry held is destroyed inside removePropertyPublisher
 // with the mutex held, and may call back into this registry from there.
@@ -43,7 +43,9 @@ public:
     bool addPropertyPublisher(const char* name, PublisherPtr& publisher);
     // One more strong reference to the publisher of name, or empty.
     PublisherPtr getStrongReference(const char* name) const;
-    void removePropertyPublisher(const char* name);
+    // Erases the entry of name; with `expected`, only if that is the
+    // publisher it holds. True when an entry was erased.
+    bool removePropertyPublisher(const char* name, const Publisher* expected = nullptr);
 
 private:
     mutable pthread_mutex_t m_registrarMutex;

@@ -120,8 +120,15 @@ ZUMI_EXPORT ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* na
                                                void* data);
 ZUMI_EXPORT ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
                                                      ZumiHasharrayAccessor accessor, void* data);
-/* reserved must be NULL. */
+/* A name may be registered once per type (ZUMI_TYPE_*, below): an integer
+ * "x" and a string "x" are two properties. ZumiUnregisterProperty names no
+ * type, so it withdraws every type registered under the name; reserved must
+ * be NULL. ZumiUnregisterPropertyOfType withdraws the one registration of
+ * that type and leaves the name's other types published; it is what a
+ * publisher of one type uses. Both answer ZUMI_ERR_NO_SUCH_PROPERTY when
+ * they found nothing to withdraw. */
 ZUMI_EXPORT ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved);
+ZUMI_EXPORT ZumiStatus ZumiUnregisterPropertyOfType(ZumiHandle handle, const char* name, int type);
 
 /* ---- Events -------------------------------------------------------------
  * A send returns once the event is queued for the bus. When a connection

@@ -53,7 +53,7 @@ bool FakeBus::closeConnection(ZumiHandle handle) {
     }
     if (!forget(m_open, handle)) return false;
     for (auto it = m_registrations.begin(); it != m_registrations.end();) {
-        it = it->first.first == handle ? m_registrations.erase(it) : std::next(it);
+        it = std::get<0>(it->first) == handle ? m_registrations.erase(it) : std::next(it);
     }
     for (auto it = m_subscriptions.begin(); it != m_subscriptions.end();) {
         it = std::get<0>(it->first) == handle ? m_subscriptions.erase(it) : std::next(it);
@@ -62,10 +62,11 @@ bool FakeBus::closeConnection(ZumiHandle handle) {
     return true;
 }
 
-ZumiHandle FakeBus::connectionOwning(const std::string& id, const std::string& property) const {
+ZumiHandle FakeBus::connectionOwning(const std::string& id, const std::string& property,
+                                     int type) const {
     Lock lock(m_mutex);
     for (const auto& entry : m_open) {
-        if (entry.first->id == id && m_registrations.count({entry.first, property}) != 0) {
+        if (entry.first->id == id && m_registrations.count({entry.first, property, type}) != 0) {
             return entry.first;
         }
     }
@@ -108,7 +109,15 @@ void FakeBus::failNext(const std::string& function, ZumiStatus status, int times
     for (int i = 0; i < times; ++i) m_failures[function].push_back(status);
 }
 
-void FakeBus::record(Call call) { Lock lock(m_mutex); m_calls.push_back(std::move(call)); }
+void FakeBus::record(Call call) {
+    std::function<void(const Call&)> observe;
+    {
+        Lock lock(m_mutex);
+        observe = hooks.observe;
+        m_calls.push_back(call);
+    }
+    if (observe) observe(call);
+}
 
 bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
     Lock lock(m_mutex);
@@ -119,29 +128,31 @@ bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
     return true;
 }
 
-bool FakeBus::isRegistered(ZumiHandle handle, const std::string& name) const {
+bool FakeBus::isRegistered(ZumiHandle handle, const std::string& name, int type) const {
     Lock lock(m_mutex);
-    return m_registrations.count({handle, name}) != 0;
+    return m_registrations.count({handle, name, type}) != 0;
 }
 
-FakeBus::Registration FakeBus::registration(ZumiHandle handle, const std::string& name) const {
+FakeBus::Registration FakeBus::registration(ZumiHandle handle, const std::string& name,
+                                            int type) const {
     Lock lock(m_mutex);
-    auto found = m_registrations.find({handle, name});
+    auto found = m_registrations.find({handle, name, type});
     return found == m_registrations.end() ? Registration() : found->second;
 }
 
 namespace {
 
-// Calls the callback that `member` names of the registration serving (handle,
-// name), outside the double's lock; 8 when there is none, 9 without that callback.
+// Calls the callback that `member` names of the registration of `type` serving
+// (handle, name), outside the double's lock; 8 when there is none, 9 without
+// that callback.
 template <typename Callback, typename... Args>
-ZumiStatus invoke(ZumiHandle handle, const char* name, Callback FakeBus::Registration::*member,
-                  Args... args) {
+ZumiStatus invoke(ZumiHandle handle, const char* name, int type,
+                  Callback FakeBus::Registration::*member, Args... args) {
     FakeBus& bus = FakeBus::instance();
     FakeBus::Registration reg;
     {
         Lock lock(bus.m_mutex);
-        auto found = bus.m_registrations.find({handle, text(name)});
+        auto found = bus.m_registrations.find({handle, text(name), type});
         if (found == bus.m_registrations.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
         reg = found->second;
     }
@@ -152,16 +163,16 @@ ZumiStatus invoke(ZumiHandle handle, const char* name, Callback FakeBus::Registr
 }  // namespace
 
 ZumiStatus FakeBus::invokeIntGetter(ZumiHandle handle, const char* name, int* value) {
-    return invoke(handle, name, &Registration::intGetter, value);
+    return invoke(handle, name, ZUMI_TYPE_INT, &Registration::intGetter, value);
 }
 
 ZumiStatus FakeBus::invokeIntSetter(ZumiHandle handle, const char* name, int value) {
-    return invoke(handle, name, &Registration::intSetter, value);
+    return invoke(handle, name, ZUMI_TYPE_INT, &Registration::intSetter, value);
 }
 
 ZumiStatus FakeBus::invokeStringGetterRaw(ZumiHandle handle, const char* name, char* buffer,
                                           unsigned int* size) {
-    return invoke(handle, name, &Registration::stringGetter, buffer, size);
+    return invoke(handle, name, ZUMI_TYPE_STRING, &Registration::stringGetter, buffer, size);
 }
 
 ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std::string* value,
@@ -178,13 +189,13 @@ ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std:
 }
 
 ZumiStatus FakeBus::invokeStringSetter(ZumiHandle handle, const char* name, const char* value) {
-    return invoke(handle, name, &Registration::stringSetter, value);
+    return invoke(handle, name, ZUMI_TYPE_STRING, &Registration::stringSetter, value);
 }
 
 ZumiStatus FakeBus::invokeAccessor(ZumiHandle handle, const char* name,
                                    ZumiHasharrayHandleStruct* input,
                                    ZumiHasharrayHandleStruct* output) {
-    return invoke(handle, name, &Registration::accessor, input, output);
+    return invoke(handle, name, ZUMI_TYPE_HASHARRAY, &Registration::accessor, input, output);
 }
 
 bool FakeBus::isSubscribed(ZumiHandle handle, const std::string& source,

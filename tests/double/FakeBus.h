@@ -11,6 +11,7 @@
 //    pointer return NULL, ZumiHasharrayGetHashCount returns -1);
 //  - hooks: any operation can be replaced by a std::function of the C
 //    signature (hooks.getIntProperty = ...); the call is still recorded;
+//    hooks.observe sees every call as it is made;
 //  - remote services' values (setRemoteInt/String), and routing of gets and
 //    sets on a service that is one of its own open connections to the
 //    registered callbacks, as the real bus does in-process;
@@ -62,9 +63,12 @@ struct FakeEvent {
     size_t nextString = 0;
 };
 
-// Each hook has the signature of the operation it replaces (unregistering
-// leaves out the reserved argument).
+// Each hook has the signature of the operation it replaces; `observe` replaces
+// nothing: it runs for every recorded call, on the caller's thread and
+// without the double's lock, after the call is recorded and before it is
+// answered (a scripted failure made from there applies to that very call).
 struct Hooks {
+    std::function<void(const Call&)> observe;
     std::function<decltype(ZumiOpenEx)> openEx;
     std::function<decltype(ZumiClose)> close;
     std::function<decltype(ZumiGetStringProperty)> getStringProperty;
@@ -75,7 +79,7 @@ struct Hooks {
     std::function<decltype(ZumiCreateAndSendEvent)> createAndSendEvent;
     std::function<decltype(ZumiSubscribeExt)> subscribeExt;
     std::function<decltype(ZumiUnsubscribeExt)> unsubscribeExt;
-    std::function<ZumiStatus(ZumiHandle, const char*)> unregisterProperty;
+    std::function<decltype(ZumiUnregisterPropertyOfType)> unregisterPropertyOfType;
     std::function<decltype(ZumiHasharrayGetInt)> hasharrayGetInt;
     std::function<decltype(ZumiHasharrayGetString)> hasharrayGetString;
 };
@@ -111,9 +115,10 @@ public:
     }
 
     // ---- Published properties (registered by the code under test) ----
+    // One registration per name and type (ZUMI_TYPE_*), as on the real bus.
     typedef zumi::bus::PropertyEntry Registration;
-    bool isRegistered(ZumiHandle handle, const std::string& name) const;
-    Registration registration(ZumiHandle handle, const std::string& name) const;
+    bool isRegistered(ZumiHandle handle, const std::string& name, int type) const;
+    Registration registration(ZumiHandle handle, const std::string& name, int type) const;
 
     // Invoke a registered callback as the bus thread would. A property that is
     // not registered, or registered without that callback, answers 8 or 9.
@@ -156,7 +161,7 @@ public:
     void releaseArray(ZumiHasharrayHandleStruct* array);
     ZumiHandle openConnection(const std::string& id);
     bool closeConnection(ZumiHandle handle);
-    ZumiHandle connectionOwning(const std::string& id, const std::string& property) const;
+    ZumiHandle connectionOwning(const std::string& id, const std::string& property, int type) const;
     template <typename Map, typename T>
     ZumiStatus remoteValue(const Map& values, const std::string& service,
                            const std::string& property, T* value) const {
@@ -186,7 +191,8 @@ public:
     std::map<std::string, std::vector<ZumiStatus>> m_failures;
     std::map<std::pair<std::string, std::string>, int> m_remoteInts;
     std::map<std::pair<std::string, std::string>, std::string> m_remoteStrings;
-    std::map<std::pair<ZumiHandle, std::string>, Registration> m_registrations;
+    typedef std::tuple<ZumiHandle, std::string, int> RegistrationKey;  // handle, name, type
+    std::map<RegistrationKey, Registration> m_registrations;
     std::map<std::tuple<ZumiHandle, std::string, std::string>, Subscription> m_subscriptions;
     // Event callbacks running now, per connection; ZumiClose waits for them.
     std::map<ZumiHandle, int> m_runningCallbacks;

@@ -64,7 +64,7 @@ ZumiStatus registerProperty(const char* function, ZumiHandle handle, const char*
     c.hasSetter = setter;
     if (auto answer = intercept(c)) return *answer;
     Lock lock(bus().m_mutex);
-    return bus().m_registrations.emplace(std::make_pair(handle, c.name), reg).second
+    return bus().m_registrations.emplace(FakeBus::RegistrationKey(handle, c.name, reg.type), reg).second
                ? ZUMI_OK
                : ZUMI_ERR_ALREADY_REGISTERED;
 }
@@ -113,7 +113,7 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     if (auto answer = intercept(c, bus().hooks.getIntProperty, handle, service, property, value)) {
         return *answer;
     }
-    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
+    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_INT)) {
         return bus().invokeIntGetter(owner, property, value);
     }
     return bus().remoteValue(bus().m_remoteInts, c.source, c.name, value);
@@ -126,7 +126,7 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     if (auto answer = intercept(c, bus().hooks.setIntProperty, handle, service, property, value)) {
         return *answer;
     }
-    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
+    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_INT)) {
         return bus().invokeIntSetter(owner, property, value);
     }
     bus().setRemoteInt(c.source, c.name, value);
@@ -141,7 +141,7 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
         return *answer;
     }
     std::string value;
-    ZumiHandle owner = bus().connectionOwning(c.source, c.name);
+    ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_STRING);
     ZumiStatus status = owner ? bus().invokeStringGetter(owner, property, &value)
                               : bus().remoteValue(bus().m_remoteStrings, c.source, c.name, &value);
     if (status == ZUMI_OK) *textOut = bus().handOutString(value);
@@ -157,7 +157,7 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
         return *answer;
     }
     if (value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
+    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_STRING)) {
         return bus().invokeStringSetter(owner, property, value);
     }
     bus().setRemoteString(c.source, c.name, value);
@@ -173,7 +173,7 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
         return *answer;
     }
     ZumiStatus status = ZUMI_OK;
-    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name)) {
+    if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_HASHARRAY)) {
         // As on the wire: the service gets a copy of what was sent and fills
         // a fresh reply array; only an accepted array is sealed.
         ZumiHasharrayHandleStruct* received = bus().track(hb::hashArrayClone(input));
@@ -215,10 +215,28 @@ ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
 
 ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved) {
     Call c = call("ZumiUnregisterProperty", handle, {}, text(name), reserved);
-    if (auto answer = intercept(c, bus().hooks.unregisterProperty, handle, name)) return *answer;
+    if (auto answer = intercept(c)) return *answer;
+    if (reserved != nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     Lock lock(bus().m_mutex);
-    return bus().m_registrations.erase({handle, c.name}) != 0 ? ZUMI_OK
-                                                               : ZUMI_ERR_NO_SUCH_PROPERTY;
+    size_t removed = 0;
+    for (int type : {ZUMI_TYPE_INT, ZUMI_TYPE_STRING, ZUMI_TYPE_HASHARRAY}) {
+        removed += bus().m_registrations.erase({handle, c.name, type});
+    }
+    return removed != 0 ? ZUMI_OK : ZUMI_ERR_NO_SUCH_PROPERTY;
+}
+
+ZumiStatus ZumiUnregisterPropertyOfType(ZumiHandle handle, const char* name, int type) {
+    Call c = call("ZumiUnregisterPropertyOfType", handle, {}, text(name));
+    c.number = type;
+    if (auto answer = intercept(c, bus().hooks.unregisterPropertyOfType, handle, name, type)) {
+        return *answer;
+    }
+    if (type != ZUMI_TYPE_INT && type != ZUMI_TYPE_STRING && type != ZUMI_TYPE_HASHARRAY) {
+        return ZUMI_ERR_INVALID_ARGUMENT;
+    }
+    Lock lock(bus().m_mutex);
+    return bus().m_registrations.erase({handle, c.name, type}) != 0 ? ZUMI_OK
+                                                                     : ZUMI_ERR_NO_SUCH_PROPERTY;
 }
 
 ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName) {
@@ -352,10 +370,10 @@ ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiProper
         for (const auto& entry : bus().m_open) owned = owned || entry.first->id == c.source;
         if (!owned) return ZUMI_ERR_NO_SERVICE;
         for (const auto& entry : bus().m_registrations) {
-            if (entry.first.first->id != c.source) continue;
+            if (std::get<0>(entry.first)->id != c.source) continue;
             const FakeBus::Registration& reg = entry.second;
             found.push_back(
-                ZumiPropertyInfo{strdup(entry.first.second.c_str()), reg.type, reg.access()});
+                ZumiPropertyInfo{strdup(std::get<1>(entry.first).c_str()), reg.type, reg.access()});
         }
     }
     *count = found.size();

@@ -25,11 +25,12 @@ class ABridgeReceivingRemoteSets : public BridgeTest {};
 // Sets queued from the bus thread reach the UI object once each, in order,
 // on the main loop with the GDK lock held; only "kill" (exactly that name)
 // overtakes the sets still waiting, and a UI object that throws from one set
-// still receives the later ones.
+// (a std::exception or anything else) still receives the later ones.
 TEST_F(ABridgeReceivingRemoteSets, DeliversEachOnceInOrderOnTheMainLoopWhereKillAloneOvertakes) {
     RecordingUI<int> ui;
     ui.onSet = [](const char* name) {
         if (std::strcmp(name, "a") == 0) throw std::runtime_error("boom");
+        if (std::strcmp(name, "b") == 0) throw 3;
     };
     auto bridge = zk::createNewBridge<int>(
         handler, &ui, Access{{"a", RW}, {"b", RW}, {"Kill", RW}, {"kill", RW}});
@@ -59,6 +60,12 @@ TEST_F(ABridgeReceivingRemoteSets, DeliversEachOnceInOrderOnTheMainLoopWhereKill
                                    kill)));
     const std::string error = logged("E", "kesh_vimoapplication_manager", "error=boom " + escaped);
     EXPECT_THAT(logs().texts("E %s:%s:error=%s " + escaped + ":"), ElementsAre(error, error));
+    const std::string nonStandard =
+        "ZumiPropertyPublisher.setValue allowed a non-standard exception (not derived from "
+        "std.exception) to escape. This should not happen. setValue must not let any exception "
+        "escape.";
+    EXPECT_THAT(logs().texts("E %s:%s:" + nonStandard + ":"),
+                ElementsAre(logged("E", "kesh_vimoapplication_manager", nonStandard)));
     bridge->detachFromUI();
 }
 
@@ -177,7 +184,7 @@ TEST_F(ADetachingBridge, CancelsPendingSetsReleasingEachRecordAndArrayOnceThenRe
 
     handler.reset();
     bridge->detachFromUI();
-    EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
+    EXPECT_EQ(0u, bus().count("ZumiUnregisterPropertyOfType"));
     EXPECT_EQ(0u, records());
     EXPECT_EQ(0u, bus().liveArrays());
     EXPECT_EQ(0u, bus().invalidFrees());
@@ -238,7 +245,7 @@ TEST_F(ADetachingBridge, LetsASetInProgressFinishWhenItDropsTheLastHandlerRefere
     bool closeSawTheSetFinish = false;
     ZumiStatus setStatus = 0;
     std::thread busThread;
-    bus().hooks.unregisterProperty = [&](ZumiHandle, const char* name) -> ZumiStatus {
+    bus().hooks.unregisterPropertyOfType = [&](ZumiHandle, const char* name, int) -> ZumiStatus {
         if (std::string(name) != "b") return ZUMI_OK;
         busThread = std::thread([&] {
             setStatus = bus().invokeIntSetter(handle, "a", 1);
@@ -283,6 +290,40 @@ TEST_F(ADetachingBridge, RacingRemoteSetsDeliversAnOrderedPrefixAndNothingAfter)
     auto texts = ui.texts();
     ASSERT_EQ(deliveredAtDetach, texts.size()) << "a set reached the UI object after the detach";
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ("a=" + std::to_string(i + 1), texts[i]);
+    EXPECT_EQ(0u, records());
+}
+
+// A bridge is created on a thread of its own while the main loop delivers a
+// set of the name it just published, and a second set waits; then the next
+// name fails. Its rollback must leave both sets to the main loop: cancelled
+// from the creating thread, the one in delivery would be orphaned and its
+// delivery left holding a bridge that the failure frees.
+TEST_F(ADetachingBridge, AfterAFailedPublishOffTheMainLoopLeavesItsSetsToTheMainLoop) {
+    RecordingUI<int> ui;
+    std::atomic<bool> delivering{false}, failed{false};
+    ui.onSet = [&](const char*) {
+        delivering = true;
+        EXPECT_TRUE(waitUntil([&] { return failed.load(); }));
+    };
+    bus().hooks.observe = [&](const Call& call) {
+        if (call.function != "ZumiRegisterIntProperty" || call.name != "b") return;
+        EXPECT_EQ(0u, bus().invokeIntSetter(call.handle, "a", 1));
+        EXPECT_TRUE(waitUntil([&] { return delivering.load(); }));
+        EXPECT_EQ(0u, bus().invokeIntSetter(call.handle, "a", 2));
+        bus().failNext("ZumiRegisterIntProperty", ZUMI_ERR_FAILED);
+    };
+    std::thread creator([&] {
+        EXPECT_THAT(thrownMessage<zk::ZumiException>([&] {
+                        zk::createNewBridge<int>(handler, &ui, Access{{"a", RW}, {"b", RW}});
+                    }),
+                    ::testing::HasSubstr("--property: b"));
+        failed = true;
+    });
+    EXPECT_TRUE(runMainLoopUntil([&] { return failed.load(); }));
+    creator.join();
+    ASSERT_TRUE(drainMainLoop());
+    EXPECT_THAT(ui.texts(), ElementsAre("a=1")) << "a set reached the UI object after the failure";
+    EXPECT_THAT(logs().withFormat(ORPHAN_FORMAT), IsEmpty());
     EXPECT_EQ(0u, records());
 }
 

@@ -33,7 +33,7 @@ TEST_F(ABridgeBeingCreated, RefusesAnEmptyHandlerThenANullUIObjectAndWarnsOfNoPr
     EXPECT_THAT(logs().texts("W %s:%s:" + none + ":"),
                 ElementsAre(logged("W", "ZumiPropertyPublisherToGTKBridge.createNewInstance", none)));
     bridge->detachFromUI();
-    EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
+    EXPECT_EQ(0u, bus().count("ZumiUnregisterPropertyOfType"));
 }
 
 // b readable only, a with no access at all: both are published, in name
@@ -50,28 +50,50 @@ TEST_F(ABridgeBeingCreated, PublishesEveryNameWithItsAccessAndDetachWithdrawsThe
     EXPECT_TRUE(registrations[1].hasGetter && !registrations[1].hasSetter);
 
     bridge->detachFromUI();
-    EXPECT_THAT(callNames("ZumiUnregisterProperty"), ElementsAre("b", "a"));
+    EXPECT_THAT(callNames("ZumiUnregisterPropertyOfType"), ElementsAre("b", "a"));
     bridge->detachFromUI();
-    EXPECT_EQ(2u, bus().count("ZumiUnregisterProperty")) << "a second detach withdrew again";
+    EXPECT_EQ(2u, bus().count("ZumiUnregisterPropertyOfType")) << "a second detach withdrew again";
 }
 
-// The bus refuses the first name. The handler keeps its entry, and with it
-// the bridge, after a refusal: unless the bridge withdraws the name, the
-// handler's release of that Attached bridge would end the process.
-TEST_F(ABridgeBeingCreated, WithdrawsTheNamesTriedWhenPublishingFailsAndNeverTheRest) {
-    RecordingUI<int> ui;
-    bus().failNext("ZumiRegisterIntProperty", ZUMI_ERR_ALREADY_REGISTERED);
+// The bus refuses b, after a set of a was queued. The handler keeps its
+// entry, and with it the bridge, after a refusal, so the bridge takes back
+// what it holds: its integer a, by name and type, and b's entry. Not the
+// string a, nor the a0 that another bridge holds (this one's was a discarded
+// repeat), nor b on the bus, where b never was: no call, no W line. With no
+// main loop running, the queued set is cancelled at once.
+TEST_F(ABridgeBeingCreated, TakesBackOnlyWhatItPublishedWhenPublishingFails) {
+    RecordingUI<const char*> textUI;
+    auto text = zk::createNewBridge<const char*>(handler, &textUI, Access{{"a", RW}});
+    RecordingUI<int> ui, holder;
+    auto other = zk::createNewBridge<int>(handler, &holder, Access{{"a0", RW}});
+    bus().hooks.observe = [&](const Call& call) {
+        if (call.function == "ZumiRegisterIntProperty" && call.name == "b") {
+            onBusThread([&] { EXPECT_EQ(0u, bus().invokeIntSetter(connection(), "a", 1)); });
+            bus().failNext("ZumiRegisterIntProperty", ZUMI_ERR_ALREADY_REGISTERED);
+        }
+    };
+    logs().clear();
     EXPECT_THAT(thrownMessage<zk::ZumiException>([&] {
-                    zk::createNewBridge<int>(handler, &ui, Access{{"b", RW}, {"c", RW}});
+                    zk::createNewBridge<int>(handler, &ui,
+                                             Access{{"a", RW}, {"a0", RW}, {"b", RW}, {"c", RW}});
                 }),
                 HasSubstr("Could not set the request property. --property: b"));
-    EXPECT_THAT(callNames("ZumiRegisterIntProperty"), ElementsAre("b"));
-    EXPECT_THAT(callNames("ZumiUnregisterProperty"), ElementsAre("b"));
+    bus().hooks.observe = nullptr;
+    EXPECT_EQ(0u, records()) << "the queued set outlived the bridge's failure";
+    EXPECT_THAT(callNames("ZumiRegisterIntProperty"), ElementsAre("a0", "a", "b"));
+    EXPECT_THAT(callNames("ZumiUnregisterPropertyOfType"), ElementsAre("a"));
+    EXPECT_FALSE(bus().isRegistered(connection(), "a", ZUMI_TYPE_INT));
+    EXPECT_TRUE(bus().isRegistered(connection(), "a", ZUMI_TYPE_STRING));
+    EXPECT_TRUE(bus().isRegistered(connection(), "a0", ZUMI_TYPE_INT));
+    for (const LogLine& line : logs().lines()) EXPECT_NE('W', line.text[0]) << line.text;
 
-    RecordingUI<int> other;  // b is free again, not discarded as a repeat
-    auto second = zk::createNewBridge<int>(handler, &other, Access{{"b", RW}});
-    EXPECT_TRUE(bus().isRegistered(connection(), "b"));
-    second->detachFromUI();
+    RecordingUI<int> next;  // b is free again, not discarded as a repeat
+    auto second = zk::createNewBridge<int>(handler, &next, Access{{"b", RW}});
+    EXPECT_TRUE(bus().isRegistered(connection(), "b", ZUMI_TYPE_INT));
+    ASSERT_TRUE(drainMainLoop());
+    EXPECT_THAT(ui.sets(), ::testing::IsEmpty());
+    for (auto* bridge : {&second, &other}) (*bridge)->detachFromUI();
+    text->detachFromUI();
 }
 
 void toStderr(int, const char* format, va_list args) {

@@ -194,7 +194,9 @@ TEST_F(AHandler, RetriesAFailedStringSetOnNimboThroughTitlerailOnly) {
 class APublishingHandler : public AHandler {
 protected:
     ZumiHandle connection() { return handler->getUnderlyingZumiHandle(); }
-    void* registryOf(const char* name) { return bus().registration(connection(), name).data; }
+    void* registryOf(const char* name, int type) {
+        return bus().registration(connection(), name, type).data;
+    }
 
     void publish(const char* name, std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<int>> p) {
         handler->publishIntegerProperty(name, p);
@@ -282,19 +284,34 @@ TEST_F(APublishingHandler, DiscardsARepeatPublicationWithADebugLineEvenAfterARef
     EXPECT_EQ(1, value);
 }
 
-TEST_F(APublishingHandler, WithdrawsTheEntryBeforeTheBusRegistrationAndWarnsOfARefusal) {
+// An integer and a string published under one name are two properties: the
+// integer goes by name and type, the string stays registered and served.
+TEST_F(APublishingHandler, WithdrawsByNameAndTypeTheEntryBeforeTheBusRegistrationAndWarnsOfARefusal) {
     auto publisher = makePublisher<int>();
+    auto text = makePublisher<const char*>();
+    text->onGet = [](const char*, const char** value) { *value = "still here"; };
     publish("i", publisher);
+    publish("i", text);
     std::vector<ZumiStatus> answersInBetween;
-    bus().hooks.unregisterProperty = [&](ZumiHandle handle, const char* name) {
+    std::vector<int> typesWithdrawn;
+    bus().hooks.unregisterPropertyOfType = [&](ZumiHandle handle, const char* name, int type) {
         int value = 0;
         answersInBetween.push_back(bus().invokeIntGetter(handle, name, &value));
+        typesWithdrawn.push_back(type);
         return ZumiStatus(std::strcmp(name, "i") == 0 ? ZUMI_OK : ZUMI_ERR_NO_SUCH_PROPERTY);
     };
     handler->unpublishIntegerProperty("i");
     EXPECT_THAT(answersInBetween, ElementsAre(ZUMI_ERR_NO_SUCH_PROPERTY));
+    EXPECT_THAT(typesWithdrawn, ElementsAre(ZUMI_TYPE_INT));
     EXPECT_EQ(1, publisher.use_count());
     EXPECT_THAT(logs().lines(), IsEmpty());
+    bus().hooks.unregisterPropertyOfType = nullptr;
+    handler->unpublishIntegerProperty("i");  // the bus now has no integer "i"
+    std::string served;
+    EXPECT_EQ(ZUMI_OK, bus().invokeStringGetter(connection(), "i", &served));
+    EXPECT_EQ("still here", served);
+    EXPECT_EQ(2, text.use_count());
+    logs().clear();
 
     handler->unpublishIntegerProperty("p");  // never published: the bus answers 8
     handler->unpublishStringProperty("p");
@@ -325,13 +342,13 @@ TEST_F(APublishingHandler, AnswersZeroWithInfoLinesOnWritesOnlyEightForAMissingP
     int value = 0;
     EXPECT_EQ(ZUMI_OK, bus().invokeIntGetter(connection(), "p", &value));
     EXPECT_EQ(-7, value);
-    EXPECT_EQ(8u, (onPropertyGet<int, int>(connection(), "other", &value, registryOf("p"))));
+    EXPECT_EQ(8u, (onPropertyGet<int, int>(connection(), "other", &value, registryOf("p", ZUMI_TYPE_INT))));
     EXPECT_EQ(8u, (onPropertyAccessed<Array, Array>(connection(), "other", nullptr, nullptr,
-                                                   registryOf("h"))));
+                                                   registryOf("h", ZUMI_TYPE_HASHARRAY))));
     EXPECT_THAT(logs().lines(), IsEmpty());
     EXPECT_EQ(ZUMI_OK, bus().invokeIntSetter(connection(), "p", -3));
     EXPECT_EQ(-3, stored);
-    EXPECT_EQ(8u, (onPropertySet<int, int>(connection(), "other", 1, registryOf("p"))));
+    EXPECT_EQ(8u, (onPropertySet<int, int>(connection(), "other", 1, registryOf("p", ZUMI_TYPE_INT))));
     EXPECT_EQ(258u, (onPropertyGet<int, int>(connection(), "p", &value, nullptr)));
     EXPECT_EQ(258u, (onPropertySet<const char*, const char*>(connection(), "p", "v", nullptr)));
     EXPECT_EQ(258u, (onPropertyAccessed<Array, Array>(connection(), "p", nullptr, nullptr, nullptr)));
@@ -408,7 +425,7 @@ TEST_F(APublishingHandler, LetsADyingPublisherUnpublishAnotherNameOfItsRegistry)
     first.reset();
     handler->unpublishIntegerProperty("a");  // destroys first inside the registry's lock
     EXPECT_EQ(1, second.use_count());
-    EXPECT_EQ(2u, bus().count("ZumiUnregisterProperty"));
+    EXPECT_EQ(2u, bus().count("ZumiUnregisterPropertyOfType"));
 }
 
 TEST_F(APublishingHandler, ClosesOnceThenReleasesPublishersWithoutUnregisteringWhenDestroyed) {
@@ -427,7 +444,7 @@ TEST_F(APublishingHandler, ClosesOnceThenReleasesPublishersWithoutUnregisteringW
     handler.reset();
     EXPECT_THAT(closesSeenAtRelease, ElementsAre(1u, 1u, 1u));
     EXPECT_EQ(1u, bus().count("ZumiClose"));
-    EXPECT_EQ(0u, bus().count("ZumiUnregisterProperty"));
+    EXPECT_EQ(0u, bus().count("ZumiUnregisterPropertyOfType"));
 }
 
 }  // namespace
