@@ -17,6 +17,13 @@ class ZumiHashListArray;
 // One connection to the message bus. Obtain handlers from ZumiHandlerFactory,
 // which shares one per service identifier.
 //
+// Names: a service identifier (the handler's own, and every `source` or
+// service named in a call) must be a valid bus name: two or more elements
+// joined by dots, each of ASCII letters, digits, '_' and '-' and not starting
+// with a digit, 255 bytes at most ("com.example.audio"). Anything else is
+// refused by the bus, and the call throws ZumiException. Property and event
+// names are any non-empty UTF-8 text of at most 255 bytes.
+//
 // Threads: every operation may be called from any application thread. Remote
 // reads and writes block the caller for one synchronous bus call; failures
 // are thrown as ZumiException. Publishers are called back on the bus
@@ -61,6 +68,10 @@ public:
                                    const char* value) = 0;
     virtual void setIntProperty(const char* source, const char* property, int value) = 0;
 
+    // A name is published at most once per type: publishing it again with a
+    // publisher of the same type is discarded (a D line), while one integer,
+    // one string and one hash-array property may share a name. Unpublishing
+    // withdraws the name of that one type; the others stay published.
     virtual void publishStringProperty(
         const char* propertyName,
         std::shared_ptr<ZumiPropertyPublisher<const char*>>& publisher) = 0;

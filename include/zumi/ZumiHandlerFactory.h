@@ -37,13 +37,17 @@ public:
     typedef std::shared_ptr<ZumiHandler> ZumiHandlerSharedPtr;
 
     // The live handler for zumiId, created and cached when there is none.
+    // zumiId must be a valid bus name (see ZumiHandler), such as
+    // "com.example.audio"; "" gives a connection that only calls others.
     // Throws std::invalid_argument for a null zumiId, and whatever opening
-    // the connection throws (ZumiException).
+    // the connection throws (ZumiException, for an invalid name too).
     static ZumiHandlerSharedPtr getZumiHandler(const char* zumiId);
     // The handler for the system identifier ("com.tessal.bramwick" unless
     // changed with setSystemZumiHandler).
     static ZumiHandlerSharedPtr getSystemZumiHandler();
-    // Throws std::invalid_argument "zumiId argument was NULL" for null.
+    // Throws std::invalid_argument "zumiId argument was NULL" for null, and
+    // keeps the identifier it had. Not checked otherwise: an invalid bus name
+    // fails at the next getSystemZumiHandler.
     static void setSystemZumiHandler(const char* zumiId);
     // A new utility object for the well-known system events, per call.
     static std::shared_ptr<ZumiEventUtils> getZumiEventUtils();

@@ -112,17 +112,22 @@ void VimoSystemEventManager::subscribe(const char* source, const char* event,
     // Everything that allocates comes before the bus subscription: the entry
     // is made first, so that running out of memory can never leave a bus
     // subscription that the map does not know, and taken back (erasing does
-    // not allocate) if the bus refuses. The bus callback never reads the map,
-    // so the entry standing a moment early changes nothing for it.
-    ListenerMap::iterator created;
+    // not allocate) if the bus refuses or a seam throws. The bus callback
+    // never reads the map, so the entry standing a moment early changes
+    // nothing for it.
+    ListenerMap::iterator created = m_listenerMap.end();
+    ZumiStatus status = ZUMI_OK;
     try {
         created = m_listenerMap.emplace(UniqueEvent(source, event), ListenerList(1, listener)).first;
+        status = ZumiSubscribeExtWrapper(m_protectedHandler->getUnderlyingZumiHandle(), source,
+                                         event, zumiEventCallback, this);
     } catch (...) {
+        if (created != m_listenerMap.end()) {
+            m_listenerMap.erase(created);
+        }
         attemptUnprotectHandler();
         throw;
     }
-    const ZumiStatus status = ZumiSubscribeExtWrapper(m_protectedHandler->getUnderlyingZumiHandle(),
-                                                      source, event, zumiEventCallback, this);
     if (status != 0) {
         m_listenerMap.erase(created);
         logLine(LogLevel::D, SUBSCRIBE_TAG,

@@ -8,6 +8,15 @@ namespace util {
 // Holds the GDK threads lock from construction to destruction. The lock is
 // not recursive: never construct one on a thread that already holds it (GDK
 // idle callbacks added with gdk_threads_add_idle* run with it held).
+//
+// Until the application calls gdk_threads_init, GDK's lock is no lock at
+// all. GDK offers no way to ask whether it was called, so these guards count
+// themselves while they hold the lock: two at once (the bridge's reads on the
+// bus threads of two connections, say) can only mean that the lock does
+// nothing, and the first time that is seen one W line says so, once per
+// process. The GDK idle callbacks are not counted: an application may let go
+// of the lock inside one (a nested gtk_main does), and a warning must never
+// be wrong.
 // Threads: any. Locks: the GDK threads lock.
 //
 // GDK cannot tell who holds its lock, so the library keeps what it knows:

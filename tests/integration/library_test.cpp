@@ -340,5 +340,30 @@ TEST_F(ABridgedReadUnderOurGdkLock, OfOurOwnFailsInsteadOfWaitingForever) {
     ownBridge->detachFromUI();
 }
 
+// An integer and a string share the name x. The integer's bridge fails on
+// its second name and takes back its x: the string x stays published and
+// another process still reads it, while the integer x is gone.
+TEST_F(AUIObjectOnTheBus, TakesBackOnlyItsOwnTypeWhenPublishingFailsOrItDetaches) {
+    ASSERT_EQ("0", peer.request("open -"));
+    struct Text : zk::ZumiPropertyPublisherUI<const char*> {
+        void getValue(const char*, const char** value) override { *value = "kept"; }
+        void setValue(const char*, const char*) override {}
+    } text;
+    UIObject numbers;
+    auto texts = zk::createNewBridge<const char*>(handler, &text, Access{{"x", {true, false}}});
+    EXPECT_THROW(zk::createNewBridge<int>(handler, &numbers, Access{{"x", {true, true}}, {"\xff", {true, true}}}),
+                 zk::ZumiException)
+        << "the bus took a property name that is not UTF-8";
+    EXPECT_EQ("8 -1", peer.request("getint " + name + " x"));
+    EXPECT_EQ("0 kept", peer.request("getstr " + name + " x"));
+
+    auto integers = zk::createNewBridge<int>(handler, &numbers, Access{{"x", {true, false}}});
+    EXPECT_EQ("0 42", peer.request("getint " + name + " x"));
+    integers->detachFromUI();
+    EXPECT_EQ("0 kept", peer.request("getstr " + name + " x"));
+    EXPECT_EQ("8 -1", peer.request("getint " + name + " x"));
+    texts->detachFromUI();
+}
+
 }  // namespace
 }  // namespace zumi::testing

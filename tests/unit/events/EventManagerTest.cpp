@@ -13,7 +13,11 @@
 #include <zumi/ZumiHandlerFactory.h>
 
 #include "EventTestSupport.h"
+<<<<<<< HEAD
 #include "TrackedGdkLock.h"
+=======
+#include "FailingAllocation.h"
+>>>>>>> a133baa (Out of memory on demand in the event tests, a W line when the GDK lock is seen doing nothing, the null system identifier tested, valid identifiers documented)
 #include "ZumiTest.h"
 #include "handler/VimoZumiHandler.h"
 
@@ -174,6 +178,53 @@ TEST_F(ASubscribedHandler, LetsGoOfItselfWhenTheOnlySubscriptionFailsButNotWhile
     handler = watch.lock();
     EXPECT_FALSE(handler->unsubscribe(SOURCE, "pong", &first));
     EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
+}
+
+// Memory may run out at any allocation of a subscription: it then happens
+// whole or leaves nothing (no bus subscription, the handler unprotected).
+// Inside a delivery the same holds for an unsubscription: the listener either
+// goes or goes on receiving. Log lines are off while allocations fail, as the
+// test's capture of them allocates too.
+TEST_F(ASubscribedHandler, LeavesNothingHalfDoneWhereverMemoryRunsOut) {
+    const unsigned int mask = g_tessal_log_mask;
+    auto outOfMemoryAt = [&](int nth, const std::function<void()>& body) {
+        g_tessal_log_mask = 0;
+        failAllocation(nth);
+        bool threw = false;
+        try {
+            body();
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        failAllocation(0);
+        g_tessal_log_mask = mask;
+        return threw;
+    };
+    for (int nth = 1; outOfMemoryAt(nth, [&] { handler->subscribe(SOURCE, "ping", &first); });
+         ++nth) {
+        EXPECT_FALSE(bus().isSubscribed(handler->getUnderlyingZumiHandle(), SOURCE, "ping")) << nth;
+        handler.reset();
+        ASSERT_TRUE(watch.expired()) << "still protected after allocation " << nth << " failed";
+        handler = ZumiHandlerFactory::getZumiHandler("com.example.listener");
+        watch = handler;
+    }
+    handler->subscribe(SOURCE, "ping", &second);
+    for (int nth = 1;; ++nth) {
+        bool threw = false;
+        first.action = [&] {
+            threw = outOfMemoryAt(nth, [&] { handler->unsubscribe(SOURCE, "ping", &first); });
+        };
+        deliver("ping");
+        first.action = nullptr;
+        journal.clear();
+        deliver("ping");
+        if (!threw) break;
+        EXPECT_THAT(journal, ElementsAre("first:ping:", "second:ping:")) << nth;
+        journal.clear();
+    }
+    EXPECT_THAT(journal, ElementsAre("second:ping:"));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &second));
+    EXPECT_FALSE(bus().isSubscribed(handler->getUnderlyingZumiHandle(), SOURCE, "ping"));
 }
 
 TEST_F(ASubscribedHandler, RejectsNullArgumentsBeforeAnyBusCall) {

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -56,10 +57,15 @@ TEST_F(AFactory, SharesOneHandlerPerExactIdentifierWhileItIsHeldAndThenForgetsIt
 }
 
 TEST_F(AFactory, RefusesANullIdentifierWithAnErrorLineAndCachesNoFailure) {
-    EXPECT_EQ("getZumiHandler failed because zumiId was null",
-              thrownMessage<std::invalid_argument>([] { Factory::getZumiHandler(nullptr); }));
+    const std::pair<std::string, std::function<void()>> refusals[] = {
+        {"getZumiHandler failed because zumiId was null", [] { Factory::getZumiHandler(nullptr); }},
+        {"zumiId argument was NULL", [] { Factory::setSystemZumiHandler(nullptr); }},
+    };
+    for (const auto& r : refusals) EXPECT_EQ(r.first, thrownMessage<std::invalid_argument>(r.second));
     EXPECT_THAT(logs().texts(), ElementsAre("E app:kesh_zumiHandlerFactory_getZumiHandler_"
                                             "zumiIdNull:zumiId cannot be null:"));
+    EXPECT_EQ(Factory::getZumiHandler("com.tessal.bramwick"), Factory::getSystemZumiHandler())
+        << "a refused system identifier replaced the standing one";
     bus().failNext("ZumiOpenEx", ZUMI_ERR_NAME_TAKEN);
     EXPECT_THROW(Factory::getZumiHandler("other"), ZumiException);
     EXPECT_TRUE(Factory::m_handlerMap.empty());

@@ -1,10 +1,16 @@
-// The lock guard and the log line's gate; the message builder and the log
+// The lock guards and the log line's gate; the message builder and the log
 // line's text are checked wherever the library uses them.
 
 #include <cerrno>
 #include <stdexcept>
 
+#include <gmock/gmock.h>
+
+#include <thread>
+
+#include "TrackedGdkLock.h"
 #include "ZumiTest.h"
+#include "platform/GdkThreadsAutoLock.h"
 #include "util/AutoLock.h"
 #include "util/Log.h"
 
@@ -13,6 +19,7 @@ namespace testing {
 namespace {
 
 using veltra::kesh::util::AutoLock;
+using veltra::kesh::util::GdkThreadsAutoLock;
 using veltra::kesh::util::LogLevel;
 using veltra::kesh::util::logLine;
 
@@ -59,6 +66,31 @@ TEST_F(ALogLine, IsWrittenWithItsPriorityOnlyWhileItsMaskBitIsSet) {
         EXPECT_EQ("X %s:%s:on:", logs().lines()[0].format);
         EXPECT_EQ(level.priority, logs().lines()[0].priority);
     }
+}
+
+// The guard cannot ask GDK whether its lock is real; it notices when two of
+// its kind hold the lock at once, which a real lock never lets happen.
+TEST_F(ALogLine, WarnsOnceWhenTheGdkLockIsSeenDoingNothingAndNeverWhileItWorks) {
+    auto manyGuards = [] {
+        for (int i = 0; i < 2000; ++i) GdkThreadsAutoLock guard;
+    };
+    std::thread other(manyGuards);
+    manyGuards();
+    other.join();
+    EXPECT_THAT(logs().lines(), ::testing::IsEmpty());
+
+    setGdkLockDoesNothing(true);
+    for (int i = 0; i < 2; ++i) {
+        GdkThreadsAutoLock outer;
+        GdkThreadsAutoLock inner;
+    }
+    setGdkLockDoesNothing(false);
+    EXPECT_THAT(logs().texts(),
+                ::testing::ElementsAre(logged(
+                    "W", "GdkThreadsAutoLock",
+                    "The GDK threads lock was held twice at once, so it does nothing: "
+                    "gdk_threads_init was not called. Bridged properties are then read while the "
+                    "main loop may be changing them. Call gdk_threads_init before gtk_init.")));
 }
 
 }  // namespace
