@@ -47,6 +47,9 @@ namespace zumi {
 //   Attached (set):  names published, any number of pending sets.
 //   Detached (null): names withdrawn, no pending sets; the only state in
 //                    which the bridge may be destroyed. There is no way back.
+//                    (A bridge abandoned off the main loop may still hold
+//                    pending sets until the main loop cancels them; the
+//                    source that does so keeps the bridge alive till then.)
 //
 // A deferred set (SetValueArgs) goes through:
 //   Queued     setValue made the record, its entry (record -> source ID) is
