@@ -13,17 +13,12 @@ namespace {
 
 pthread_mutex_t g_gdkMutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<std::thread::id> g_owner{std::thread::id()};
-<<<<<<< HEAD
 std::atomic<int> g_waiters{0};
-
-void enter() {
-    ++g_waiters;
-=======
 std::atomic<bool> g_noLock{false};
 
 void enter() {
     if (g_noLock) return;
->>>>>>> a133baa (Out of memory on demand in the event tests, a W line when the GDK lock is seen doing nothing, the null system identifier tested, valid identifiers documented)
+    ++g_waiters;
     pthread_mutex_lock(&g_gdkMutex);
     --g_waiters;
     g_owner.store(std::this_thread::get_id());
@@ -46,11 +41,9 @@ void installTrackedGdkLock() {
 
 bool gdkLockHeldByThisThread() { return g_owner.load() == std::this_thread::get_id(); }
 
-<<<<<<< HEAD
 int gdkLockWaiters() { return g_waiters.load(); }
-=======
+
 void setGdkLockDoesNothing(bool doesNothing) { g_noLock = doesNothing; }
->>>>>>> a133baa (Out of memory on demand in the event tests, a W line when the GDK lock is seen doing nothing, the null system identifier tested, valid identifiers documented)
 
 }  // namespace testing
 }  // namespace zumi

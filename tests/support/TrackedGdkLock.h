@@ -11,14 +11,11 @@ namespace testing {
 
 void installTrackedGdkLock();
 bool gdkLockHeldByThisThread();
-<<<<<<< HEAD
 // How many threads wait for the lock right now.
 int gdkLockWaiters();
-=======
 // While set, entering and leaving do nothing, as with GDK before
 // gdk_threads_init. Set and clear it only while nobody holds the lock.
 void setGdkLockDoesNothing(bool doesNothing);
->>>>>>> a133baa (Out of memory on demand in the event tests, a W line when the GDK lock is seen doing nothing, the null system identifier tested, valid identifiers documented)
 
 }  // namespace testing
 }  // namespace zumi

@@ -13,11 +13,8 @@
 #include <zumi/ZumiHandlerFactory.h>
 
 #include "EventTestSupport.h"
-<<<<<<< HEAD
-#include "TrackedGdkLock.h"
-=======
 #include "FailingAllocation.h"
->>>>>>> a133baa (Out of memory on demand in the event tests, a W line when the GDK lock is seen doing nothing, the null system identifier tested, valid identifiers documented)
+#include "TrackedGdkLock.h"
 #include "ZumiTest.h"
 #include "handler/VimoZumiHandler.h"
 
