@@ -12,7 +12,7 @@ unsigned PropertyEntry::access() const {
         if (stringGetter != nullptr) access |= ZUMI_ACCESS_READ;
         if (stringSetter != nullptr) access |= ZUMI_ACCESS_WRITE;
     } else if (accessor != nullptr) {
-        access = ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE;
+        access = hashAccess;
     }
     return access;
 }

@@ -18,9 +18,11 @@ struct PropertyEntry {
     ZumiStringSetter stringSetter = nullptr;
     ZumiHasharrayAccessor accessor = nullptr;
     void* data = nullptr;
+    // What a hash array's one accessor serves: both unless registered otherwise.
+    unsigned hashAccess = ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE;
 
-    // ZUMI_ACCESS_* bits: the callbacks of its type that were given. A hash
-    // array's one accessor serves reads and writes alike.
+    // ZUMI_ACCESS_* bits: the callbacks of its type that were given; for a
+    // hash array, hashAccess when there is an accessor.
     unsigned access() const;
 };
 

@@ -232,13 +232,24 @@ ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* name, ZumiIntG
     return registerProperty(handle, name, entry);
 }
 
-ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
-                                         ZumiHasharrayAccessor accessor, void* data) {
+ZumiStatus ZumiRegisterHasharrayPropertyEx(ZumiHandle handle, const char* name,
+                                           ZumiHasharrayAccessor accessor, unsigned access,
+                                           void* data) {
+    if ((access & ~unsigned(ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE)) != 0) {
+        return ZUMI_ERR_INVALID_ARGUMENT;
+    }
     PropertyEntry entry;
     entry.type = ZUMI_TYPE_HASHARRAY;
     entry.accessor = accessor;
+    entry.hashAccess = access;
     entry.data = data;
     return registerProperty(handle, name, entry);
+}
+
+ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
+                                         ZumiHasharrayAccessor accessor, void* data) {
+    return ZumiRegisterHasharrayPropertyEx(handle, name, accessor,
+                                           ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE, data);
 }
 
 ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved) {

@@ -139,7 +139,13 @@ bool serveAccess(const std::string& service, const std::string& property, const 
                  [input, reply](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
                      // The accessor gets its own copy of what was sent and an
                      // empty reply; the reply goes to the requester whatever
-                     // the accessor answers.
+                     // the accessor answers, unless the property cannot be
+                     // read: then there is no value to send back, and an
+                     // empty array would pass for one.
+                     const unsigned access = entry.access();
+                     if ((access & (input == nullptr ? ZUMI_ACCESS_READ : ZUMI_ACCESS_WRITE)) == 0) {
+                         return static_cast<ZumiStatus>(ZUMI_ERR_ACCESS_DENIED);
+                     }
                      std::unique_ptr<HashArray> copy(input == nullptr ? nullptr
                                                                       : hashArrayClone(input));
                      std::unique_ptr<HashArray> output(hashArrayNew());
@@ -149,7 +155,7 @@ bool serveAccess(const std::string& service, const std::string& property, const 
                      ZumiStatus answer =
                          entry.accessor(handle, name, copy.get(), output.get(), entry.data);
                      output->readOnly = false;
-                     *reply = output.release();
+                     if ((access & ZUMI_ACCESS_READ) != 0) *reply = output.release();
                      return answer;
                  });
 }

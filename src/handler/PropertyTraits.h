@@ -7,7 +7,7 @@
 // | type                       | registry             | bus registration     | callbacks offered              | bus type |
 // | int                        | m_intRegistrar       | RegisterIntProperty  | getter if readable, setter if writable | ZUMI_TYPE_INT |
 // | const char*                | m_stringRegistrar    | RegisterStringProperty | getter if readable, setter if writable | ZUMI_TYPE_STRING |
-// | ZumiHasharrayHandleStruct* | m_hasharrayRegistrar | RegisterHasharrayProperty | accessor if readable or writable | ZUMI_TYPE_HASHARRAY |
+// | ZumiHasharrayHandleStruct* | m_hasharrayRegistrar | RegisterHasharrayPropertyEx | accessor if readable or writable, for writes | ZUMI_TYPE_HASHARRAY |
 //
 // A name is published at most once per type, so unpublishing withdraws the
 // bus registration of its own type only (ZumiUnregisterPropertyOfType): an
@@ -109,19 +109,22 @@ struct PropertyTraits<ZumiHasharrayHandleStruct*> {
         return owner.m_hasharrayRegistrar;
     }
     // One accessor serves reads and writes: isWritable is asked only when
-    // the property is not readable.
+    // the property is not readable. The accessor hands every access to
+    // setValue and never fills the reply, so the bus is told it serves writes
+    // only: a read is refused there instead of reaching the publisher as a
+    // set of null, and a listing does not offer a value it cannot give.
     static ZumiStatus registerOnBus(
         ZumiHandle handle, const char* name,
         const ZumiHandler::ZumiPropertyPublisher<ZumiHasharrayHandleStruct*>& publisher,
         void* data) {
         const bool accessible = publisher.isReadable(name) || publisher.isWritable(name);
-        return ZumiRegisterHasharrayProperty(
+        return ZumiRegisterHasharrayPropertyEx(
             handle, name,
             accessible ? ZumiHasharrayAccessor(
                              &onPropertyAccessed<ZumiHasharrayHandleStruct*,
                                                  ZumiHasharrayHandleStruct*>)
                        : nullptr,
-            data);
+            ZUMI_ACCESS_WRITE, data);
     }
 };
 

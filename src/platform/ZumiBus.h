@@ -120,6 +120,15 @@ ZUMI_EXPORT ZumiStatus ZumiRegisterIntProperty(ZumiHandle handle, const char* na
                                                void* data);
 ZUMI_EXPORT ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
                                                      ZumiHasharrayAccessor accessor, void* data);
+/* As above, for an accessor that serves only the accesses in `access`
+ * (ZUMI_ACCESS_* bits, below); ZumiRegisterHasharrayProperty serves both. A
+ * read (NULL input) without ZUMI_ACCESS_READ, or a write without
+ * ZUMI_ACCESS_WRITE, is refused with ZUMI_ERR_ACCESS_DENIED before the
+ * accessor runs; without ZUMI_ACCESS_READ the requester gets no reply array.
+ * The listing of the service's properties shows these bits. */
+ZUMI_EXPORT ZumiStatus ZumiRegisterHasharrayPropertyEx(ZumiHandle handle, const char* name,
+                                                       ZumiHasharrayAccessor accessor,
+                                                       unsigned access, void* data);
 /* A name may be registered once per type (ZUMI_TYPE_*, below): an integer
  * "x" and a string "x" are two properties. ZumiUnregisterProperty names no
  * type, so it withdraws every type registered under the name; reserved must

@@ -213,6 +213,19 @@ ZumiStatus ZumiRegisterHasharrayProperty(ZumiHandle handle, const char* name,
                             accessor != nullptr, false);
 }
 
+// Recorded with hasGetter/hasSetter for the read and write bits of an
+// accessor that was given. Reads and writes still reach the accessor here:
+// the double tests what the callbacks do, the bus what it lets through.
+ZumiStatus ZumiRegisterHasharrayPropertyEx(ZumiHandle handle, const char* name,
+                                           ZumiHasharrayAccessor accessor, unsigned access,
+                                           void* data) {
+    return registerProperty(
+        "ZumiRegisterHasharrayPropertyEx", handle, name,
+        {ZUMI_TYPE_HASHARRAY, nullptr, nullptr, nullptr, nullptr, accessor, data, access},
+        accessor != nullptr && (access & ZUMI_ACCESS_READ) != 0,
+        accessor != nullptr && (access & ZUMI_ACCESS_WRITE) != 0);
+}
+
 ZumiStatus ZumiUnregisterProperty(ZumiHandle handle, const char* name, void* reserved) {
     Call c = call("ZumiUnregisterProperty", handle, {}, text(name), reserved);
     if (auto answer = intercept(c)) return *answer;

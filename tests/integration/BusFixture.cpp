@@ -203,6 +203,13 @@ void Process::signal(int number) {
     if (m_pid > 0) kill(m_pid, number);
 }
 
+Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    Process process(argv, env);
+    Outcome outcome;
+    outcome.status = process.finish(&outcome.out, &outcome.err);
+    return outcome;
+}
+
 int Process::finish(std::string* out, std::string* err) {
     close(m_in);
     m_in = -1;

@@ -99,6 +99,10 @@ private:
     std::string m_outText, m_errText;
 };
 
+// A program run to its end: its exit status and everything it printed.
+struct Outcome { int status = -1; std::string out, err; };
+Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+
 // A zumi_test_service process. request() sends one command line and returns
 // the answer without its "R " prefix; events the peer prints are kept for
 // nextEvent(). A dead or silent peer fails the test instead of hanging it.

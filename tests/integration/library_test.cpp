@@ -1,6 +1,7 @@
 // libbramwickzumi across processes: another process's event reaching a stock
 // listener on this process's main loop, hash-array wrappers sent to another
-// process, and another process's sets reaching a UI object through its bridge.
+// process, and another process's sets reaching a UI object through its bridge
+// (the zumi command's among them).
 
 #include <gdk/gdk.h>
 #include <stdarg.h>
@@ -363,6 +364,51 @@ TEST_F(AUIObjectOnTheBus, TakesBackOnlyItsOwnTypeWhenPublishingFailsOrItDetaches
     EXPECT_EQ("0 kept", peer.request("getstr " + name + " x"));
     EXPECT_EQ("8 -1", peer.request("getint " + name + " x"));
     texts->detachFromUI();
+}
+
+// Records each array set as "name=N hashes" (or "name=null") and releases it.
+class ArrayUIObject : public zk::ZumiPropertyPublisherUI<ZumiHasharrayHandleStruct*> {
+public:
+    void getValue(const char*, ZumiHasharrayHandleStruct** value) override { *value = nullptr; }
+    void setValue(const char* name, ZumiHasharrayHandleStruct* value) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sets.push_back(std::string(name) + "=" +
+                         (value ? std::to_string(ZumiHasharrayGetHashCount(value)) + " hashes" : "null"));
+        ZumiHasharrayDestroy(value);
+    }
+    std::vector<std::string> sets() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_sets;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_sets;
+};
+
+// The library's accessor takes every access as a set and never answers, so
+// the bus must offer its arrays for writing only: else a read would come back
+// as an empty array and reach the UI object as a set of null.
+TEST_F(AUIObjectOnTheBus, HasItsArraysListedReadAndWrittenTruthfullyByTheZumiCommand) {
+    ArrayUIObject arrays;
+    auto bridge = zk::createNewBridge<ZumiHasharrayHandleStruct*>(
+        handler, &arrays, Access{{"inbox", {false, true}}, {"table", {true, true}}});
+    auto zumi = [](std::vector<std::string> args) {
+        args.insert(args.begin(), ZUMI_COMMAND);
+        return runToEnd(args);
+    };
+    EXPECT_EQ("inbox  hash    write-only\ntable  hash    write-only\n", zumi({"list", name}).out);
+    Outcome get = zumi({"get", name, "table"});
+    EXPECT_EQ(1, get.status);
+    EXPECT_EQ("zumi: Could not retrieve the request property. --source: " + name +
+                  " --property: table --errorCode: 9 --error: The property does not allow this access\n",
+              get.err);
+    Outcome set = zumi({"set", name, "inbox", "[{\"a\": 1}, {}]"});
+    EXPECT_EQ(0, set.status) << set.err;
+    EXPECT_EQ("", set.out) << "no array came back, so none is printed";
+    EXPECT_TRUE(runMainLoopUntil([&] { return !arrays.sets().empty(); }));
+    EXPECT_EQ(std::vector<std::string>{"inbox=2 hashes"}, arrays.sets());
+    bridge->detachFromUI();
 }
 
 }  // namespace

@@ -52,11 +52,20 @@ std::vector<std::string> listServices(ZumiHandle handle) {
 }
 
 std::vector<PropertyInfo> listProperties(ZumiHandle handle, const std::string& service) {
+    std::vector<PropertyInfo> result;
+    ZumiStatus status = tryListProperties(handle, service, &result);
+    if (status != ZUMI_OK) throwBusFailure("Could not list the properties.", {{"source", service}}, status);
+    return result;
+}
+
+ZumiStatus tryListProperties(ZumiHandle handle, const std::string& service,
+                             std::vector<PropertyInfo>* properties) {
     ZumiPropertyInfo* list = nullptr;
     size_t count = 0;
     ZumiStatus status = ZumiListProperties(handle, service.c_str(), &list, &count);
-    if (status != ZUMI_OK) throwBusFailure("Could not list the properties.", {{"source", service}}, status);
-    std::vector<PropertyInfo> result;
+    if (status != ZUMI_OK) return status;
+    std::vector<PropertyInfo>& result = *properties;
+    result.clear();
     for (size_t i = 0; i < count; ++i) {
         PropertyInfo info;
         info.name = list[i].name;
@@ -68,7 +77,7 @@ std::vector<PropertyInfo> listProperties(ZumiHandle handle, const std::string& s
         result.push_back(info);
     }
     ZumiFreePropertyList(list, count);
-    return result;
+    return ZUMI_OK;
 }
 
 void sendEventWithParams(ZumiHandle handle, const std::string& event, const std::vector<int>& ints,
@@ -138,7 +147,7 @@ HashArrayPtr buildHashArray(ZumiHandle handle, const HashList& list) {
     return array;
 }
 
-HashList accessHashProperty(ZumiHandle handle, const std::string& service,
+std::optional<HashList> accessHashProperty(ZumiHandle handle, const std::string& service,
                             const std::string& property, const HashList& list) {
     HashArrayPtr input = buildHashArray(handle, list);
     ZumiHasharrayHandleStruct* rawReply = nullptr;
@@ -149,7 +158,8 @@ HashList accessHashProperty(ZumiHandle handle, const std::string& service,
         throwBusFailure("Could not set the request property.", {{"source", service}, {"property", property}},
              status);
     }
-    return reply ? readHashArray(reply.get()) : HashList();
+    if (!reply) return std::nullopt;
+    return readHashArray(reply.get());
 }
 
 }  // namespace tool

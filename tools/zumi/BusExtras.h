@@ -11,6 +11,7 @@
 // Threads: the caller's, one synchronous bus call at a time.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,9 @@ const char* typeName(PropertyType type);
 
 std::vector<std::string> listServices(ZumiHandle handle);
 std::vector<PropertyInfo> listProperties(ZumiHandle handle, const std::string& service);
+// The same without throwing: the bus's status, *properties filled on 0.
+ZumiStatus tryListProperties(ZumiHandle handle, const std::string& service,
+                             std::vector<PropertyInfo>* properties);
 
 void sendEventWithParams(ZumiHandle handle, const std::string& event, const std::vector<int>& ints,
                          const std::vector<std::string>& strings);
@@ -53,9 +57,9 @@ typedef std::unique_ptr<ZumiHasharrayHandleStruct, HashArrayDeleter> HashArrayPt
 HashList readHashArray(ZumiHasharrayHandleStruct* array);
 HashArrayPtr buildHashArray(ZumiHandle handle, const HashList& list);
 
-// Sends list to a hash-array property and returns the service's reply (an
-// empty list when the service sent none).
-HashList accessHashProperty(ZumiHandle handle, const std::string& service,
+// Sends list to a hash-array property and returns the service's reply;
+// nothing when it sent none (a property that cannot be read answers none).
+std::optional<HashList> accessHashProperty(ZumiHandle handle, const std::string& service,
                             const std::string& property, const HashList& list);
 
 }  // namespace tool

@@ -2,9 +2,13 @@
 #define ZUMI_TOOLS_COMMANDS_H
 
 // The subcommands of the zumi command and the one place that turns their
-// outcome into an exit status: 0 on success, 1 when the bus or the service
-// refuses (the exception's text on stderr, unchanged), 2 on a usage error
-// (one line naming the mistake).
+// outcome into an exit status (the ExitStatus values below). Every message
+// on stderr is one line that starts with the program's name: "zumi: " and
+// the exception's text for a refusal, "zumi COMMAND: " for a usage error.
+//
+// A new command is a Command returned by a function declared here and listed
+// in allCommands() (Tool.cpp); help, `zumi help COMMAND`, the option parser
+// and shell completion (which reads the help) then know it.
 //
 // Threads: everything runs on the calling (main) thread; `wait` runs the
 // GLib default main loop there, where the library delivers events.
@@ -17,6 +21,13 @@
 
 namespace zumi {
 namespace tool {
+
+enum ExitStatus {
+    EXIT_DONE = 0,
+    EXIT_REFUSED = 1,  // the bus or the service refused
+    EXIT_USAGE = 2,    // a mistake on the command line
+    EXIT_TIMEOUT = 3,  // a --timeout ran out before the command was done
+};
 
 struct Command {
     const char* name;
@@ -34,6 +45,9 @@ const Command& listCommand();
 const Command& monitorCommand();
 const Command& recordCommand();
 const Command& replayCommand();
+
+// Every command, in the order `zumi --help` lists them.
+std::vector<const Command*> allCommands();
 
 // Runs `zumi argv...` (argv without the program name) and returns the exit
 // status.

@@ -3,6 +3,7 @@
 // because the command must print arrays whose keys it does not know.
 
 #include <zumi/zumi.h>
+#include <zumi/ZumiException.h>
 
 #include "BusExtras.h"
 #include "Commands.h"
@@ -39,34 +40,59 @@ bool explicitType(const Args& args, PropertyType* type) {
     return flags == 1;
 }
 
-// The type the service lists for the property. A property it does not list
-// is refused with the status the bus gives for it, under the headline of the
-// operation that was asked for.
+const char* typeWords(PropertyType type) {
+    switch (type) {
+        case PropertyType::Int: return "an integer";
+        case PropertyType::String: return "a string";
+        case PropertyType::Hash: return "a hash array";
+    }
+    return "?";
+}
+
+// The type the service lists for the property. A refused listing or a
+// property it does not list is refused under the headline of the operation
+// that was asked for, naming the service and the property.
 PropertyType listedType(ZumiHandle handle, const std::string& service, const std::string& property,
                         const char* headline) {
-    for (const PropertyInfo& info : listProperties(handle, service)) {
+    std::vector<PropertyInfo> properties;
+    ZumiStatus status = tryListProperties(handle, service, &properties);
+    for (const PropertyInfo& info : properties) {
         if (info.name == property) return info.type;
     }
     throwBusFailure(headline, {{"source", service}, {"property", property}},
-                    ZUMI_ERR_NO_SUCH_PROPERTY);
+                    status != ZUMI_OK ? status : ZumiStatus(ZUMI_ERR_NO_SUCH_PROPERTY));
 }
 
-int runGet(const Args& args, std::ostream& out, std::ostream&) {
-    args.expectPositionals({"SERVICE", "PROPERTY"}, 2);
-    const std::string& service = args.positionals()[0];
-    const std::string& property = args.positionals()[1];
-    PropertyType type = PropertyType::Int;
-    bool typeGiven = explicitType(args, &type);
-    ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
-    if (!typeGiven) {
-        type = listedType(handler->getUnderlyingZumiHandle(), service, property, RETRIEVE_HEADLINE);
+// Runs a call made with an explicit type flag. The bus refuses a property of
+// another type as if it did not exist; when the listing shows that it does,
+// the mistake is the flag, and the message names the type it has.
+template <typename Call>
+void withTypeGiven(ZumiHandle handle, const std::string& service, const std::string& property,
+                   PropertyType given, Call call) {
+    try {
+        call();
+    } catch (const veltra::kesh::zumi::ZumiException&) {
+        std::vector<PropertyInfo> properties;
+        if (tryListProperties(handle, service, &properties) == ZUMI_OK) {
+            for (const PropertyInfo& info : properties) {
+                if (info.name == property && info.type != given) {
+                    throw UsageError(property + " holds " + typeWords(info.type) + ", not " +
+                                     typeWords(given) + ": use --" + typeName(info.type));
+                }
+            }
+        }
+        throw;
     }
+}
+
+void printValue(ZumiHandlerSharedPtr handler, const std::string& service, const std::string& property,
+                PropertyType type, std::ostream& out) {
     switch (type) {
         case PropertyType::Int:
             out << handler->getIntProperty(service.c_str(), property.c_str()) << "\n";
             break;
         case PropertyType::String:
-            out << handler->getStringProperty(service.c_str(), property.c_str()) << "\n";
+            out << quoteString(handler->getStringProperty(service.c_str(), property.c_str())) << "\n";
             break;
         case PropertyType::Hash: {
             // The handler reads straight into raw, so a reply that came with a
@@ -83,6 +109,41 @@ int runGet(const Args& args, std::ostream& out, std::ostream&) {
             break;
         }
     }
+}
+
+void writeValue(ZumiHandlerSharedPtr handler, const std::string& service, const std::string& property,
+                PropertyType type, const std::string& value, std::ostream& out) {
+    switch (type) {
+        case PropertyType::Int:
+            handler->setIntProperty(service.c_str(), property.c_str(), parseInt(value, "VALUE"));
+            break;
+        case PropertyType::String:
+            handler->setStringProperty(service.c_str(), property.c_str(), value.c_str());
+            break;
+        case PropertyType::Hash: {
+            std::optional<HashList> reply = accessHashProperty(
+                handler->getUnderlyingZumiHandle(), service, property, parseHashList(value));
+            if (reply) out << writeHashList(*reply) << "\n";
+            break;
+        }
+    }
+}
+
+int runGet(const Args& args, std::ostream& out, std::ostream&) {
+    args.expectPositionals({"SERVICE", "PROPERTY"}, 2);
+    const std::string& service = args.positionals()[0];
+    const std::string& property = args.positionals()[1];
+    PropertyType type = PropertyType::Int;
+    bool typeGiven = explicitType(args, &type);
+    ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
+    ZumiHandle handle = handler->getUnderlyingZumiHandle();
+    if (!typeGiven) {
+        printValue(handler, service, property,
+                   listedType(handle, service, property, RETRIEVE_HEADLINE), out);
+    } else {
+        withTypeGiven(handle, service, property, type,
+                      [&] { printValue(handler, service, property, type, out); });
+    }
     return 0;
 }
 
@@ -98,21 +159,13 @@ int runSet(const Args& args, std::ostream& out, std::ostream&) {
     if (typeGiven && type == PropertyType::Int) parseInt(value, "VALUE");
     if (typeGiven && type == PropertyType::Hash) parseHashList(value);
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
+    ZumiHandle handle = handler->getUnderlyingZumiHandle();
     if (!typeGiven) {
-        type = listedType(handler->getUnderlyingZumiHandle(), service, property, SET_HEADLINE);
-    }
-    switch (type) {
-        case PropertyType::Int:
-            handler->setIntProperty(service.c_str(), property.c_str(), parseInt(value, "VALUE"));
-            break;
-        case PropertyType::String:
-            handler->setStringProperty(service.c_str(), property.c_str(), value.c_str());
-            break;
-        case PropertyType::Hash:
-            out << writeHashList(accessHashProperty(handler->getUnderlyingZumiHandle(), service,
-                                                    property, parseHashList(value)))
-                << "\n";
-            break;
+        writeValue(handler, service, property, listedType(handle, service, property, SET_HEADLINE),
+                   value, out);
+    } else {
+        withTypeGiven(handle, service, property, type,
+                      [&] { writeValue(handler, service, property, type, value, out); });
     }
     return 0;
 }
@@ -124,9 +177,10 @@ const Command& getCommand() {
         "get", "print the value of a property",
         "Usage: zumi get [--int|--string|--hash] SERVICE PROPERTY\n"
         "\n"
-        "Prints the value of PROPERTY published by SERVICE: an integer in decimal,\n"
-        "a string as it is, a hash array as JSON, a list of objects of integers and\n"
-        "strings such as [{\"id\": 1, \"name\": \"disk\"}].\n" +
+        "Prints the value of PROPERTY published by SERVICE as JSON: an integer in\n"
+        "decimal, a string in double quotes with JSON escapes, a hash array as a\n"
+        "list of objects of integers and strings such as [{\"id\":1,\"name\":\"disk\"}].\n"
+        "A property that can only be written is refused without being touched.\n" +
             std::string(TYPE_OPTIONS_HELP),
         TYPE_OPTIONS, runGet};
     return command;
@@ -137,9 +191,11 @@ const Command& setCommand() {
         "set", "write a property",
         "Usage: zumi set [--int|--string|--hash] SERVICE PROPERTY VALUE\n"
         "\n"
-        "Writes VALUE to PROPERTY published by SERVICE. For a hash array VALUE is\n"
-        "JSON, a list of objects of integers and strings such as '[{\"id\": 1}]';\n"
-        "the array that the service sends back is printed as JSON.\n" +
+        "Writes VALUE to PROPERTY published by SERVICE. A string VALUE is taken as\n"
+        "it is. For a hash array VALUE is JSON, a list of objects of integers and\n"
+        "strings such as '[{\"id\": 1}]'; the array that the service sends back is\n"
+        "printed as JSON, and nothing when it sends none (a property that can only\n"
+        "be written answers none). Put -- before a VALUE that starts with --.\n" +
             std::string(TYPE_OPTIONS_HELP),
         TYPE_OPTIONS, runSet};
     return command;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <nlohmann/json.hpp>
 #include <zumi/zumi.h>
 
 #include "BusExtras.h"
@@ -24,13 +25,27 @@ const char* accessName(const PropertyInfo& info) {
 
 int runList(const Args& args, std::ostream& out, std::ostream&) {
     args.expectPositionals({"SERVICE"}, 0);
+    const bool json = args.has("json");
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
     ZumiHandle handle = handler->getUnderlyingZumiHandle();
     if (args.positionals().empty()) {
-        for (const std::string& name : listServices(handle)) out << name << "\n";
+        std::vector<std::string> services = listServices(handle);
+        if (json) {
+            out << nlohmann::json(services).dump() << "\n";
+            return 0;
+        }
+        for (const std::string& name : services) out << name << "\n";
         return 0;
     }
     std::vector<PropertyInfo> properties = listProperties(handle, args.positionals()[0]);
+    if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const PropertyInfo& info : properties) {
+            list.push_back({{"name", info.name}, {"type", typeName(info.type)}, {"access", accessName(info)}});
+        }
+        out << list.dump() << "\n";
+        return 0;
+    }
     size_t width = 0;
     for (const PropertyInfo& info : properties) width = std::max(width, info.name.size());
     for (const PropertyInfo& info : properties) {
@@ -46,7 +61,7 @@ int runList(const Args& args, std::ostream& out, std::ostream&) {
 const Command& listCommand() {
     static const Command command{
         "list", "list the services, or the properties of one",
-        "Usage: zumi list [SERVICE]\n"
+        "Usage: zumi list [--json] [SERVICE]\n"
         "\n"
         "Without SERVICE, prints the services on the bus, one a line.\n"
         "With SERVICE, prints its properties, one a line: the name, the type\n"
@@ -54,8 +69,10 @@ const Command& listCommand() {
         "or none).\n"
         "\n"
         "Options:\n"
+        "  --json      print one JSON array instead: of the names, or of objects\n"
+        "              {\"name\", \"type\", \"access\"} with the words above\n"
         "  -h, --help  show this help\n",
-        {}, runList};
+        {{"json", false}}, runList};
     return command;
 }
 

@@ -1,5 +1,7 @@
 // zumi send: an event from this command's connection, or from a named one.
 
+#include <unistd.h>
+
 #include <zumi/zumi.h>
 
 #include "BusExtras.h"
@@ -14,8 +16,9 @@ using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 namespace {
 
 // Events carry their sender's service name, and the bus refuses to send from
-// a connection that owns none; without --as the command borrows this one.
-const char* const DEFAULT_SENDER = "com.example.zumi";
+// a connection that owns none. Without --as the command takes a name of its
+// own, unique while it runs, so that two sends at once do not collide.
+std::string uniqueSender() { return "com.example.zumi.p" + std::to_string(getpid()); }
 
 int runSend(const Args& args, std::ostream&, std::ostream&) {
     args.expectPositionals({"EVENT"}, 1);
@@ -26,7 +29,7 @@ int runSend(const Args& args, std::ostream&, std::ostream&) {
     if (args.has("as") && args.value("as").empty()) throw UsageError("--as needs a service name");
 
     ZumiHandlerSharedPtr handler =
-        ZumiHandlerFactory::getZumiHandler(args.value("as", DEFAULT_SENDER).c_str());
+        ZumiHandlerFactory::getZumiHandler((args.has("as") ? args.value("as") : uniqueSender()).c_str());
     if (ints.empty() && strings.empty()) {
         handler->sendEvent(event.c_str());
     } else {
@@ -49,7 +52,8 @@ const Command& sendCommand() {
         "\n"
         "Options:\n"
         "  --as SERVICE  send as SERVICE: the connection takes that name for the\n"
-        "                moment, so it must be free (default com.example.zumi)\n"
+        "                moment, so it must be free (default: a name of this run\n"
+        "                alone, com.example.zumi.pPID, PID being the process id)\n"
         "  --int N       an integer parameter (repeatable)\n"
         "  --string TEXT a string parameter (repeatable)\n"
         "  -h, --help    show this help\n",

@@ -5,6 +5,10 @@
 #include "Commands.h"
 #include "Json.h"
 
+#ifndef ZUMI_VERSION
+#error "the build defines ZUMI_VERSION, the project's version"
+#endif
+
 namespace zumi {
 namespace tool {
 
@@ -14,6 +18,8 @@ namespace {
 
 const char* const TOOL_HELP =
     "Usage: zumi COMMAND [OPTIONS] [ARGUMENTS]\n"
+    "       zumi help [COMMAND]\n"
+    "       zumi --version\n"
     "\n"
     "Reads and writes the properties that services publish on the message bus,\n"
     "sends events and watches them.\n"
@@ -22,63 +28,93 @@ const char* const TOOL_HELP =
 
 const char* const TOOL_FOOTER =
     "\n"
-    "Run 'zumi COMMAND --help' for the details of a command.\n"
+    "Run 'zumi help COMMAND' (or 'zumi COMMAND --help') for the details of a command.\n"
+    "An option starts with --; '--' ends the options, so that an argument after\n"
+    "it may start with -- too.\n"
+    "\n"
+    "Values are printed as JSON: integers in decimal, strings in double quotes\n"
+    "with JSON escapes, hash arrays as lists of objects of integers and strings.\n"
+    "\n"
     "The bus is the one at ZUMI_BUS_ADDRESS (a D-Bus address), else the session bus.\n"
-    "Exit status: 0 on success, 1 when the bus or the service refuses, 2 on a usage error.\n";
+    "\n"
+    "Exit status: 0 on success, 1 when the bus or the service refuses, 2 on a\n"
+    "usage error, 3 when a --timeout runs out. Messages go to stderr, one line\n"
+    "each, starting with 'zumi'.\n";
+
+void printToolHelp(std::ostream& out) {
+    out << TOOL_HELP;
+    for (const Command* command : allCommands()) {
+        std::string name = command->name;
+        out << "  " << name << std::string(name.size() < 8 ? 8 - name.size() : 1, ' ')
+            << command->summary << "\n";
+    }
+    out << TOOL_FOOTER;
+}
+
+const Command* findCommand(const std::string& name) {
+    for (const Command* candidate : allCommands()) {
+        if (name == candidate->name) return candidate;
+    }
+    return nullptr;
+}
+
+int unknownCommand(const std::string& name, std::ostream& err) {
+    err << "zumi: unknown command '" << name << "' (see zumi --help)\n";
+    return EXIT_USAGE;
+}
+
+}  // namespace
 
 std::vector<const Command*> allCommands() {
     return {&listCommand(),    &getCommand(),    &setCommand(),   &sendCommand(),
             &waitCommand(),    &monitorCommand(), &recordCommand(), &replayCommand()};
 }
 
-void printToolHelp(std::ostream& out) {
-    out << TOOL_HELP;
-    for (const Command* command : allCommands()) {
-        std::string name = command->name;
-        out << "  " << name << std::string(8 - name.size(), ' ') << command->summary << "\n";
-    }
-    out << TOOL_FOOTER;
-}
-
-}  // namespace
-
 int runTool(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
     if (argv.empty()) {
         err << "zumi: missing COMMAND (see zumi --help)\n";
-        return 2;
+        return EXIT_USAGE;
+    }
+    if (argv[0] == "--version") {
+        out << "zumi " ZUMI_VERSION "\n";
+        return EXIT_DONE;
     }
     if (argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
+        if (argv.size() > 2 && argv[0] == "help") {
+            err << "zumi help: unexpected argument '" << argv[2] << "' (see zumi --help)\n";
+            return EXIT_USAGE;
+        }
+        if (argv.size() == 2 && argv[0] == "help") {
+            const Command* command = findCommand(argv[1]);
+            if (command == nullptr) return unknownCommand(argv[1], err);
+            out << command->help;
+            return EXIT_DONE;
+        }
         printToolHelp(out);
-        return 0;
+        return EXIT_DONE;
     }
-    const Command* command = nullptr;
-    for (const Command* candidate : allCommands()) {
-        if (argv[0] == candidate->name) command = candidate;
-    }
-    if (command == nullptr) {
-        err << "zumi: unknown command '" << argv[0] << "' (see zumi --help)\n";
-        return 2;
-    }
+    const Command* command = findCommand(argv[0]);
+    if (command == nullptr) return unknownCommand(argv[0], err);
     const std::string prefix = std::string("zumi ") + command->name;
     try {
         Args args(std::vector<std::string>(argv.begin() + 1, argv.end()), command->options);
         if (args.helpWanted()) {
             out << command->help;
-            return 0;
+            return EXIT_DONE;
         }
         return command->run(args, out, err);
     } catch (const UsageError& e) {
         err << prefix << ": " << e.what() << " (see " << prefix << " --help)\n";
-        return 2;
+        return EXIT_USAGE;
     } catch (const JsonError& e) {
         err << prefix << ": invalid hash array JSON: " << e.what() << "\n";
-        return 2;
+        return EXIT_USAGE;
     } catch (const veltra::kesh::zumi::ZumiException& e) {
-        err << e.what() << "\n";
-        return 1;
+        err << "zumi: " << e.what() << "\n";
+        return EXIT_REFUSED;
     } catch (const std::exception& e) {
         err << prefix << ": " << e.what() << "\n";
-        return 1;
+        return EXIT_REFUSED;
     }
 }
 

@@ -106,10 +106,10 @@ int runWait(const Args& args, std::ostream& out, std::ostream& err) {
     handler->unsubscribe(source.c_str(), event.c_str(), &listener);
     g_main_loop_unref(loop);
     if (timeout.expired) {
-        err << "timed out" << std::endl;
-        return 1;
+        err << "zumi wait: timed out" << std::endl;
+        return EXIT_TIMEOUT;
     }
-    return 0;
+    return EXIT_DONE;
 }
 
 }  // namespace
@@ -128,7 +128,8 @@ const Command& waitCommand() {
         "Options:\n"
         "  --count N          exit after N events (default: keep waiting)\n"
         "  --timeout SECONDS  give up after SECONDS (fractions allowed): print\n"
-        "                     \"timed out\" on stderr and exit with status 1\n"
+        "                     \"zumi wait: timed out\" on stderr and exit with\n"
+        "                     status 3 (also after some events, with --count)\n"
         "  -h, --help         show this help\n",
         {{"count", true}, {"timeout", true}}, runWait};
     return command;

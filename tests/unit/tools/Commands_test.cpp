@@ -35,9 +35,10 @@ TEST_F(AZumiCommand, AnswersEachMistakeWithOneLineAndItsExitStatus) {
          "zumi wait: --timeout is at most 2592000 seconds (30 days) (see zumi wait --help)"},
         {2, {"list", "a", "b"}, "zumi list: unexpected argument 'b' (see zumi list --help)"},
         {1, {"list", "com.example.absent"},
-         "Could not list the properties. --source: com.example.absent --errorCode: 5 "
+         "zumi: Could not list the properties. --source: com.example.absent --errorCode: 5 "
          "--error: No service owns that identifier"},
-        {1, {"wait", "--timeout", "0.05", "s", "e"}, "timed out"},
+        {3, {"wait", "--timeout", "0.05", "s", "e"}, "zumi wait: timed out"},
+        {2, {"help", "frob"}, "zumi: unknown command 'frob' (see zumi --help)"},
     };
     for (const Case& c : cases) {
         std::ostringstream out, err;
@@ -47,6 +48,16 @@ TEST_F(AZumiCommand, AnswersEachMistakeWithOneLineAndItsExitStatus) {
     }
     EXPECT_EQ(0u, bus().liveArrays());
     EXPECT_EQ(0u, bus().liveStrings());
+}
+
+TEST_F(AZumiCommand, GivesTheSameHelpForHelpCommandAsForCommandHelp) {
+    for (const Command* command : allCommands()) {
+        std::ostringstream viaHelp, viaOption, err;
+        EXPECT_EQ(0, runTool({"help", command->name}, viaHelp, err));
+        EXPECT_EQ(0, runTool({command->name, "--help"}, viaOption, err));
+        EXPECT_EQ(viaOption.str(), viaHelp.str()) << command->name;
+        EXPECT_EQ(command->help, viaHelp.str());
+    }
 }
 
 TEST(AHashListReader, RejectsEverythingOutsideTheShapeNamingWhereItIs) {
