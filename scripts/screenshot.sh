@@ -31,7 +31,7 @@ zumi send --as com.tessal.memwatchd systemMemoryVeryLow
 zumi send --as com.tessal.paramd dynamicConfigUpdated --int 3 --string volume --string locale --string theme
 zumi set --hash "$PANEL" playlist '[{"name": "Morning news"}, {"name": "Weather"}]' >/dev/null
 # Every change is applied on the panel's main loop; the last one sets this status.
-wait_for 10 sh -c "[ \"\$(zumi get $PANEL status)\" = 'playlist received' ]"
+wait_for 10 sh -c "[ \"\$(zumi get $PANEL status)\" = '\"playlist received\"' ]"
 wait_for 10 sh -c "[ \"\$(zumi get $PANEL brightness)\" = 72 ]"
 
 # Give GTK a frame to paint the last change.

@@ -26,7 +26,8 @@ for lib in bramwickzumi zumi; do
   soname=$(objdump -p "$libdir/lib$lib.so.1" | awk '/SONAME/ {print $2}')
   [ "$soname" = "lib$lib.so.1" ] || fail "lib$lib SONAME is '$soname'"
 done
-for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/zumi/ZumiBus.h bin/zumi; do
+for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/zumi/ZumiBus.h bin/zumi \
+         share/bash-completion/completions/zumi share/man/man1/zumi.1; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc cmake/BramwickZumi/BramwickZumiConfig.cmake; do

@@ -1,0 +1,68 @@
+# Bash completion of the zumi command: commands, options, and service and
+# property names asked of the live bus. Everything about a command is read
+# from its help, so a new command completes without a change here: the
+# options from its Options section (those shown with a placeholder take a
+# value), the positionals from its Usage line, where SERVICE and SOURCE are
+# services, PROPERTY a property of the SERVICE before it, FILE a file.
+
+_zumi_commands() {
+    "$1" --help 2>/dev/null | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'
+}
+
+_zumi_bus() {
+    # A bus that does not answer must not hang the shell.
+    timeout 2 "$@" 2>/dev/null
+}
+
+_zumi() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local zumi=${COMP_WORDS[0]}
+    if [ "$COMP_CWORD" -eq 1 ]; then
+        COMPREPLY=($(compgen -W "$(_zumi_commands "$zumi") help --help --version" -- "$cur"))
+        return
+    fi
+    local command=${COMP_WORDS[1]}
+    if [ "$command" = help ]; then
+        [ "$COMP_CWORD" -eq 2 ] && COMPREPLY=($(compgen -W "$(_zumi_commands "$zumi")" -- "$cur"))
+        return
+    fi
+    local help
+    help=$("$zumi" "$command" --help 2>/dev/null) || return
+    local options valued
+    options=$(sed -n '/^Options:/,$s/^  *\(-h, \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' <<<"$help")
+    valued=$(sed -n '/^Options:/,$s/^  *\(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help")
+
+    # The positionals so far, skipping options and the values they take.
+    local i word ended= service= position=0
+    local -a names
+    names=($(sed -n 's/^Usage: zumi [a-z-]* //p' <<<"$help" | sed 's/\[[^]]*\]//g; s/\.\.\.//g'))
+    for ((i = 2; i < COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        if [ -z "$ended" ] && [ "$word" = -- ]; then ended=1; continue; fi
+        if [ -z "$ended" ] && [[ $word == --* ]]; then
+            grep -qx -- "${word%%=*}" <<<"$valued" && [[ $word != *=* ]] && ((i++))
+            continue
+        fi
+        [ "${names[position]}" = SERVICE ] && service=$word
+        ((position++))
+    done
+
+    if [ -z "$ended" ] && grep -qx -- "$prev" <<<"$valued"; then
+        [ "$prev" = --as ] && COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list)" -- "$cur"))
+        return
+    fi
+    if [ -z "$ended" ] && [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    case ${names[position]} in
+        SERVICE | SOURCE) COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list)" -- "$cur")) ;;
+        PROPERTY)
+            [ -n "$service" ] &&
+                COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list -- "$service" | cut -d' ' -f1)" -- "$cur"))
+            ;;
+        FILE) COMPREPLY=($(compgen -f -- "$cur")) ;;
+    esac
+}
+
+complete -F _zumi zumi
