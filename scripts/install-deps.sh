@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   libglib2.0-dev libgtk-3-dev libsystemd-dev dbus-daemon
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev doxygen
+  nlohmann-json3-dev doxygen groff-base
   clang libclang-rt-14-dev
   xvfb xauth
   python3

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, then builds and runs every test
-# in a normal build, under AddressSanitizer + UndefinedBehaviorSanitizer, and
-# the concurrency tests under ThreadSanitizer.
+# The test command: installs what is missing, builds the API reference (which
+# fails on an undocumented public symbol), then builds and runs every test in
+# a normal build, under AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# concurrency tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -14,6 +15,9 @@ build() {
   cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
 }
+
+echo "== API reference"
+scripts/docs.sh build/docs
 
 echo "== normal build"
 build build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo

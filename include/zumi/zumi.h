@@ -1,7 +1,8 @@
 #ifndef ZUMI_ZUMI_H
 #define ZUMI_ZUMI_H
 
-// Everything an application needs from libbramwickzumi.
+/// @file
+/// Everything an application needs from libbramwickzumi.
 
 #include <zumi/SystemEventListener.h>
 #include <zumi/VimoDeviceRegistrationEventListener.h>
