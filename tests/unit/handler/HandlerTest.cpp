@@ -232,7 +232,7 @@ TEST_F(APublishingHandler, AsksBothAccessesOfValuesButAnArrayOnlyForWritingWhenN
             EXPECT_EQ(readable, bus().calls(function).back().hasGetter) << function << access;
             EXPECT_EQ(writable, bus().calls(function).back().hasSetter) << function << access;
         }
-        const Call& registered = bus().calls("ZumiRegisterHasharrayPropertyEx").back();
+        const Call registered = bus().calls("ZumiRegisterHasharrayPropertyEx").back();
         EXPECT_FALSE(registered.hasGetter) << "its accessor never answers a read";
         EXPECT_EQ(readable || writable, registered.hasSetter);
     }
