@@ -293,7 +293,7 @@ TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheS
         EXPECT_EQ(0, zumi({"get", service, "level"}, &out));
         EXPECT_EQ("3\n", out);
         EXPECT_EQ(0, zumi({"get", service, "name"}, &out));
-        EXPECT_EQ("hello\n", out);
+        EXPECT_EQ("\"hello\"\n", out);  // get prints strings as JSON
         EXPECT_EQ(1, zumi({"set", service, "name", "other"}));
         replay.stop();
         record.stop();
