@@ -11,7 +11,6 @@
 #include <string.h>
 
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "core/EntryGuard.h"
@@ -104,10 +103,10 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
     *reply = nullptr;
     if (!zumi::bus::isOwnableBusName(service)) return ZUMI_ERR_INVALID_NAME;
     if (!zumi::bus::isValidMemberName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
-    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
-    if (!connection) return ZUMI_ERR_DISCONNECTED;
-    ZumiStatus status = ZUMI_OK;
-    try {
+    return guardedStatus([&]() -> ZumiStatus {
+        std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+        if (!connection) return ZUMI_ERR_DISCONNECTED;
+        ZumiStatus status = ZUMI_OK;
         // Served here, the work keeps its own copy of what is sent: it may
         // outlive this call.
         const bool here = zumi::bus::servesInProcess(service);
@@ -133,13 +132,9 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
                 },
                 [reply](sd_bus_message* message) { return readReply(message, reply); });
         }
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    } catch (...) {
-        return ZUMI_ERR_FAILED;  // as guardedStatus answers: nothing unwinds into a C caller
-    }
-    if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
-    return status;
+        if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
+        return status;
+    });
 }
 
 }  // extern "C"

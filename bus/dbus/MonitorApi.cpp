@@ -12,11 +12,11 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 #include <string>
 
 #include <systemd/sd-bus.h>
 
+#include "core/EntryGuard.h"
 #include "dbus/CallerPool.h"
 #include "dbus/TrafficDecoder.h"
 #include "platform/ZumiBus.h"
@@ -177,23 +177,18 @@ extern "C" {
 ZumiStatus ZumiMonitorOpen(ZumiMonitorHandle* monitor) {
     if (monitor == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     *monitor = nullptr;
-    try {
+    return zumi::bus::guardedStatus([&]() -> ZumiStatus {
         std::unique_ptr<zumi::bus::Monitor> opened(new zumi::bus::Monitor());
         ZumiStatus status = opened->open();
         if (status == ZUMI_OK) *monitor = opened.release();
         return status;
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    });
 }
 
 ZumiStatus ZumiMonitorNext(ZumiMonitorHandle monitor, int timeoutMs, const ZumiTraffic** traffic) {
     if (monitor == nullptr || traffic == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    try {
-        return static_cast<zumi::bus::Monitor*>(monitor)->next(timeoutMs, traffic);
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
-    }
+    return zumi::bus::guardedStatus(
+        [&] { return static_cast<zumi::bus::Monitor*>(monitor)->next(timeoutMs, traffic); });
 }
 
 void ZumiMonitorClose(ZumiMonitorHandle monitor) {

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 
 #include "core/EntryGuard.h"
 #include "core/StatusText.h"
@@ -146,37 +145,33 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
         if (status != ZUMI_OK) return status;
         std::shared_ptr<Connection> connection = Registry::instance().find(handle);
         if (!connection) return ZUMI_ERR_DISCONNECTED;
-        try {
-            std::string value;
-            zumi::bus::LocalOutcome local;
-            if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
-                    return zumi::bus::serveGetString(s, p, &o.text, &o.status);
-                })) {
-                status = local.status;
-                value.swap(local.text);
-            } else {
-                status = connection->callers().call(
-                    service, "GetString",
-                    [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-                    [&value](sd_bus_message* reply) {
-                        ZumiStatus answer = replyStatus(reply, "uay");
-                        const void* data = nullptr;
-                        size_t size = 0;
-                        if (answer != ZUMI_OK) return answer;
-                        if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
-                            (size > 0 && memchr(data, '\0', size) != nullptr)) {
-                            return static_cast<ZumiStatus>(ZUMI_ERR_PROTOCOL);
-                        }
-                        value.assign(static_cast<const char*>(data), size);
-                        return answer;
-                    });
-            }
-            if (status != ZUMI_OK) return status;
-            *text = copyText(value);
-            return *text == nullptr ? ZUMI_ERR_NO_MEMORY : ZUMI_OK;
-        } catch (const std::bad_alloc&) {
-            return ZUMI_ERR_NO_MEMORY;
+        std::string value;
+        zumi::bus::LocalOutcome local;
+        if (zumi::bus::servedInProcess(service, property, &local, [](const Name& s, const Name& p, Outcome& o) {
+                return zumi::bus::serveGetString(s, p, &o.text, &o.status);
+            })) {
+            status = local.status;
+            value.swap(local.text);
+        } else {
+            status = connection->callers().call(
+                service, "GetString",
+                [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
+                [&value](sd_bus_message* reply) {
+                    ZumiStatus answer = replyStatus(reply, "uay");
+                    const void* data = nullptr;
+                    size_t size = 0;
+                    if (answer != ZUMI_OK) return answer;
+                    if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
+                        (size > 0 && memchr(data, '\0', size) != nullptr)) {
+                        return static_cast<ZumiStatus>(ZUMI_ERR_PROTOCOL);
+                    }
+                    value.assign(static_cast<const char*>(data), size);
+                    return answer;
+                });
         }
+        if (status != ZUMI_OK) return status;
+        *text = copyText(value);
+        return *text == nullptr ? ZUMI_ERR_NO_MEMORY : ZUMI_OK;
     });
 }
 
@@ -190,15 +185,11 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
         std::shared_ptr<Connection> connection = Registry::instance().find(handle);
         if (!connection) return ZUMI_ERR_DISCONNECTED;
         zumi::bus::LocalOutcome local;
-        try {
-            if (zumi::bus::servedInProcess(service, property, &local,
-                                           [text = std::string(value)](const Name& s, const Name& p, Outcome& o) {
-                                               return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
-                                           })) {
-                return local.status;
-            }
-        } catch (const std::bad_alloc&) {
-            return ZUMI_ERR_NO_MEMORY;
+        if (zumi::bus::servedInProcess(service, property, &local,
+                                       [text = std::string(value)](const Name& s, const Name& p, Outcome& o) {
+                                           return zumi::bus::serveSetString(s, p, text.c_str(), &o.status);
+                                       })) {
+            return local.status;
         }
         return connection->callers().call(
             service, "SetString",
