@@ -34,9 +34,7 @@ bool waitOnBus(sd_bus* bus, int cancelFd, uint64_t untilUsec) {
     uint64_t until = untilUsec;
     uint64_t busUntil = 0;
     if (sd_bus_get_timeout(bus, &busUntil) > 0) until = std::min(until, busUntil);
-    const uint64_t now = monotonicNowUsec();
-    const int timeoutMs = until <= now ? 0 : static_cast<int>(std::min<uint64_t>((until - now + 999) / 1000, 60000));
-    poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
+    poll(fds, cancelFd >= 0 ? 2 : 1, millisecondsUntil(until));
     return (fds[1].revents & POLLIN) == 0;
 }
 
@@ -46,6 +44,12 @@ uint64_t monotonicNowUsec() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+int millisecondsUntil(uint64_t untilUsec, int capMs) {
+    const uint64_t now = monotonicNowUsec();
+    if (untilUsec <= now) return 0;
+    return static_cast<int>(std::min<uint64_t>((untilUsec - now + 999) / 1000, static_cast<uint64_t>(capMs)));
 }
 
 std::string configuredAddress() {

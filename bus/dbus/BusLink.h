@@ -21,6 +21,10 @@ namespace bus {
 
 // CLOCK_MONOTONIC in microseconds, the clock of every deadline here.
 uint64_t monotonicNowUsec();
+// A poll timeout for waiting until untilUsec: 0 once it has passed, else the
+// milliseconds left, rounded up so that the wait never ends early, and at most
+// capMs.
+int millisecondsUntil(uint64_t untilUsec, int capMs = 60000);
 
 // libzumi's log lines, all under one tag.
 template <typename... Args>

@@ -164,10 +164,7 @@ void Connection::waitForWork(int timeoutMs) {
         fds[1].revents = 0;
         uint64_t until = UINT64_MAX;
         if (fds[1].fd >= 0) count = 2;
-        if (sd_bus_get_timeout(m_bus, &until) > 0 && until != UINT64_MAX) {
-            uint64_t now = monotonicNowUsec();
-            timeoutMs = until <= now ? 0 : static_cast<int>(std::min<uint64_t>((until - now + 999) / 1000, 60000));
-        }
+        if (sd_bus_get_timeout(m_bus, &until) > 0 && until != UINT64_MAX) timeoutMs = millisecondsUntil(until);
     }
     if (poll(fds, count, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
         uint64_t value;

@@ -71,10 +71,10 @@ ZumiStatus Connection::waitForSendRoom() {
         // sd_bus_process writes what the socket takes and reads at most one
         // message, which the filter queues as a job behind this one.
         while (queued > kResumeSends) {
-            const uint64_t now = monotonicNowUsec();
-            if (now >= deadline) return ZUMI_ERR_TIMEOUT;
+            const int leftMs = millisecondsUntil(deadline, 1000);
+            if (leftMs == 0) return ZUMI_ERR_TIMEOUT;
             struct pollfd out = {sd_bus_get_fd(m_bus), POLLOUT, 0};
-            poll(&out, 1, static_cast<int>(std::min<uint64_t>((deadline - now + 999) / 1000, 1000)));
+            poll(&out, 1, leftMs);
             if (sd_bus_process(m_bus, nullptr) < 0 || sd_bus_get_n_queued_write(m_bus, &queued) < 0) {
                 return ZUMI_OK;
             }

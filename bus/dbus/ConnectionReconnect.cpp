@@ -20,11 +20,6 @@ namespace {
 // not answered yet: a daemon still starting gets the next attempt instead.
 constexpr uint64_t kAttemptUsec = 1000000;
 
-int millisecondsUntil(uint64_t whenUsec) {
-    const uint64_t now = monotonicNowUsec();
-    return whenUsec <= now ? 0 : static_cast<int>(std::max<uint64_t>(1, (whenUsec - now + 999) / 1000));
-}
-
 }  // namespace
 
 void Connection::dropSlots() {
@@ -51,7 +46,8 @@ void Connection::loseBus() {
 }
 
 int Connection::reconnect() {
-    if (millisecondsUntil(m_nextTryUsec) > 0) return millisecondsUntil(m_nextTryUsec);
+    const int untilTryMs = millisecondsUntil(m_nextTryUsec);
+    if (untilTryMs > 0) return untilTryMs;
     const int nameBefore = m_nameState.load();
     sd_bus* bus = nullptr;
     if (openBus(m_address, std::min(m_callers.timeoutUsec(), kAttemptUsec), m_wakeFd, &bus) == ZUMI_OK) {
