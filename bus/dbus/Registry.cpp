@@ -97,8 +97,9 @@ std::shared_ptr<Connection> Registry::server(const std::string& service) {
 bool Registry::ownedInProcess(const std::string& service) {
     AutoRwLock lock(m_lock, AutoRwLock::kShared);
     auto found = m_names.find(service);
-    return found != m_names.end() && found->second.serving() != nullptr &&
-           found->second.serving()->ownsName();
+    if (found == m_names.end()) return false;
+    const Connection* serving = found->second.serving();
+    return serving != nullptr && serving->ownsName();
 }
 
 bool Registry::findLocal(const std::string& service, const std::string& property, int type,
