@@ -35,11 +35,13 @@ struct BusStringRelease {
 };
 typedef std::unique_ptr<char, BusStringRelease> BusString;
 
-ZumiException readFailure(const char* source, const char* property, ZumiStatus status) {
+// error: a text of the library's own, where it refused the read itself.
+ZumiException readFailure(const char* source, const char* property, ZumiStatus status,
+                          const char* error = nullptr) {
     return ZumiException(ExceptionMessage("Could not retrieve the request property.")
                              .field("source", source)
                              .field("property", property)
-                             .status(status)
+                             .status(status, error != nullptr ? error : ZumiGetErrorString(status))
                              .str());
 }
 
@@ -70,14 +72,9 @@ void refuseReadWaitingForThisThread(const char* source, const char* property) {
         !static_cast<VimoZumiHandler*>(server.get())->publishesThroughBridge<PropertyType>(property)) {
         return;
     }
-    throw ZumiException(ExceptionMessage("Could not retrieve the request property.")
-                            .field("source", source)
-                            .field("property", property)
-                            .field("errorCode", ZUMI_ERR_TIMEOUT)
-                            .field("error",
-                                   "this thread holds the GDK lock, which the UI bridge serving "
-                                   "this property in this process needs to answer")
-                            .str());
+    throw readFailure(source, property, ZUMI_ERR_TIMEOUT,
+                      "this thread holds the GDK lock, which the UI bridge serving this property "
+                      "in this process needs to answer");
 }
 
 }  // namespace

@@ -18,8 +18,12 @@ ExceptionMessage& ExceptionMessage::field(const char* name, int value) {
 }
 
 ExceptionMessage& ExceptionMessage::status(ZumiStatus status) {
+    return this->status(status, ZumiGetErrorString(status));
+}
+
+ExceptionMessage& ExceptionMessage::status(ZumiStatus status, const char* error) {
     field("errorCode", std::to_string(status).c_str());
-    return field("error", ZumiGetErrorString(status));
+    return field("error", error);
 }
 
 }  // namespace util

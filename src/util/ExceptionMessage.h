@@ -28,6 +28,9 @@ public:
     ExceptionMessage& field(const char* name, const char* value);
     ExceptionMessage& field(const char* name, int value);
     ExceptionMessage& status(ZumiStatus status);
+    // errorCode as above, with a text of the library's own in place of the
+    // bus library's, where the library refused the call itself.
+    ExceptionMessage& status(ZumiStatus status, const char* error);
 
     const std::string& str() const { return m_text; }
 
