@@ -71,7 +71,7 @@ void BM_Double_CallbackToPublisher(benchmark::State& state) {
         handler->publishIntegerProperty(("p" + std::to_string(i)).c_str(), publishers.back());
     }
     ZumiHandle connection = handler->getUnderlyingZumiHandle();
-    FakeBus::Registration reg = bus.registration(connection, "p31");
+    FakeBus::Registration reg = bus.registration(connection, "p31", ZUMI_TYPE_INT);
     if (reg.intGetter == nullptr) {
         state.SkipWithError("the getter of p31 was not registered");
         return;
