@@ -17,6 +17,7 @@
 #include "support/BenchNames.h"
 #include "support/Helpers.h"
 #include "support/MainLoop.h"
+#include "support/SequenceCount.h"
 
 namespace zumi {
 namespace bench {
@@ -170,28 +171,18 @@ void BM_Baseline_UnixRelay64(benchmark::State& state) {
     close(fd);
 }
 
-// Signals counted as they arrive; a sequence number lower than or equal to
-// the previous one is reordered, a missing one is lost.
-struct TickCount {
-    unsigned received = 0;
-    unsigned reordered = 0;
-    long last = -1;
-};
-
+// Signals counted as they arrive; a missing one is lost.
 int onTick(sd_bus_message* m, void* data, sd_bus_error*) {
-    auto* count = static_cast<TickCount*>(data);
     uint32_t seq = 0;
     if (sd_bus_message_read(m, "u", &seq) < 0) return 0;
-    if (static_cast<long>(seq) <= count->last) ++count->reordered;
-    count->last = seq;
-    ++count->received;
+    static_cast<SequenceCount*>(data)->note(seq);
     return 0;
 }
 
 void BM_Baseline_SdBusSignals(benchmark::State& state) {
     if (!sdbusServer(state)) return;
     BusPtr bus = openClient();
-    TickCount count;
+    SequenceCount count;
     sd_bus_slot* slot = nullptr;
     if (sd_bus_match_signal(bus.get(), &slot, SDBUS_SERVICE, PROBE_PATH, PROBE_INTERFACE,
                             TICK_SIGNAL, onTick, &count) < 0) {
@@ -200,7 +191,7 @@ void BM_Baseline_SdBusSignals(benchmark::State& state) {
     }
     unsigned lost = 0, reordered = 0;
     for (auto _ : state) {
-        count = TickCount();
+        count = SequenceCount();
         if (!call(bus.get(), "Blast", readNothing, "u", static_cast<int>(THROUGHPUT_COUNT))) {
             state.SkipWithError("Blast failed");
             break;
@@ -230,22 +221,20 @@ void BM_Baseline_SdBusSignals(benchmark::State& state) {
 // counted there. Blast is called on a second connection, so that only the
 // bus thread touches the receiving one.
 struct IdleTick {
-    TickCount* count;
+    SequenceCount* count;
     uint32_t seq;
 };
 
 gboolean countIdleTick(gpointer data) {
     std::unique_ptr<IdleTick> tick(static_cast<IdleTick*>(data));
-    if (static_cast<long>(tick->seq) <= tick->count->last) ++tick->count->reordered;
-    tick->count->last = tick->seq;
-    ++tick->count->received;
+    tick->count->note(tick->seq);
     return G_SOURCE_REMOVE;
 }
 
 int onTickToMainLoop(sd_bus_message* m, void* data, sd_bus_error*) {
     uint32_t seq = 0;
     if (sd_bus_message_read(m, "u", &seq) < 0) return 0;
-    g_idle_add(countIdleTick, new IdleTick{static_cast<TickCount*>(data), seq});
+    g_idle_add(countIdleTick, new IdleTick{static_cast<SequenceCount*>(data), seq});
     return 0;
 }
 
@@ -253,7 +242,7 @@ void BM_Baseline_SdBusSignalsViaIdle(benchmark::State& state) {
     if (!sdbusServer(state)) return;
     BusPtr receiving = openClient();
     BusPtr calling = openClient();
-    TickCount count;  // main loop only
+    SequenceCount count;  // main loop only
     sd_bus_slot* slot = nullptr;
     if (sd_bus_match_signal(receiving.get(), &slot, SDBUS_SERVICE, PROBE_PATH, PROBE_INTERFACE,
                             TICK_SIGNAL, onTickToMainLoop, &count) < 0) {
@@ -270,7 +259,7 @@ void BM_Baseline_SdBusSignalsViaIdle(benchmark::State& state) {
     });
     unsigned lost = 0, reordered = 0;
     for (auto _ : state) {
-        count = TickCount();
+        count = SequenceCount();
         if (!call(calling.get(), "Blast", readNothing, "u", static_cast<int>(THROUGHPUT_COUNT))) {
             state.SkipWithError("Blast failed");
             break;

@@ -14,6 +14,7 @@
 #include "support/BusStats.h"
 #include "support/Helpers.h"
 #include "support/MainLoop.h"
+#include "support/SequenceCount.h"
 
 namespace zumi {
 namespace bench {
@@ -29,15 +30,10 @@ using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 class TickListener : public SystemEventListener {
 public:
     void onEvent(const char*, const char*, const SystemEventDataList& data) override {
-        long seq = data.empty() ? -1 : data.front().getIntValue();
-        if (seq <= m_last) ++m_reordered;
-        m_last = seq;
-        ++m_received;
+        m_count.note(data.empty() ? -1 : data.front().getIntValue());
     }
-    void reset() { *this = TickListener(); }
-    size_t m_received = 0;
-    size_t m_reordered = 0;
-    long m_last = -1;
+    void reset() { m_count = SequenceCount(); }
+    SequenceCount m_count;
 };
 
 // A receiving handler with `listeners` listeners on (peer, tick); they are
@@ -56,7 +52,7 @@ public:
     }
     size_t delivered() const {
         size_t n = 0;
-        for (const auto& l : m_listeners) n += l.m_received;
+        for (const auto& l : m_listeners) n += l.m_count.received;
         return n;
     }
     // Asks the peer for `count` events and runs the main loop until every
@@ -83,8 +79,8 @@ void BM_Zumi_EventThroughput(benchmark::State& state) {
         Receiver receiver("com.zumi.bench.Receiver", 1);
         for (auto _ : state) {
             receiver.blast(THROUGHPUT_COUNT);
-            lost += THROUGHPUT_COUNT - receiver.m_listeners[0].m_received;
-            reordered += receiver.m_listeners[0].m_reordered;
+            lost += THROUGHPUT_COUNT - receiver.m_listeners[0].m_count.received;
+            reordered += receiver.m_listeners[0].m_count.reordered;
         }
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());

@@ -30,6 +30,7 @@
 
 #include "platform/ZumiBus.h"
 #include "support/BenchNames.h"
+#include "support/SequenceCount.h"
 
 using namespace zumi::bench;
 namespace zk = veltra::kesh::zumi;
@@ -65,14 +66,9 @@ void waitForTerm() {
 
 struct Counter : zk::SystemEventListener {
     void onEvent(const char*, const char*, const zk::SystemEventDataList& data) override {
-        const long seq = data.empty() ? -1 : data.front().getIntValue();
-        if (seq <= last) ++reordered;
-        last = seq;
-        ++delivered;
+        seen.note(data.empty() ? -1 : data.front().getIntValue());
     }
-    uint64_t delivered = 0;
-    uint64_t reordered = 0;
-    long last = -1;
+    SequenceCount seen;
 };
 
 int receive(const char* source, uint64_t count, int busyMs) {
@@ -88,13 +84,13 @@ int receive(const char* source, uint64_t count, int busyMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(busyMs));
     auto quietSince = std::chrono::steady_clock::now();
     uint64_t seen = 0;
-    while (counter.delivered + zk::ZumiEventQueue::getDroppedCount() < count ||
+    while (counter.seen.received + zk::ZumiEventQueue::getDroppedCount() < count ||
            zk::ZumiEventQueue::getQueuedCount() > 0) {
         if (g_main_context_iteration(nullptr, FALSE)) {
             quietSince = std::chrono::steady_clock::now();
             continue;
         }
-        const uint64_t now = counter.delivered + zk::ZumiEventQueue::getDroppedCount();
+        const uint64_t now = counter.seen.received + zk::ZumiEventQueue::getDroppedCount();
         if (now != seen) {
             seen = now;
             quietSince = std::chrono::steady_clock::now();
@@ -103,10 +99,10 @@ int receive(const char* source, uint64_t count, int busyMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     FloodReceiverReport record;
-    record.delivered = counter.delivered;
+    record.delivered = counter.seen.received;
     record.dropped = zk::ZumiEventQueue::getDroppedCount();
     record.told = g_told.load();
-    record.reordered = counter.reordered;
+    record.reordered = counter.seen.reordered;
     record.peakKiB = peakKiB();
     if (!report(&record, sizeof record)) return 1;
     waitForTerm();
