@@ -9,6 +9,8 @@ const char* const kObjectPath = "/com/tessal/zumi";
 const char* const kInterface = "com.tessal.Zumi";
 const char* const kEventMember = "Event";
 const char* const kErrorTooLarge = "com.tessal.Zumi.Error.TooLarge";
+const char* const kDaemon = "org.freedesktop.DBus";
+const char* const kDaemonPath = "/org/freedesktop/DBus";
 
 namespace {
 
@@ -58,7 +60,7 @@ bool isOwnableBusName(const char* name) {
     if (name == nullptr) return false;
     size_t length = strlen(name);
     if (length == 0 || length > 255 || name[0] == '.' || name[0] == ':') return false;
-    if (strcmp(name, "org.freedesktop.DBus") == 0) return false;
+    if (strcmp(name, kDaemon) == 0) return false;
     bool dot = false;
     bool elementStart = true;
     for (size_t i = 0; i < length; ++i) {

@@ -24,6 +24,9 @@ extern const char* const kObjectPath;
 extern const char* const kInterface;
 extern const char* const kEventMember;
 extern const char* const kErrorTooLarge;  // D-Bus error name for values over the limits
+// The bus daemon's own name, which is also its interface, and its object path.
+extern const char* const kDaemon;
+extern const char* const kDaemonPath;
 
 constexpr size_t kMaxNameBytes = 255;  // property and event names
 

@@ -79,8 +79,7 @@ public:
         Lease lease(*this);
         if (lease.bus == nullptr) return lease.status;
         sd_bus_message* message = nullptr;
-        if (sd_bus_message_new_method_call(lease.bus, &message, "org.freedesktop.DBus",
-                                           "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        if (sd_bus_message_new_method_call(lease.bus, &message, kDaemon, kDaemonPath, kDaemon,
                                            member) < 0) {
             return ZUMI_ERR_FAILED;
         }

@@ -32,8 +32,6 @@ thread_local size_t t_nesting = 0;
 // Set for the life of a dispatch thread: a get or set made there runs inline.
 thread_local bool t_dispatchThread = false;
 
-const char* const kDaemon = "org.freedesktop.DBus";
-
 bool equal(const char* a, const char* b) { return a != nullptr && strcmp(a, b) == 0; }
 
 }  // namespace

@@ -30,8 +30,6 @@ namespace bus {
 
 namespace {
 
-const char* const kDaemon = "org.freedesktop.DBus";
-
 int ignoreMatch(sd_bus_message*, void*, sd_bus_error*) { return 0; }
 
 }  // namespace
@@ -128,7 +126,7 @@ ZumiStatus Connection::watchOwner(const std::string& source) {
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const char* owner = nullptr;
-    if (sd_bus_call_method(m_bus, kDaemon, "/org/freedesktop/DBus", kDaemon, "GetNameOwner", &error,
+    if (sd_bus_call_method(m_bus, kDaemon, kDaemonPath, kDaemon, "GetNameOwner", &error,
                            &reply, "s", source.c_str()) >= 0 &&
         sd_bus_message_read(reply, "s", &owner) >= 0 && owner != nullptr) {
         watch.owner = owner;

@@ -17,6 +17,7 @@
 #include <systemd/sd-bus.h>
 
 #include "core/EntryGuard.h"
+#include "dbus/BusNames.h"
 #include "dbus/CallerPool.h"
 #include "dbus/TrafficDecoder.h"
 #include "platform/ZumiBus.h"
@@ -31,8 +32,6 @@ namespace zumi {
 namespace bus {
 namespace {
 
-const char* const kDaemon = "org.freedesktop.DBus";
-const char* const kDaemonPath = "/org/freedesktop/DBus";
 // How long past the call timeout an answer may still come (the daemon's own
 // delivery, the caller's scheduling).
 constexpr uint64_t kExpiryMarginUsec = 1000 * 1000;

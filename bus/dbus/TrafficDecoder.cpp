@@ -15,8 +15,6 @@ namespace bus {
 
 namespace {
 
-const char* const kDaemon = "org.freedesktop.DBus";
-
 struct Member {
     const char* name;
     int kind;
