@@ -11,7 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <sstream>
+
+#include "EventText.h"
 
 extern char** environ;
 
@@ -111,15 +112,9 @@ bool Recorder::waitForEvents(size_t count) { return waitFor([&] { return snapsho
 
 void record(ZumiHandle, const char* eventName, ZumiEventHandle event, void* data) {
     Recorder* recorder = static_cast<Recorder*>(data);
-    std::ostringstream line;
-    line << ZumiGetEventSource(event) << ' ' << eventName;
-    int number = 0;
-    while (ZumiGetIntParam(event, &number) == ZUMI_OK) line << ' ' << number;
-    line << " |";
-    const char* text = nullptr;
-    while (ZumiGetStringParam(event, &text) == ZUMI_OK) line << ' ' << text;
+    std::string line = eventText(eventName, event);
     std::lock_guard<std::mutex> guard(recorder->lock);
-    recorder->events.push_back(line.str());
+    recorder->events.push_back(std::move(line));
 }
 
 void forgeEvent(const std::string& victim, const std::string& source, const std::string& event) {

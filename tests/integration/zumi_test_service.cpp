@@ -13,10 +13,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "EventText.h"
 #include "platform/ZumiBus.h"
 
 namespace {
@@ -87,14 +87,7 @@ unsigned int access(ZumiHandle, const char*, ZumiHasharrayHandleStruct* input,
 }
 
 void onEvent(ZumiHandle, const char* eventName, ZumiEventHandle event, void*) {
-    std::ostringstream line;
-    line << "E " << ZumiGetEventSource(event) << ' ' << eventName;
-    int number = 0;
-    while (ZumiGetIntParam(event, &number) == ZUMI_OK) line << ' ' << number;
-    line << " |";
-    const char* text = nullptr;
-    while (ZumiGetStringParam(event, &text) == ZUMI_OK) line << ' ' << text;
-    say(line.str());
+    say("E " + eventText(eventName, event));
 }
 
 typedef std::vector<std::string> Words;  // the command line, padded with ""
