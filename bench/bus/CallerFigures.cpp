@@ -5,7 +5,6 @@
 // round's 99th percentile latency. Failed calls are counted as "lost".
 #include <benchmark/benchmark.h>
 #include <signal.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,22 +17,17 @@
 
 #include "bus/PeerClient.h"
 #include "support/BenchNames.h"
+#include "support/TimedGet.h"
 #include "support/Helpers.h"
 
 namespace zumi {
 namespace bench {
 namespace {
 
-uint64_t nowNs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
-
 double g_medianNs = 0;
-// The round's p99 in seconds; failed calls (UINT32_MAX) are counted apart.
+// The round's p99 in seconds; failed calls (LOST_CALL) are counted apart.
 double p99Seconds(std::vector<uint32_t>* latencies, int64_t* lost) {
-    *lost += std::count(latencies->begin(), latencies->end(), UINT32_MAX);
+    *lost += std::count(latencies->begin(), latencies->end(), LOST_CALL);
     auto half = latencies->begin() + static_cast<long>(latencies->size() / 2);
     std::nth_element(latencies->begin(), half, latencies->end());
     g_medianNs += *half;
@@ -54,14 +48,7 @@ void BM_Zumi_ManyThreadsP99(benchmark::State& state) {
             threads.emplace_back([&, t] {
                 while (!go.load()) std::this_thread::yield();
                 for (int i = 0; i < CALLS_PER_ROUND; ++i) {
-                    uint32_t& latency = latencies[static_cast<size_t>(t * CALLS_PER_ROUND + i)];
-                    const uint64_t start = nowNs();
-                    try {
-                        handler->getIntProperty(PEER_SERVICE, INT_PROPERTY);
-                        latency = static_cast<uint32_t>(nowNs() - start);
-                    } catch (const std::exception&) {
-                        latency = UINT32_MAX;
-                    }
+                    latencies[static_cast<size_t>(t * CALLS_PER_ROUND + i)] = timedGet(*handler);
                 }
             });
         }

@@ -6,7 +6,6 @@
 //   bench_zumi_caller
 #include <pthread.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,16 +15,11 @@
 #include <zumi/ZumiHandlerFactory.h>
 
 #include "support/BenchNames.h"
+#include "support/TimedGet.h"
 
 using namespace zumi::bench;
 
 namespace {
-
-uint64_t nowNs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
 
 bool writeAll(const void* data, size_t size) {
     const char* from = static_cast<const char*>(data);
@@ -53,15 +47,7 @@ int main() {
         if (!writeAll("ready\n", 6)) return 1;
         std::vector<uint32_t> latencies(CALLS_PER_ROUND);
         for (int signal = 0; sigwait(&signals, &signal) == 0 && signal == SIGUSR1;) {
-            for (uint32_t& latency : latencies) {
-                const uint64_t start = nowNs();
-                try {
-                    handler->getIntProperty(PEER_SERVICE, INT_PROPERTY);
-                    latency = static_cast<uint32_t>(nowNs() - start);
-                } catch (const std::exception&) {
-                    latency = UINT32_MAX;  // a lost call
-                }
-            }
+            for (uint32_t& latency : latencies) latency = timedGet(*handler);
             if (!writeAll(latencies.data(), latencies.size() * sizeof latencies[0])) return 1;
         }
     } catch (const std::exception& e) {
