@@ -128,22 +128,25 @@ HashList readHashArray(ZumiHasharrayHandleStruct* array) {
     return result;
 }
 
+ZumiStatus fillHashArray(ZumiHasharrayHandleStruct* array, const HashList& list) {
+    for (const Hash& hash : list) {
+        int index = -1;
+        ZumiStatus status = ZumiHasharrayAddHash(array, &index);
+        for (auto entry = hash.begin(); status == ZUMI_OK && entry != hash.end(); ++entry) {
+            const char* key = entry->first.c_str();
+            status = entry->second.isString
+                         ? ZumiHasharrayPutString(array, index, key, entry->second.text.c_str())
+                         : ZumiHasharrayPutInt(array, index, key, entry->second.number);
+        }
+        if (status != ZUMI_OK) return status;
+    }
+    return ZUMI_OK;
+}
+
 HashArrayPtr buildHashArray(ZumiHandle handle, const HashList& list) {
     HashArrayPtr array(ZumiHasharrayNew(handle));
     if (!array) throwBusFailure("Could not create a hash array.", {}, ZUMI_ERR_NO_MEMORY);
-    const char* what = "Could not fill the hash array.";
-    for (const Hash& hash : list) {
-        int index = -1;
-        checkHashCall(ZumiHasharrayAddHash(array.get(), &index), what);
-        for (const auto& entry : hash) {
-            const char* key = entry.first.c_str();
-            checkHashCall(entry.second.isString
-                              ? ZumiHasharrayPutString(array.get(), index, key,
-                                                       entry.second.text.c_str())
-                              : ZumiHasharrayPutInt(array.get(), index, key, entry.second.number),
-                          what);
-        }
-    }
+    checkHashCall(fillHashArray(array.get(), list), "Could not fill the hash array.");
     return array;
 }
 

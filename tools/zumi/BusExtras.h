@@ -55,6 +55,8 @@ struct HashArrayDeleter {
 typedef std::unique_ptr<ZumiHasharrayHandleStruct, HashArrayDeleter> HashArrayPtr;
 
 HashList readHashArray(ZumiHasharrayHandleStruct* array);
+// Appends list's hashes to array; the first failing status, else ZUMI_OK.
+ZumiStatus fillHashArray(ZumiHasharrayHandleStruct* array, const HashList& list);
 HashArrayPtr buildHashArray(ZumiHandle handle, const HashList& list);
 
 // Sends list to a hash-array property and returns the service's reply;

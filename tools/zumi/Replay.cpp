@@ -84,17 +84,7 @@ unsigned int access(ZumiHandle, const char*, ZumiHasharrayHandleStruct* input,
             s.value.hashes = readHashArray(input);
             return ZUMI_OK;
         }
-        for (const Hash& hash : s.value.hashes) {
-            int index = -1;
-            ZumiStatus status = ZumiHasharrayAddHash(output, &index);
-            for (auto entry = hash.begin(); status == ZUMI_OK && entry != hash.end(); ++entry) {
-                const char* key = entry->first.c_str();
-                status = entry->second.isString ? ZumiHasharrayPutString(output, index, key, entry->second.text.c_str())
-                                                : ZumiHasharrayPutInt(output, index, key, entry->second.number);
-            }
-            if (status != ZUMI_OK) return status;
-        }
-        return ZUMI_OK;
+        return fillHashArray(output, s.value.hashes);
     });
 }
 
