@@ -1,21 +1,18 @@
 # What `cmake --install` puts in place: the public headers under include/zumi/,
-# libbramwickzumi.so.1 and libzumi.so.1 with their links, pkg-config files,
+# libzumi's C headers under include/libzumi/ (the bus contract, its handle
+# types, and the platform symbols: the log mask, APP_ID), libbramwickzumi.so.1
+# and libzumi.so.1 with their links, pkg-config files,
 # the CMake package BramwickZumi (targets BramwickZumi::bramwickzumi and
 # BramwickZumi::zumi) and the zumi command (tools/CMakeLists.txt).
-#
-# Besides include/zumi/ itself, the C contract of libzumi (ZumiBus.h) and the
-# platform symbols (Platform.h: the log mask, APP_ID) are installed beside the
-# public headers, since a program that links libzumi directly, or names its
-# own APP_ID, needs their declarations.
 
 include(CMakePackageConfigHelpers)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zumi
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
-install(FILES ${PROJECT_SOURCE_DIR}/src/platform/ZumiBus.h
-              ${PROJECT_SOURCE_DIR}/src/platform/Platform.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zumi)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/bus/include/libzumi
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h")
 
 target_include_directories(zumi INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 

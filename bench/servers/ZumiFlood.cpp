@@ -28,7 +28,7 @@
 #include <zumi/ZumiEventQueue.h>
 #include <zumi/ZumiHandlerFactory.h>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 #include "support/BenchNames.h"
 #include "support/SequenceCount.h"
 

@@ -17,7 +17,7 @@
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiHandlerFactory.h>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 #include "support/BenchNames.h"
 #include "support/IntPublisher.h"
 

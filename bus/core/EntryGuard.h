@@ -10,7 +10,7 @@
 
 #include <new>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

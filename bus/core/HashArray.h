@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <zumi/ZumiTypes.h>
+#include <libzumi/ZumiTypes.h>
 
 struct ZumiHasharrayHandleStruct {
     struct Value {

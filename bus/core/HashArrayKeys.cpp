@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "core/HashArray.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 extern "C" {
 

@@ -5,7 +5,7 @@
 #include <errno.h>
 #include <stdlib.h>
 
-#include "platform/Platform.h"
+#include <libzumi/ZumiPlatform.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 // callbacks and user data it was registered with. Shared by libzumi and the
 // test double, which answer the listing of a service's properties alike.
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

@@ -1,6 +1,6 @@
 #include "core/StatusText.h"
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

@@ -1,7 +1,7 @@
 #ifndef ZUMI_BUS_CORE_STATUSTEXT_H
 #define ZUMI_BUS_CORE_STATUSTEXT_H
 
-#include <zumi/ZumiTypes.h>
+#include <libzumi/ZumiTypes.h>
 
 namespace zumi {
 namespace bus {

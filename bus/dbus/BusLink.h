@@ -13,7 +13,7 @@
 
 #include <systemd/sd-bus.h>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 #include "util/Log.h"
 
 namespace zumi {

@@ -30,7 +30,7 @@
 
 #include "dbus/BusLink.h"
 #include "dbus/BusNames.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

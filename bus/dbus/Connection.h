@@ -89,7 +89,7 @@
 #include "dbus/CallerPool.h"
 #include "dbus/LocalCall.h"
 #include "dbus/WireFormat.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 struct ZumiHandleStruct {
 protected:

@@ -11,7 +11,7 @@
 #include "core/EntryGuard.h"
 #include "dbus/BusNames.h"
 #include "dbus/Registry.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 using zumi::bus::Connection;
 using zumi::bus::PropertyEntry;

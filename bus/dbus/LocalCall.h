@@ -27,7 +27,7 @@
 #include <string>
 
 #include "core/HashArray.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

@@ -20,7 +20,7 @@
 #include "dbus/BusNames.h"
 #include "dbus/CallerPool.h"
 #include "dbus/TrafficDecoder.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 struct ZumiMonitorStruct {
 protected:

@@ -18,7 +18,7 @@
 #include "dbus/PropertyCalls.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 using zumi::bus::Connection;
 using zumi::bus::PropertyEntry;

@@ -24,7 +24,7 @@
 
 #include "core/HashArray.h"
 #include "dbus/LocalCall.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

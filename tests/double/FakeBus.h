@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "core/PropertyEntry.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace testing {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dbus/WireFormat.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 using zumi::bus::EventParams;
 using zumi::bus::HashArray;

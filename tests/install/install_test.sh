@@ -26,7 +26,7 @@ for lib in bramwickzumi zumi; do
   soname=$(objdump -p "$libdir/lib$lib.so.1" | awk '/SONAME/ {print $2}')
   [ "$soname" = "lib$lib.so.1" ] || fail "lib$lib SONAME is '$soname'"
 done
-for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/zumi/ZumiBus.h bin/zumi \
+for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/libzumi/ZumiBus.h bin/zumi \
          share/bash-completion/completions/zumi share/man/man1/zumi.1; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
@@ -34,14 +34,14 @@ for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc cmake/BramwickZumi/Bramwick
   [ -e "$libdir/$f" ] || fail "$f not installed"
 done
 # Nothing from the source tree's private directories may leak into the headers.
-if grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*("|<(platform|util|core|handler|factory|events|hasharray|bridge)/)' "$prefix/include/zumi" >"$work/leaks"; then
+if grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*("|<(platform|util|core|handler|factory|events|hasharray|bridge)/)' "$prefix/include/zumi" "$prefix/include/libzumi" >"$work/leaks"; then
   fail "installed headers include private headers: $(tr '\n' ' ' <"$work/leaks")"
 fi
 
 echo "== exported symbols"
 # libbramwickzumi: only names declared in the installed headers (plus the
 # weak std:: instances every C++ library carries, and the linker's own).
-names=$(grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' "$prefix"/include/zumi/*.h | sort -u)
+names=$(grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' "$prefix"/include/zumi/*.h "$prefix"/include/libzumi/*.h | sort -u)
 nm -D --defined-only "$libdir/libbramwickzumi.so.1" | awk '{print $2, $3}' >"$work/bz.syms"
 while read -r kind sym; do
   case "$sym" in __bss_start | _edata | _end | _init | _fini) continue ;; esac

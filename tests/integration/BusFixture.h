@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi::testing {
 

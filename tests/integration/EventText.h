@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 inline std::string eventText(const char* eventName, ZumiEventHandle event) {
     std::ostringstream line;

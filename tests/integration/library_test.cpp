@@ -19,7 +19,7 @@
 
 #include "BusFixture.h"
 #include "TrackedGdkLock.h"
-#include "platform/Platform.h"
+#include <libzumi/ZumiPlatform.h>
 
 namespace {
 std::mutex g_syslogLock;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "dbus/WireFormat.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi::bus {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "EventText.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace {
 

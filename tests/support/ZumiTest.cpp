@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Platform.h"
+#include <libzumi/ZumiPlatform.h>
 #include "util/Log.h"
 
 namespace zumi {

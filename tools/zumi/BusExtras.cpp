@@ -4,7 +4,7 @@
 
 #include <zumi/ZumiException.h>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace tool {

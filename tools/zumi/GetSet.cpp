@@ -7,7 +7,7 @@
 
 #include "BusExtras.h"
 #include "Commands.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace tool {

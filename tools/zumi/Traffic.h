@@ -21,7 +21,7 @@
 #include "Args.h"
 #include "BusExtras.h"
 #include "Json.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace tool {

@@ -12,7 +12,7 @@
 #include <ostream>
 
 #include "Args.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace tool {

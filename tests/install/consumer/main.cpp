@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include <zumi/ZumiBus.h>
+#include <libzumi/ZumiBus.h>
 #include <zumi/zumi.h>
 
 using veltra::kesh::zumi::ZumiException;
