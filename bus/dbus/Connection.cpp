@@ -101,14 +101,19 @@ bool Connection::onAnyDispatchThread() { return t_dispatchThread; }
 
 LocalCall::Result Connection::runOnDispatchThread(const std::shared_ptr<LocalCall>& call,
                                                   std::chrono::steady_clock::time_point deadline) {
+    if (!postToDispatchThread(call)) return LocalCall::kDropped;
+    return call->wait(deadline);
+}
+
+bool Connection::postToDispatchThread(const std::shared_ptr<LocalCall>& call) {
     {
         AutoLock lock(m_stateLock);
         // Once closing, the thread may have stopped taking calls.
-        if (m_closing) return LocalCall::kDropped;
+        if (m_closing) return false;
         m_localCalls.push_back(call);
     }
     wake();
-    return call->wait(deadline);
+    return true;
 }
 
 bool Connection::onDispatchThread() const {

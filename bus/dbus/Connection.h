@@ -173,6 +173,9 @@ public:
     // kDropped at once when the connection is closing.
     LocalCall::Result runOnDispatchThread(const std::shared_ptr<LocalCall>& call,
                                           std::chrono::steady_clock::time_point deadline);
+    // The same without waiting: false at once when closing; otherwise the
+    // dispatch thread runs or drops the call later.
+    bool postToDispatchThread(const std::shared_ptr<LocalCall>& call);
     // Whether this thread is the dispatch thread of any connection.
     static bool onAnyDispatchThread();
 

@@ -17,6 +17,7 @@
 #include "core/HashArray.h"
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
+#include "dbus/PropertyMessages.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
 #include <libzumi/ZumiBus.h>
@@ -25,32 +26,6 @@ using zumi::bus::Connection;
 using zumi::bus::HashArray;
 using zumi::bus::Registry;
 using zumi::bus::guardedStatus;
-
-namespace {
-
-// (u status, b hasReply, ay array): the service's status, and its reply
-// array, which is delivered whatever that status is.
-ZumiStatus readReply(sd_bus_message* message, HashArray** reply) {
-    uint32_t served = 0;
-    int hasReply = 0;
-    const void* data = nullptr;
-    size_t size = 0;
-    if (!sd_bus_message_has_signature(message, "ubay") ||
-        sd_bus_message_read(message, "ub", &served, &hasReply) < 0 ||
-        sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
-        return ZUMI_ERR_PROTOCOL;
-    }
-    if (!hasReply) return served;
-    std::unique_ptr<HashArray> array(zumi::bus::hashArrayNew());
-    if (!array) return ZUMI_ERR_NO_MEMORY;
-    ZumiStatus decoded =
-        zumi::bus::decodeHashArray(static_cast<const uint8_t*>(data), size, array.get());
-    if (decoded != ZUMI_OK) return decoded;
-    *reply = array.release();
-    return served;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -127,10 +102,9 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
             status = connection->callers().call(
                 service, "AccessHash",
                 [property, input, &encoded](sd_bus_message* m) {
-                    int r = sd_bus_message_append(m, "sb", property, input != nullptr ? 1 : 0);
-                    return r < 0 ? r : sd_bus_message_append_array(m, 'y', encoded.data(), encoded.size());
+                    return zumi::bus::appendAccess(m, property, input != nullptr, encoded);
                 },
-                [reply](sd_bus_message* message) { return readReply(message, reply); });
+                [reply](sd_bus_message* message) { return zumi::bus::readHashReply(message, reply); });
         }
         if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
         return status;

@@ -10,7 +10,8 @@ using veltra::kesh::util::AutoLock;
 namespace zumi {
 namespace bus {
 
-LocalCall::LocalCall(Work work) : m_work(std::move(work)) {
+LocalCall::LocalCall(Work work, Finished finished)
+    : m_work(std::move(work)), m_onFinished(std::move(finished)) {
     pthread_mutex_init(&m_lock, nullptr);
     pthread_condattr_t attributes;
     pthread_condattr_init(&attributes);
@@ -38,6 +39,14 @@ void LocalCall::run() {
         // Out of memory in the caller's work: it is the caller's to report.
         error = std::current_exception();
     }
+    if (m_onFinished) {
+        {
+            AutoLock lock(m_lock);
+            m_state = kDone;
+        }
+        m_onFinished(*this, served && !error);
+        return;
+    }
     AutoLock lock(m_lock);
     m_served = served;
     m_error = error;
@@ -48,6 +57,15 @@ void LocalCall::run() {
 void LocalCall::drop() { finish(kDroppedState); }
 
 void LocalCall::finish(State state) {
+    if (m_onFinished) {
+        {
+            AutoLock lock(m_lock);
+            if (m_state != kQueued) return;
+            m_state = state;
+        }
+        m_onFinished(*this, false);
+        return;
+    }
     AutoLock lock(m_lock);
     if (m_state == kQueued) m_state = state;
     pthread_cond_signal(&m_finished);

@@ -5,7 +5,9 @@
 // service its own process serves, handed to the dispatch thread of the
 // connection that serves it (Connection::runOnDispatchThread), so that the
 // callback runs there, in order with the requests from the bus, and never on
-// the application's thread.
+// the application's thread. An asynchronous call (AsyncCalls) is waited for
+// by nobody: it gives a `finished` function, which runs on the thread that ran
+// or dropped the call instead of waking a waiter.
 //
 // The caller waits at most the call timeout, like a call through the daemon.
 // A caller that gave up must not be reached any more, so the call owns
@@ -51,7 +53,10 @@ public:
     typedef std::function<bool(LocalOutcome&)> Work;
     enum Result { kServed, kNotServed, kDropped, kTimedOut };
 
-    explicit LocalCall(Work work);
+    // served is false when the call was dropped, not served, or the work threw.
+    typedef std::function<void(LocalCall& call, bool served)> Finished;
+
+    explicit LocalCall(Work work, Finished finished = nullptr);
     ~LocalCall();
     LocalCall(const LocalCall&) = delete;
     LocalCall& operator=(const LocalCall&) = delete;
@@ -71,6 +76,7 @@ private:
     void finish(State state);
 
     const Work m_work;
+    const Finished m_onFinished;
     LocalOutcome m_outcome;
     bool m_served = false;
     std::exception_ptr m_error;

@@ -14,6 +14,7 @@
 
 #include "core/EntryGuard.h"
 #include "core/StatusText.h"
+#include "dbus/AsyncCalls.h"
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
 #include "dbus/Registry.h"
@@ -88,6 +89,7 @@ ZumiStatus ZumiClose(ZumiHandle handle) {
     return guardedStatus([&]() -> ZumiStatus {
         std::shared_ptr<Connection> connection = Registry::instance().close(handle);
         if (!connection) return ZUMI_ERR_DISCONNECTED;
+        zumi::bus::AsyncCalls::instance().cancelAll(handle);
         connection->shutdown();
         return ZUMI_OK;
     });

@@ -10,6 +10,7 @@
 #include <zumi/VimoMemoryEventListener.h>
 #include <zumi/VimoUserStoreEventListener.h>
 #include <zumi/VimoZumiHashListArray.h>
+#include <zumi/ZumiAsync.h>
 #include <zumi/ZumiEventQueue.h>
 #include <zumi/ZumiEventUtils.h>
 #include <zumi/ZumiException.h>

@@ -6,8 +6,10 @@
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiPropertyPublisherToUIBridge.h>
 
+#include "async/MainLoopWatchdog.h"
 #include "factory/CachedHandler.h"
 #include "handler/PropertyTraits.h"
+#include "handler/RemoteFailures.h"
 #include "handler/VimoZumiHandlerPrivate.h"
 #include "platform/GdkThreadsAutoLock.h"
 #include "platform/ZumiBus.h"
@@ -34,28 +36,6 @@ struct BusStringRelease {
     void operator()(char* text) const { ZumiFreeString(text); }
 };
 typedef std::unique_ptr<char, BusStringRelease> BusString;
-
-// error: a text of the library's own, where it refused the read itself.
-ZumiException readFailure(const char* source, const char* property, ZumiStatus status,
-                          const char* error = nullptr) {
-    return ZumiException(ExceptionMessage("Could not retrieve the request property.")
-                             .field("source", source)
-                             .field("property", property)
-                             .status(status, error != nullptr ? error : ZumiGetErrorString(status))
-                             .str());
-}
-
-// Value is the value as passed: a string, or an int shown in signed decimal.
-template <typename Value>
-ZumiException writeFailure(const char* source, const char* property, Value value,
-                           ZumiStatus status) {
-    return ZumiException(ExceptionMessage("Could not set the request property.")
-                             .field("source", source)
-                             .field("property", property)
-                             .field("value", value)
-                             .status(status)
-                             .str());
-}
 
 // A read of a property that a UI bridge of this process serves takes the GDK
 // lock on the bus thread, so made by a thread that holds it, it could only
@@ -104,6 +84,7 @@ bool VimoZumiHandler::publishesThroughBridge(const char* name) const {
 }
 
 std::string VimoZumiHandler::getStringProperty(const char* source, const char* property) const {
+    MainLoopWatchdog watchdog(source, property);
     refuseReadWaitingForThisThread<const char*>(source, property);
     char* received = nullptr;
     const ZumiStatus status =
@@ -118,6 +99,7 @@ std::string VimoZumiHandler::getStringProperty(const char* source, const char* p
 }
 
 int VimoZumiHandler::getIntProperty(const char* source, const char* property) const {
+    MainLoopWatchdog watchdog(source, property);
     refuseReadWaitingForThisThread<int>(source, property);
     int number = 0;
     const ZumiStatus status = ZumiGetIntProperty(m_private->m_handle, source, property, &number);
@@ -129,6 +111,7 @@ int VimoZumiHandler::getIntProperty(const char* source, const char* property) co
 
 void VimoZumiHandler::getHashProperty(const char* source, const char* property,
                                       ZumiHasharrayHandleStruct*& result) const {
+    MainLoopWatchdog watchdog(source, property);
     refuseReadWaitingForThisThread<ZumiHasharrayHandleStruct*>(source, property);
     const ZumiStatus status =
         ZumiAccessHasharrayProperty(m_private->m_handle, source, property, nullptr, &result);
@@ -139,6 +122,7 @@ void VimoZumiHandler::getHashProperty(const char* source, const char* property,
 
 void VimoZumiHandler::setStringProperty(const char* source, const char* property,
                                         const char* value) {
+    MainLoopWatchdog watchdog(source, property);
     ZumiStatus status = ZumiSetStringProperty(m_private->m_handle, source, property, value);
     if (status == ZUMI_OK) {
         return;
@@ -161,13 +145,17 @@ void VimoZumiHandler::setStringProperty(const char* source, const char* property
 }
 
 void VimoZumiHandler::setIntProperty(const char* source, const char* property, int value) {
+    MainLoopWatchdog watchdog(source, property);
     const ZumiStatus status = ZumiSetIntProperty(m_private->m_handle, source, property, value);
     if (status != ZUMI_OK) {
         throw writeFailure(source, property, value, status);
     }
 }
 
-void VimoZumiHandler::sendEvent(const char* eventName) { m_private->sendEvent(eventName); }
+void VimoZumiHandler::sendEvent(const char* eventName) {
+    MainLoopWatchdog watchdog(getID(), eventName);
+    m_private->sendEvent(eventName);
+}
 
 void VimoZumiHandler::publishStringProperty(
     const char* propertyName, std::shared_ptr<ZumiPropertyPublisher<const char*>>& publisher) {

@@ -5,6 +5,7 @@
 #include <zumi/ZumiException.h>
 
 #include "handler/PropertyTraits.h"
+#include "handler/RemoteFailures.h"
 #include "platform/ZumiBus.h"
 #include "util/ExceptionMessage.h"
 #include "util/Log.h"
@@ -49,8 +50,7 @@ void VimoZumiHandlerPrivate::sendEvent(const char* eventName) {
     }
     const ZumiStatus status = ZumiCreateAndSendEvent(m_handle, eventName);
     if (status != ZUMI_OK) {
-        throw ZumiException(
-            ExceptionMessage("Could not send event.").field("event", eventName).status(status).str());
+        throw sendFailure(eventName, status);
     }
 }
 

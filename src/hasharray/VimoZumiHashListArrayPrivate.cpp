@@ -6,15 +6,15 @@
 #include <zumi/VimoZumiHashListArray.h>
 #include <zumi/ZumiException.h>
 
+#include "async/MainLoopWatchdog.h"
+#include "handler/RemoteFailures.h"
 #include "platform/ZumiBus.h"
-#include "util/ExceptionMessage.h"
 #include "util/Log.h"
 
 namespace veltra {
 namespace kesh {
 namespace zumi {
 
-using util::ExceptionMessage;
 using util::LogLevel;
 using util::logLine;
 
@@ -36,6 +36,7 @@ std::shared_ptr<ZumiHashListArray> VimoZumiHashListArrayPrivate::publishSynchron
     if (publisher == nullptr) throw std::invalid_argument("publisher argument was NULL");
     if (propertyName == nullptr) throw std::invalid_argument("propertyName argument was NULL");
 
+    MainLoopWatchdog watchdog(publisher, propertyName);
     // An emptied wrapper sends a null array, which the bus treats as a read.
     ZumiHasharrayHandleStruct* reply = nullptr;
     ZumiStatus status = ZumiAccessHasharrayProperty(m_handler->getUnderlyingZumiHandle(),
@@ -56,11 +57,7 @@ std::shared_ptr<ZumiHashListArray> VimoZumiHashListArrayPrivate::publishSynchron
     }
 
     if (status != ZUMI_OK) {
-        throw ZumiException(ExceptionMessage("ZumiAccessHasharrayProperty method failed.")
-                                .field("publisher", publisher)
-                                .field("propertyName", propertyName)
-                                .status(status)
-                                .str());
+        throw hashAccessFailure(publisher, propertyName, status);
     }
 
     if (destroyAfterPublish) {

@@ -167,6 +167,10 @@ Process::Process(const std::vector<std::string>& args, const std::vector<std::st
     m_err = err[0];
 }
 
+void Process::signal(int number) {
+    if (m_pid > 0) kill(m_pid, number);
+}
+
 Process::~Process() {
     if (m_pid > 0) kill(m_pid, SIGKILL);
     if (m_pid > 0) waitpid(m_pid, nullptr, 0);

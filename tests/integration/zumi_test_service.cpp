@@ -8,6 +8,7 @@
 #include <string.h>
 #include <syslog.h>
 
+#include <condition_variable>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -31,8 +32,11 @@ void say(const std::string& line) {
 }
 
 // One published property: a stored value, or a fixed status for every call.
+// While held, its callbacks wait (and with them the dispatch thread).
 struct Property {
     std::mutex lock;
+    std::condition_variable released;
+    bool held = false;
     int number = 0;
     std::string text;
     ZumiStatus status = ZUMI_OK;
@@ -42,7 +46,8 @@ std::map<std::string, std::unique_ptr<Property>> g_properties;
 template <typename Serve>
 unsigned int serve(void* data, Serve serve) {
     Property& p = *static_cast<Property*>(data);
-    std::lock_guard<std::mutex> lock(p.lock);
+    std::unique_lock<std::mutex> lock(p.lock);
+    p.released.wait(lock, [&p] { return !p.held; });
     return p.status != ZUMI_OK ? p.status : serve(p);
 }
 unsigned int getInt(ZumiHandle, const char*, int* value, void* data) {
@@ -108,6 +113,16 @@ std::string publish(const Words& a) {
     return str(ZumiRegisterStringProperty(g_handle, c(a[1]), r ? getText : nullptr, w ? setText : nullptr, p.get()));
 }
 
+std::string hold(const std::string& name, bool held) {
+    auto found = g_properties.find(name);
+    if (found == g_properties.end()) return "no such property";
+    Property& p = *found->second;
+    std::lock_guard<std::mutex> lock(p.lock);
+    p.held = held;
+    p.released.notify_all();
+    return "0";
+}
+
 // Each command's answer; the property calls take SERVICE PROPERTY [VALUE].
 const std::map<std::string, std::function<std::string(const Words&)>> kCommands = {
     {"open", [](const Words& a) {  // open ID, or "-" for a client-only connection
@@ -128,6 +143,8 @@ const std::map<std::string, std::function<std::string(const Words&)>> kCommands 
         ZumiFreeString(text);
         return answer;
     }},
+    {"hold", [](const Words& a) { return hold(a[1], true); }},  // hold NAME: its callbacks wait
+    {"release", [](const Words& a) { return hold(a[1], false); }},
     {"setint", [](const Words& a) { return str(ZumiSetIntProperty(g_handle, c(a[1]), c(a[2]), atoi(c(a[3])))); }},
     {"emit", [](const Words& a) {  // emit EVENT [i:N | s:TEXT]...
         std::vector<int> ints;

@@ -111,6 +111,64 @@ ZUMI_BUS_EXPORT ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const 
                                                    struct ZumiHasharrayHandleStruct** reply);
 ZUMI_BUS_EXPORT void ZumiFreeString(char* text);
 
+/* ---- Remote properties and events (asynchronous) ---------------------------
+ * Each starts one call and returns at once. A non-zero status means nothing
+ * was started and `done` will not run. Otherwise *id names the call and
+ * `done` runs exactly once, later, on the bus library's asynchronous dispatch
+ * thread (one per process, started with the first such call; never the
+ * caller's thread), unless the call is cancelled first. Results of calls to
+ * one service reach `done` in the order the calls were made.
+ *
+ * timeoutMs 0 means the synchronous calls' timeout. A call to a service that
+ * this process serves itself runs its callback on that service's dispatch
+ * thread, in turn with the bus's requests, and the caller never waits for it
+ * (so it cannot wait for a lock the caller holds); its timeout is kept here.
+ * A service that closes before serving it answers ZUMI_ERR_NO_SERVICE.
+ *
+ * The result is valid during `done` only, except the reply array of a
+ * hash-array access, which is delivered with any status and belongs to
+ * `done`'s receiver (release it with ZumiHasharrayDestroy). The array to send
+ * is copied at the start: the caller's stays as it was, and writable. */
+typedef unsigned long long ZumiCallId;
+typedef struct ZumiCallResult {
+    ZumiStatus status;
+    int intValue;                            /* integer read, on ZUMI_OK */
+    const char* text;                        /* string read, on ZUMI_OK, else "" */
+    struct ZumiHasharrayHandleStruct* reply; /* hash-array access; NULL when none came */
+} ZumiCallResult;
+typedef void (*ZumiCallDone)(const ZumiCallResult* result, void* data);
+
+ZUMI_BUS_EXPORT ZumiStatus ZumiGetIntPropertyAsync(ZumiHandle handle, const char* service,
+                                                   const char* property, unsigned int timeoutMs,
+                                                   ZumiCallDone done, void* data, ZumiCallId* id);
+ZUMI_BUS_EXPORT ZumiStatus ZumiGetStringPropertyAsync(ZumiHandle handle, const char* service,
+                                                      const char* property, unsigned int timeoutMs,
+                                                      ZumiCallDone done, void* data, ZumiCallId* id);
+ZUMI_BUS_EXPORT ZumiStatus ZumiSetIntPropertyAsync(ZumiHandle handle, const char* service,
+                                                   const char* property, int value,
+                                                   unsigned int timeoutMs, ZumiCallDone done,
+                                                   void* data, ZumiCallId* id);
+ZUMI_BUS_EXPORT ZumiStatus ZumiSetStringPropertyAsync(ZumiHandle handle, const char* service,
+                                                      const char* property, const char* value,
+                                                      unsigned int timeoutMs, ZumiCallDone done,
+                                                      void* data, ZumiCallId* id);
+/* input NULL reads the property. */
+ZUMI_BUS_EXPORT ZumiStatus ZumiAccessHasharrayPropertyAsync(ZumiHandle handle, const char* service,
+                                                            const char* property,
+                                                            struct ZumiHasharrayHandleStruct* input,
+                                                            unsigned int timeoutMs, ZumiCallDone done,
+                                                            void* data, ZumiCallId* id);
+/* The event leaves from the asynchronous dispatch thread; `done` gets the
+ * status ZumiCreateAndSendEvent would have returned. */
+ZUMI_BUS_EXPORT ZumiStatus ZumiCreateAndSendEventAsync(ZumiHandle handle, const char* eventName,
+                                                       ZumiCallDone done, void* data, ZumiCallId* id);
+/* ZUMI_OK: `done` of that call will never run (a reply still on its way is
+ * dropped; a request already sent is not taken back). ZUMI_ERR_INVALID_ARGUMENT:
+ * no such call of this handle is waiting, because `done` has run or is
+ * running, or it never existed. Never waits. ZumiClose cancels every call
+ * made on the handle and waits for a `done` still running on another thread. */
+ZUMI_BUS_EXPORT ZumiStatus ZumiCancelCall(ZumiHandle handle, ZumiCallId id);
+
 /* ---- Publishing ------------------------------------------------------------ */
 ZUMI_BUS_EXPORT ZumiStatus ZumiRegisterStringProperty(ZumiHandle handle, const char* name,
                                                   ZumiStringGetter getter, ZumiStringSetter setter,

@@ -1,0 +1,60 @@
+#include "handler/RemoteFailures.h"
+
+#include "platform/ZumiBus.h"
+#include "util/ExceptionMessage.h"
+
+namespace veltra {
+namespace kesh {
+namespace zumi {
+
+using util::ExceptionMessage;
+
+namespace {
+
+template <typename Value>
+ZumiException writeFailureOf(const char* source, const char* property, Value value,
+                             ZumiStatus status) {
+    return ZumiException(ExceptionMessage("Could not set the request property.")
+                             .field("source", source)
+                             .field("property", property)
+                             .field("value", value)
+                             .status(status)
+                             .str());
+}
+
+}  // namespace
+
+ZumiException readFailure(const char* source, const char* property, ZumiStatus status,
+                          const char* error) {
+    return ZumiException(ExceptionMessage("Could not retrieve the request property.")
+                             .field("source", source)
+                             .field("property", property)
+                             .status(status, error != nullptr ? error : ZumiGetErrorString(status))
+                             .str());
+}
+
+ZumiException writeFailure(const char* source, const char* property, const char* value,
+                           ZumiStatus status) {
+    return writeFailureOf(source, property, value, status);
+}
+
+ZumiException writeFailure(const char* source, const char* property, int value, ZumiStatus status) {
+    return writeFailureOf(source, property, value, status);
+}
+
+ZumiException sendFailure(const char* eventName, ZumiStatus status) {
+    return ZumiException(
+        ExceptionMessage("Could not send event.").field("event", eventName).status(status).str());
+}
+
+ZumiException hashAccessFailure(const char* publisher, const char* propertyName, ZumiStatus status) {
+    return ZumiException(ExceptionMessage("ZumiAccessHasharrayProperty method failed.")
+                             .field("publisher", publisher)
+                             .field("propertyName", propertyName)
+                             .status(status)
+                             .str());
+}
+
+}  // namespace zumi
+}  // namespace kesh
+}  // namespace veltra

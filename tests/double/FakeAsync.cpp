@@ -1,0 +1,88 @@
+// The asynchronous operations of the double: each runs the double's own
+// synchronous operation on the caller's thread (so it is recorded, scripted
+// and hooked like any call), then delivers the result from a thread of its
+// own, as the bus library's dispatch thread would. A call is answered at
+// once, so ZumiCancelCall never catches one waiting.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/ZumiBus.h"
+
+namespace {
+
+struct Answer {
+    ZumiCallResult result{ZUMI_OK, 0, "", nullptr};
+    std::string text;
+};
+
+template <typename Operation>
+ZumiStatus answer(ZumiCallDone done, void* data, ZumiCallId* id, Operation operation) {
+    static std::atomic<ZumiCallId> next{1};
+    if (done == nullptr || id == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    std::shared_ptr<Answer> a = std::make_shared<Answer>();
+    a->result.status = operation(*a);
+    a->result.text = a->text.c_str();
+    *id = next++;
+    std::thread([a, done, data] { done(&a->result, data); }).detach();
+    return ZUMI_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZumiStatus ZumiGetIntPropertyAsync(ZumiHandle handle, const char* service, const char* property,
+                                   unsigned int, ZumiCallDone done, void* data, ZumiCallId* id) {
+    return answer(done, data, id, [&](Answer& a) {
+        return ZumiGetIntProperty(handle, service, property, &a.result.intValue);
+    });
+}
+
+ZumiStatus ZumiGetStringPropertyAsync(ZumiHandle handle, const char* service, const char* property,
+                                      unsigned int, ZumiCallDone done, void* data, ZumiCallId* id) {
+    return answer(done, data, id, [&](Answer& a) {
+        char* text = nullptr;
+        ZumiStatus status = ZumiGetStringProperty(handle, service, property, &text);
+        if (text != nullptr) a.text = text;
+        ZumiFreeString(text);
+        return status;
+    });
+}
+
+ZumiStatus ZumiSetIntPropertyAsync(ZumiHandle handle, const char* service, const char* property,
+                                   int value, unsigned int, ZumiCallDone done, void* data,
+                                   ZumiCallId* id) {
+    return answer(done, data, id,
+                  [&](Answer&) { return ZumiSetIntProperty(handle, service, property, value); });
+}
+
+ZumiStatus ZumiSetStringPropertyAsync(ZumiHandle handle, const char* service, const char* property,
+                                      const char* value, unsigned int, ZumiCallDone done,
+                                      void* data, ZumiCallId* id) {
+    return answer(done, data, id,
+                  [&](Answer&) { return ZumiSetStringProperty(handle, service, property, value); });
+}
+
+ZumiStatus ZumiAccessHasharrayPropertyAsync(ZumiHandle handle, const char* service,
+                                            const char* property,
+                                            struct ZumiHasharrayHandleStruct* input, unsigned int,
+                                            ZumiCallDone done, void* data, ZumiCallId* id) {
+    return answer(done, data, id, [&](Answer& a) {
+        ZumiHasharrayHandleStruct* copy = input == nullptr ? nullptr : ZumiHasharrayClone(input);
+        ZumiStatus status = ZumiAccessHasharrayProperty(handle, service, property, copy, &a.result.reply);
+        ZumiHasharrayDestroy(copy);
+        return status;
+    });
+}
+
+ZumiStatus ZumiCreateAndSendEventAsync(ZumiHandle handle, const char* eventName, ZumiCallDone done,
+                                       void* data, ZumiCallId* id) {
+    return answer(done, data, id, [&](Answer&) { return ZumiCreateAndSendEvent(handle, eventName); });
+}
+
+ZumiStatus ZumiCancelCall(ZumiHandle, ZumiCallId) { return ZUMI_ERR_INVALID_ARGUMENT; }
+
+}  // extern "C"
