@@ -225,7 +225,14 @@ int Process::finish(std::string* out, std::string* err) {
 
 Peer::Peer(const std::vector<std::string>& env) : Process({ZUMI_TEST_SERVICE}, env) {}
 
+void Peer::kill() {
+    signal(SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, finish());
+    m_killed = true;
+}
+
 Peer::~Peer() {
+    if (m_killed) return;
     std::string err;
     EXPECT_TRUE(send("quit"));
     EXPECT_EQ(0, finish(nullptr, &err)) << "peer failed: " << err;

@@ -115,10 +115,13 @@ public:
     void requestAll(std::initializer_list<std::string> lines);  // each answered "0"
     // The next "E ..." line without its prefix, or "" when none came in time.
     std::string nextEvent();
+    // SIGKILLs the peer and reaps it; the destructor then expects nothing.
+    void kill();
 
 private:
     bool nextTagged(char tag, std::string* line, Deadline deadline);
     std::deque<std::string> m_events;
+    bool m_killed = false;
 };
 
 // A peer serving `service`, and a client-only connection of this process.

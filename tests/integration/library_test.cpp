@@ -1,13 +1,18 @@
 // libbramwickzumi across processes: another process's event reaching a stock
 // listener on this process's main loop, hash-array wrappers sent to another
-// process, and another process's sets reaching a UI object through its bridge
-// (the zumi command's among them).
+// process, another process's sets reaching a UI object through its bridge
+// (the zumi command's among them), and asynchronous calls: their results,
+// order, cancellation and lifetimes.
 
 #include <gdk/gdk.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <syslog.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <future>
 #include <list>
 #include <map>
 #include <mutex>
@@ -409,6 +414,250 @@ TEST_F(AUIObjectOnTheBus, HasItsArraysListedReadAndWrittenTruthfullyByTheZumiCom
     EXPECT_TRUE(runMainLoopUntil([&] { return !arrays.sets().empty(); }));
     EXPECT_EQ(std::vector<std::string>{"inbox=2 hashes"}, arrays.sets());
     bridge->detachFromUI();
+}
+
+// ---- Asynchronous calls --------------------------------------------------------
+
+std::string show(int value) { return std::to_string(value); }
+std::string show(const std::string& value) { return value; }
+std::string show(const zk::ZumiHashListArrayPtr& reply) {
+    if (!reply) return "no reply";
+    return std::to_string(reply->length()) + " hashes, sent " + std::to_string((*reply)[reply->length() - 1].getInt("sent"));
+}
+// A result as text: the value, or "! " and the failure's message.
+template <typename Get>
+std::string outcome(Get get) {
+    try {
+        return get();
+    } catch (const std::exception& e) {
+        return std::string("! ") + e.what();
+    }
+}
+template <typename T>
+std::string outcomeOf(const zk::ZumiResult<T>& r) { return outcome([&] { return show(r.get()); }); }
+std::string outcomeOf(const zk::ZumiResult<void>& r) { return outcome([&] { r.get(); return std::string("done"); }); }
+template <typename T>
+std::string outcomeOf(std::future<T> f) {
+    if (f.wait_for(kPatience) != std::future_status::ready) return "no result in time";
+    return outcome([&] { return show(f.get()); });
+}
+std::string outcomeOf(std::future<void> f) {
+    if (f.wait_for(kPatience) != std::future_status::ready) return "no result in time";
+    return outcome([&] { f.get(); return std::string("done"); });
+}
+
+// A peer serving `service`; the results that callbacks received, in order,
+// marked when one came off the main loop.
+class AnAsynchronousCall : public LibraryTest {
+protected:
+    void SetUp() override { peer.requestAll({"open " + service, "int n 7 rw", "str s hello rw", "int ro 1 r", "hash h 0", "hash bad 20"}); }
+    template <typename T>
+    zk::ZumiAsync::Callback<T> record(int index = -1) {
+        return [this, index](const zk::ZumiResult<T>& r) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            results.push_back((index >= 0 ? std::to_string(index) + " " : "") + outcomeOf(r) +
+                              (std::this_thread::get_id() == m_mainThread ? "" : " off the main loop"));
+        };
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return results.size();
+    }
+    const char* svc() const { return service.c_str(); }
+    const std::string service = serviceName("async");
+    std::vector<std::string> results;
+
+private:
+    std::mutex m_mutex;
+    const std::thread::id m_mainThread = std::this_thread::get_id();
+};
+
+TEST_F(AnAsynchronousCall, DeliversEveryOperationsValueOrTheSynchronousFormsFailureOnTheMainLoopAndThroughAFuture) {
+    using A = zk::ZumiAsync;
+    ZumiHasharrayHandleStruct* sent = ZumiHasharrayNew(handler->getUnderlyingZumiHandle());
+    int index = 0;
+    ZumiHasharrayAddHash(sent, &index);
+    ZumiHasharrayPutInt(sent, index, "number", 5);
+    const std::string nobody = serviceName("nobody");
+    struct Row {
+        std::function<void()> async;
+        std::function<std::string()> sync, future;
+    };
+    // The synchronous twin of a hash-array send is the wrapper's publish.
+    auto publish = [&](const char* property) {
+        auto array = handler->createNewHashArray();
+        (*array)[array->addNewHash()].putInt("number", 5);
+        return show(array->publishSynchronously(svc(), property, false));
+    };
+    int row = 0;  // each result tagged with its row: only calls to one service keep their order
+    const Row rows[] = {
+        {[&] { A::getIntProperty(handler, svc(), "n", record<int>(row++)); },
+         [&] { return show(handler->getIntProperty(svc(), "n")); },
+         [&] { return outcomeOf(A::getIntPropertyFuture(handler, svc(), "n")); }},
+        {[&] { A::getIntProperty(handler, nobody.c_str(), "n", record<int>(row++)); },
+         [&] { return show(handler->getIntProperty(nobody.c_str(), "n")); },
+         [&] { return outcomeOf(A::getIntPropertyFuture(handler, nobody.c_str(), "n")); }},
+        {[&] { A::getStringProperty(handler, svc(), "s", record<std::string>(row++)); },
+         [&] { return show(handler->getStringProperty(svc(), "s")); },
+         [&] { return outcomeOf(A::getStringPropertyFuture(handler, svc(), "s")); }},
+        {[&] { A::getStringProperty(handler, svc(), "n", record<std::string>(row++)); },
+         [&] { return show(handler->getStringProperty(svc(), "n")); },
+         [&] { return outcomeOf(A::getStringPropertyFuture(handler, svc(), "n")); }},
+        {[&] { A::setIntProperty(handler, svc(), "n", 7, record<void>(row++)); },
+         [&] { handler->setIntProperty(svc(), "n", 7); return std::string("done"); },
+         [&] { return outcomeOf(A::setIntPropertyFuture(handler, svc(), "n", 7)); }},
+        {[&] { A::setIntProperty(handler, svc(), "ro", -3, record<void>(row++)); },
+         [&] { handler->setIntProperty(svc(), "ro", -3); return std::string("done"); },
+         [&] { return outcomeOf(A::setIntPropertyFuture(handler, svc(), "ro", -3)); }},
+        {[&] { A::setStringProperty(handler, svc(), "s", "hello", record<void>(row++)); },
+         [&] { handler->setStringProperty(svc(), "s", "hello"); return std::string("done"); },
+         [&] { return outcomeOf(A::setStringPropertyFuture(handler, svc(), "s", "hello")); }},
+        {[&] { A::setStringProperty(handler, svc(), "missing", "bye", record<void>(row++)); },
+         [&] { handler->setStringProperty(svc(), "missing", "bye"); return std::string("done"); },
+         [&] { return outcomeOf(A::setStringPropertyFuture(handler, svc(), "missing", "bye")); }},
+        {[&] { A::getHashProperty(handler, svc(), "h", record<zk::ZumiHashListArrayPtr>(row++)); },
+         [&] {
+             ZumiHasharrayHandleStruct* raw = nullptr;
+             handler->getHashProperty(svc(), "h", raw);
+             return show(zk::ZumiHashListArrayPtr(new zk::VimoZumiHashListArray(handler, raw)));
+         },
+         [&] { return outcomeOf(A::getHashPropertyFuture(handler, svc(), "h")); }},
+        {[&] { A::setHashProperty(handler, svc(), "h", sent, record<zk::ZumiHashListArrayPtr>(row++)); },
+         [&] { return publish("h"); },
+         [&] { return outcomeOf(A::setHashPropertyFuture(handler, svc(), "h", sent)); }},
+        {[&] { A::setHashProperty(handler, svc(), "bad", sent, record<zk::ZumiHashListArrayPtr>(row++)); },
+         [&] { return publish("bad"); },
+         [&] { return outcomeOf(A::setHashPropertyFuture(handler, svc(), "bad", sent)); }},
+        {[&] { A::sendEvent(handler, "ping", record<void>(row++)); },
+         [&] { handler->sendEvent("ping"); return std::string("done"); },
+         [&] { return outcomeOf(A::sendEventFuture(handler, "ping")); }},
+        {[&] { A::sendEvent(handler, "not an event", record<void>(row++)); },
+         [&] { handler->sendEvent("not an event"); return std::string("done"); },
+         [&] { return outcomeOf(A::sendEventFuture(handler, "not an event")); }},
+    };
+    for (const Row& r : rows) r.async();  // all pending at once
+    ASSERT_TRUE(runMainLoopUntil([&] { return count() == std::size(rows); }));
+    std::sort(results.begin(), results.end(), [](const std::string& a, const std::string& b) { return std::stoi(a) < std::stoi(b); });
+    for (std::string& r : results) r.erase(0, r.find(' ') + 1);
+    std::vector<std::string> synchronous, futures;
+    for (const Row& r : rows) synchronous.push_back(outcome(r.sync));
+    std::thread([&] { for (const Row& r : rows) futures.push_back(r.future()); }).join();
+    EXPECT_EQ(synchronous, results);
+    EXPECT_EQ(synchronous, futures);
+    EXPECT_EQ("! Could not retrieve the request property. --source: " + nobody +
+                  " --property: n --errorCode: 5 --error: " + ZumiGetErrorString(5),
+              results[1]);
+    EXPECT_EQ("2 hashes, sent 1", results[9]) << "a copy was sent, the caller's array is unchanged";
+    EXPECT_EQ(1, ZumiHasharrayGetHashCount(sent));
+    EXPECT_EQ(ZUMI_OK, ZumiHasharrayPutInt(sent, 0, "still", 1)) << "the caller's array stays writable";
+    ZumiHasharrayDestroy(sent);
+}
+
+// Sets and gets alternate on a property whose service holds every answer
+// until all of them wait: each get sees the set made just before it.
+TEST_F(AnAsynchronousCall, ToOneServiceDeliversAThousandPendingResultsInCallOrder) {
+    const int calls = 1000;
+    peer.requestAll({"hold n"});
+    for (int i = 0; i < calls; ++i) {
+        if (i % 2 == 0) {
+            zk::ZumiAsync::setIntProperty(handler, svc(), "n", i, record<void>(i));
+        } else {
+            zk::ZumiAsync::getIntProperty(handler, svc(), "n", record<int>(i));
+        }
+    }
+    EXPECT_EQ(0u, count());
+    peer.requestAll({"release n"});
+    ASSERT_TRUE(runMainLoopUntil([&] { return count() == calls; }));
+    for (int i = 0; i < calls; ++i) {
+        EXPECT_EQ(std::to_string(i) + " " + (i % 2 == 0 ? "done" : std::to_string(i - 1)), results[i]);
+    }
+}
+
+// The handler is the test's only strong reference; pending calls keep it
+// alive until their results are delivered or they are cancelled.
+TEST_F(AnAsynchronousCall, CancelledBeforeItsReplyNeverCallsBackAndLetsGoOfItsHandlerAsADeliveredOneDoes) {
+    peer.requestAll({"hold n"});
+    std::weak_ptr<zk::ZumiHandler> weak = handler;
+    zk::ZumiPendingCall cancelled = zk::ZumiAsync::getIntProperty(handler, svc(), "n", record<int>(0));
+    zk::ZumiPendingCall timedOut = zk::ZumiAsync::getIntProperty(handler, svc(), "n", record<int>(1), std::chrono::milliseconds(200));
+    zk::ZumiPendingCall answered = zk::ZumiAsync::getIntProperty(handler, svc(), "n", record<int>(2));
+    handler.reset();
+    EXPECT_TRUE(cancelled.cancel());
+    EXPECT_FALSE(cancelled.pending());
+    EXPECT_FALSE(cancelled.cancel()) << "cancelled once only";
+    ASSERT_TRUE(runMainLoopUntil([&] { return count() == 1; }));
+    EXPECT_TRUE(answered.pending());
+    peer.requestAll({"release n"});
+    ASSERT_TRUE(runMainLoopUntil([&] { return count() == 2 && weak.expired(); }));
+    EXPECT_EQ("1 ! Could not retrieve the request property. --source: " + service +
+                  " --property: n --errorCode: 6 --error: " + ZumiGetErrorString(6),
+              results[0]);
+    EXPECT_EQ("2 7", results[1]);
+    EXPECT_FALSE(answered.cancel()) << "already delivered";
+    EXPECT_FALSE(timedOut.pending());
+}
+
+// Every call is either cancelled (and never calls back) or delivered once,
+// whichever thread wins; a last call, delivered after all others, proves that
+// no cancelled result is still on its way.
+TEST_F(AnAsynchronousCall, CancelledFromAnotherThreadWhileItsReplyArrivesIsDeliveredOnceOrNever) {
+    const int calls = 300;
+    std::vector<zk::ZumiPendingCall> pending;
+    std::vector<int> delivered(calls, 0);
+    for (int i = 0; i < calls; ++i) {
+        pending.push_back(zk::ZumiAsync::getIntProperty(handler, svc(), "n", [&delivered, i](const zk::ZumiResult<int>&) { ++delivered[i]; }));
+    }
+    std::vector<char> cancelled(calls, 0);
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        for (int i = 0; i < calls; ++i) {
+            cancelled[i] = pending[i].cancel();
+            if (i % 16 == 0) usleep(100);
+        }
+        done = true;
+    });
+    EXPECT_TRUE(runMainLoopUntil([&] { return done.load(); }));
+    canceller.join();
+    bool last = false;
+    zk::ZumiAsync::getIntProperty(handler, svc(), "n", [&](const zk::ZumiResult<int>&) { last = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return last; }));
+    int cancelledCount = 0;
+    for (int i = 0; i < calls; ++i) {
+        EXPECT_EQ(cancelled[i] ? 0 : 1, delivered[i]) << "call " << i;
+        cancelledCount += cancelled[i];
+    }
+    RecordProperty("cancelled", cancelledCount);
+}
+
+// A GTK handler holds the GDK lock; this process's bridge answers a read
+// under that lock on the bus thread: the call must not wait for it.
+TEST_F(AnAsynchronousCall, ToABridgedPropertyOfThisProcessNeverWaitsForTheGdkLockItsCallerHolds) {
+    UIObject numbers;
+    auto bridge = zk::createNewBridge<int>(handler, &numbers, Access{{"count", {true, true}}});
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    gdk_threads_enter();
+    zk::ZumiAsync::getIntProperty(handler, name.c_str(), "count", record<int>());
+    zk::ZumiAsync::setIntProperty(handler, name.c_str(), "count", 5, record<void>());
+    gdk_threads_leave();
+#pragma GCC diagnostic pop
+    ASSERT_TRUE(runMainLoopUntil([&] { return count() == 2 && numbers.sets().size() == 1; }));
+    EXPECT_EQ((std::vector<std::string>{"42", "done"}), results);
+    bridge->detachFromUI();
+}
+
+TEST_F(AnAsynchronousCall, InFlightWhenItsServiceIsKilledFailsAsTheSynchronousCallWould) {
+    peer.requestAll({"hold n"});
+    for (int i = 0; i < 4; ++i) zk::ZumiAsync::getIntProperty(handler, svc(), "n", record<int>(i));
+    zk::ZumiAsync::setStringProperty(handler, svc(), "s", "x", record<void>(4));
+    peer.kill();
+    ASSERT_TRUE(runMainLoopUntil([&] { return count() == 5; }));
+    std::sort(results.begin(), results.end());  // the daemon fails them in an order of its own
+    const std::string fields = " --errorCode: 5 --error: " + std::string(ZumiGetErrorString(5));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(std::to_string(i) + " ! Could not retrieve the request property. --source: " + service + " --property: n" + fields, results[i]);
+    }
+    EXPECT_EQ("4 ! Could not set the request property. --source: " + service + " --property: s --value: x" + fields, results[4]);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // A handler on the test double: construction, remote reads and writes with
-// their messages and the string-set fallback, and publishing with the five
+// their messages and the string-set fallback (also asynchronous), the
+// main-loop watchdog, and publishing with the five
 // bus callbacks, their statuses, log lines and the publishers' lifetimes.
 
 #include <gmock/gmock.h>
@@ -11,6 +12,10 @@
 #include <string>
 #include <thread>
 
+#include <glib.h>
+#include <unistd.h>
+
+#include <zumi/ZumiAsync.h>
 #include <zumi/ZumiException.h>
 
 #include "ZumiTest.h"
@@ -24,6 +29,7 @@ namespace {
 using namespace veltra::kesh::zumi;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 typedef ZumiHasharrayHandleStruct* Array;
@@ -175,20 +181,56 @@ TEST_F(AHandler, RetriesAFailedStringSetOnNimboThroughTitlerailOnly) {
         {TITLERAIL, {5}, {TITLERAIL}, 5, {}},
         {"com.tessal.nimbo.extra", {5}, {"com.tessal.nimbo.extra"}, 5, {}},
     };
-    for (const auto& row : cases) {
-        bus().reset();
-        logs().clear();
-        for (ZumiStatus status : row.failures) bus().failNext("ZumiSetStringProperty", status);
-        EXPECT_EQ(row.thrown == 0 ? "<nothing thrown>"
-                                  : "Could not set the request property. --source: " +
-                                        std::string(row.service) + " --property: p --value: v" +
-                                        statusFields(row.thrown),
-                  thrownMessage([&] { handler->setStringProperty(row.service, "p", "v"); }));
-        std::vector<std::string> services;
-        for (const Call& call : bus().calls("ZumiSetStringProperty")) services.push_back(call.source);
-        EXPECT_EQ(row.servicesCalled, services) << row.service;
-        EXPECT_EQ(row.lines, logs().texts()) << row.service;
+    // The asynchronous form, with its result on the main loop, behaves the same.
+    ZumiHandlerSharedPtr shared(handler.get(), [](ZumiHandler*) {});
+    auto asynchronous = [&](const char* service) {
+        std::string seen;
+        ZumiAsync::setStringProperty(shared, service, "p", "v", [&](const ZumiResult<void>& r) {
+            seen = thrownMessage([&] { r.get(); });
+        });
+        EXPECT_TRUE(runMainLoopUntil([&] { return !seen.empty(); }));
+        return seen;
+    };
+    for (bool async : {false, true}) {
+        for (const auto& row : cases) {
+            bus().reset();
+            logs().clear();
+            for (ZumiStatus status : row.failures) bus().failNext("ZumiSetStringProperty", status);
+            EXPECT_EQ(row.thrown == 0 ? "<nothing thrown>"
+                                      : "Could not set the request property. --source: " +
+                                            std::string(row.service) + " --property: p --value: v" +
+                                            statusFields(row.thrown),
+                      async ? asynchronous(row.service)
+                            : thrownMessage([&] { handler->setStringProperty(row.service, "p", "v"); }));
+            std::vector<std::string> services;
+            for (const Call& call : bus().calls("ZumiSetStringProperty")) services.push_back(call.source);
+            EXPECT_EQ(row.servicesCalled, services) << row.service << (async ? " async" : "");
+            EXPECT_EQ(row.lines, logs().texts()) << row.service << (async ? " async" : "");
+        }
     }
+}
+
+// Only a call on the thread that owns the main context, and only one longer
+// than the threshold, is reported.
+TEST_F(AHandler, WarnsOnceOfASynchronousCallThatBlocksTheMainLoopLongerThanTheThreshold) {
+    ZumiAsync::setMainLoopWatchdogThreshold(std::chrono::milliseconds(30));
+    useconds_t delay = 60000;
+    bus().hooks.getIntProperty = [&](ZumiHandle, const char*, const char*, int* value) {
+        usleep(delay);
+        *value = 1;
+        return ZumiStatus(ZUMI_OK);
+    };
+    std::thread([&] { handler->getIntProperty("svc", "p"); }).join();
+    ASSERT_TRUE(g_main_context_acquire(nullptr));
+    handler->getIntProperty("svc", "p");
+    delay = 0;
+    handler->getIntProperty("svc", "p");
+    g_main_context_release(nullptr);
+    ZumiAsync::setMainLoopWatchdogThreshold(std::chrono::milliseconds(100));
+    EXPECT_THAT(logs().texts(),
+                ElementsAre(MatchesRegex("W app:ZumiHandler\\.watchdog:The main loop was blocked for "
+                                         "[0-9]+ ms by a synchronous call to service svc, "
+                                         "property p; use ZumiAsync there\\.:")));
 }
 
 class APublishingHandler : public AHandler {
