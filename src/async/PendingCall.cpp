@@ -83,19 +83,25 @@ void PendingCallState::completeWith(const ZumiCallResult& result) {
     if (!complete(result)) return;  // a retry is on its way
     {
         AutoLock lock(m_mutex);
-        if (m_state == kWaiting) m_state = m_onMainLoop ? kQueued : kFinished;
+        if (m_state == kWaiting) {
+            m_state = m_onMainLoop ? kQueued : kFinished;
+            if (m_onMainLoop) m_self = shared_from_this();
+        }
         cancelled = m_state == kCancelled;
     }
     if (!m_onMainLoop || cancelled) {
         release();
         return;
     }
-    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, &PendingCallState::onIdle,
-                              new Holder(shared_from_this()), &PendingCallState::onIdleDestroyed);
+    // The source gets a plain pointer: what it needs it reads under m_mutex,
+    // which orders it after this thread's writes (GLib's own locks are
+    // invisible to the race detector).
+    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, &PendingCallState::onIdle, this,
+                              &PendingCallState::onIdleDestroyed);
 }
 
 int PendingCallState::onIdle(void* data) {
-    PendingCallState& self = **static_cast<Holder*>(data);
+    PendingCallState& self = *static_cast<PendingCallState*>(data);
     {
         AutoLock lock(self.m_mutex);
         if (self.m_state != kQueued) return FALSE;  // cancelled
@@ -119,7 +125,12 @@ int PendingCallState::onIdle(void* data) {
     return FALSE;
 }
 
-void PendingCallState::onIdleDestroyed(void* data) { delete static_cast<Holder*>(data); }
+void PendingCallState::onIdleDestroyed(void* data) {
+    PendingCallState& self = *static_cast<PendingCallState*>(data);
+    Holder last;  // may be the last reference: let go of it after the lock
+    AutoLock lock(self.m_mutex);
+    last.swap(self.m_self);
+}
 
 bool PendingCallState::cancel() {
     ZumiHandle handle = nullptr;

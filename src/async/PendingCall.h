@@ -80,6 +80,7 @@ private:
     State m_state = kWaiting;
     ZumiCallId m_id = 0;
     Holder* m_busData = nullptr;  // what the bus library's call holds, while it runs
+    Holder m_self;                // what the main loop's idle source holds, while queued
 };
 
 }  // namespace zumi
