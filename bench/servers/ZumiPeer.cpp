@@ -3,11 +3,13 @@
 // events on request.
 //
 //   bench_zumi_peer   serves "count" (int), "name" (string), "table" (hash
-//                     array) and "blast" (int, write-only: n events "tick")
+//                     array), "blast" (int, write-only: n events "tick") and
+//                     "slow" (int, answered after 2 s)
 #include <glib-unix.h>
 #include <glib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -103,6 +105,16 @@ private:
     std::thread m_thread;
 };
 
+// Holds up the peer's bus thread, as a service busy elsewhere would.
+class SlowValue : public zumi::bench::IntPublisher {
+public:
+    SlowValue() : IntPublisher(7) {}
+    void getValue(const char* name, int* value) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(SLOW_ANSWER_MS));
+        IntPublisher::getValue(name, value);
+    }
+};
+
 gboolean quit(gpointer loop) {
     g_main_loop_quit(static_cast<GMainLoop*>(loop));
     return G_SOURCE_REMOVE;
@@ -125,6 +137,8 @@ int main() {
         handler->publishStringProperty(STRING_PROPERTY, name);
         handler->publishHasharrayProperty(TABLE_PROPERTY, table);
         handler->publishIntegerProperty(BLAST_PROPERTY, blast);
+        std::shared_ptr<ZumiHandler::ZumiPropertyPublisher<int>> slow = std::make_shared<SlowValue>();
+        handler->publishIntegerProperty(SLOW_PROPERTY, slow);
 
         GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
         g_unix_signal_add(SIGTERM, quit, loop);

@@ -26,6 +26,9 @@ constexpr const char* TABLE_PROPERTY = "table";
 // sequence number as its one integer.
 constexpr const char* BLAST_PROPERTY = "blast";
 constexpr const char* TICK_EVENT = "tick";
+// An int the peer answers only after SLOW_ANSWER_MS.
+constexpr const char* SLOW_PROPERTY = "slow";
+constexpr unsigned SLOW_ANSWER_MS = 2000;
 // A second peer whose UI object serves UI_PROPERTY through a bridge and
 // reports each value it receives on the main loop back to the benchmark.
 constexpr const char* UI_PEER_SERVICE = "com.zumi.bench.UiPeer";

@@ -179,7 +179,15 @@ ZumiStatus AsyncCalls::startRemote(const CallPtr& call) {
     if (r >= 0) r = sd_bus_call_async(m_bus, &call->slot, message, onReply, call.get(), call->timeoutUsec);
     sd_bus_message_unref(message);
     if (r < 0) return r == -EINVAL ? static_cast<ZumiStatus>(ZUMI_ERR_INVALID_ARGUMENT) : statusFromErrno(r);
-    wake();  // the dispatch thread polls for the reply from now on
+    // The dispatch thread needs waking only when its poll, set up under
+    // m_busLock before this call, misses something: output still queued, or
+    // a deadline earlier than it sleeps until. A thread that is awake sets
+    // its poll up afresh.
+    const int events = sd_bus_get_events(m_bus);
+    if ((events > 0 && (events & POLLOUT) != 0) ||
+        call->startedUsec + call->timeoutUsec < m_sleepingUntil.load()) {
+        wake();
+    }
     return ZUMI_OK;
 }
 
@@ -295,18 +303,26 @@ void AsyncCalls::run() {
                         if (call.state == AsyncCall::kPending) finish(call, ZUMI_ERR_DISCONNECTED);
                     }
                     m_bus = sd_bus_close_unref(m_bus);
-                } else {
-                    fd = sd_bus_get_fd(m_bus);
-                    int wanted = sd_bus_get_events(m_bus);
-                    events = static_cast<short>(wanted < 0 ? POLLIN : wanted);
-                    if (sd_bus_get_timeout(m_bus, &busDeadline) <= 0) busDeadline = UINT64_MAX;
                 }
             }
         }
         sendEvents();
-        uint64_t deadline = busDeadline;
+        uint64_t deadline = UINT64_MAX;
         expireLocal(monotonicUsec(), &deadline);
         deliverReady();
+        {
+            // What the poll below waits for, fixed under m_busLock: calls
+            // started from now on compare themselves with m_sleepingUntil.
+            AutoLock bus(m_busLock);
+            if (m_bus != nullptr) {
+                fd = sd_bus_get_fd(m_bus);
+                int wanted = sd_bus_get_events(m_bus);
+                events = static_cast<short>(wanted < 0 ? POLLIN : wanted);
+                if (sd_bus_get_timeout(m_bus, &busDeadline) <= 0) busDeadline = UINT64_MAX;
+            }
+            deadline = std::min(deadline, busDeadline);
+            m_sleepingUntil.store(deadline);
+        }
 
         struct pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {fd, events, 0}};
         int timeoutMs = -1;
@@ -323,6 +339,7 @@ void AsyncCalls::run() {
             ssize_t ignored = read(m_wakeFd, &value, sizeof value);
             (void)ignored;
         }
+        m_sleepingUntil.store(0);
     }
 }
 

@@ -26,6 +26,7 @@
 #include <pthread.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -99,6 +100,9 @@ private:
     pthread_mutex_t m_busLock;
     sd_bus* m_bus = nullptr;
     std::vector<sd_bus_slot*> m_answeredSlots;  // released after sd_bus_process
+    // The deadline the dispatch thread's poll sleeps until; 0 while awake.
+    // Written under m_busLock before sleeping.
+    std::atomic<uint64_t> m_sleepingUntil{0};
 
     pthread_mutex_t m_lock;
     pthread_cond_t m_delivered;

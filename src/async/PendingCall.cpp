@@ -2,6 +2,7 @@
 
 #include <gdk/gdk.h>
 
+#include <deque>
 #include <exception>
 
 #include "util/AutoLock.h"
@@ -83,32 +84,65 @@ void PendingCallState::completeWith(const ZumiCallResult& result) {
     if (!complete(result)) return;  // a retry is on its way
     {
         AutoLock lock(m_mutex);
-        if (m_state == kWaiting) {
-            m_state = m_onMainLoop ? kQueued : kFinished;
-            if (m_onMainLoop) m_self = shared_from_this();
-        }
+        if (m_state == kWaiting) m_state = m_onMainLoop ? kQueued : kFinished;
         cancelled = m_state == kCancelled;
     }
     if (!m_onMainLoop || cancelled) {
         release();
         return;
     }
-    // The source gets a plain pointer: what it needs it reads under m_mutex,
-    // which orders it after this thread's writes (GLib's own locks are
-    // invisible to the race detector).
-    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, &PendingCallState::onIdle, this,
-                              &PendingCallState::onIdleDestroyed);
+    queueOnMainLoop(shared_from_this());
 }
 
-int PendingCallState::onIdle(void* data) {
-    PendingCallState& self = *static_cast<PendingCallState*>(data);
+// One idle source at a time carries every result that is waiting, in the
+// order they came: a burst of results wakes the main loop once.
+namespace {
+
+struct MainLoopQueue {
+    MainLoopQueue() { pthread_mutex_init(&mutex, nullptr); }
+    pthread_mutex_t mutex;
+    std::deque<std::shared_ptr<PendingCallState>> calls;
+    bool scheduled = false;
+};
+
+MainLoopQueue& mainLoopQueue() {
+    static MainLoopQueue* queue = new MainLoopQueue();  // outlives any late idle source
+    return *queue;
+}
+
+}  // namespace
+
+void PendingCallState::queueOnMainLoop(std::shared_ptr<PendingCallState> call) {
+    MainLoopQueue& queue = mainLoopQueue();
     {
-        AutoLock lock(self.m_mutex);
-        if (self.m_state != kQueued) return FALSE;  // cancelled
-        self.m_state = kDelivering;
+        AutoLock lock(queue.mutex);
+        queue.calls.push_back(std::move(call));
+        if (queue.scheduled) return;
+        queue.scheduled = true;
+    }
+    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, &PendingCallState::onIdle, nullptr, nullptr);
+}
+
+int PendingCallState::onIdle(void*) {
+    MainLoopQueue& queue = mainLoopQueue();
+    std::deque<std::shared_ptr<PendingCallState>> batch;
+    {
+        AutoLock lock(queue.mutex);
+        batch.swap(queue.calls);
+        queue.scheduled = false;
+    }
+    for (const std::shared_ptr<PendingCallState>& call : batch) call->deliverQueued();
+    return FALSE;
+}
+
+void PendingCallState::deliverQueued() {
+    {
+        AutoLock lock(m_mutex);
+        if (m_state != kQueued) return;  // cancelled
+        m_state = kDelivering;
     }
     try {
-        self.deliver();
+        deliver();
     } catch (const std::exception& error) {
         logLine(LogLevel::E, CALLBACK_TAG,
                 "E %s:%s:error=%s An asynchronous call's callback let an exception escape.:",
@@ -118,18 +152,10 @@ int PendingCallState::onIdle(void* data) {
                 "E %s:%s:An asynchronous call's callback let an exception escape.:");
     }
     {
-        AutoLock lock(self.m_mutex);
-        self.m_state = kFinished;
+        AutoLock lock(m_mutex);
+        m_state = kFinished;
     }
-    self.release();
-    return FALSE;
-}
-
-void PendingCallState::onIdleDestroyed(void* data) {
-    PendingCallState& self = *static_cast<PendingCallState*>(data);
-    Holder last;  // may be the last reference: let go of it after the lock
-    AutoLock lock(self.m_mutex);
-    last.swap(self.m_self);
+    release();
 }
 
 bool PendingCallState::cancel() {

@@ -7,7 +7,7 @@
 //
 // States (m_mutex guards them):
 //
-//   waiting --outcome, callback form--> queued --idle on the main loop--> delivering --> finished
+//   waiting --outcome, callback form--> queued --main loop--> delivering --> finished
 //   waiting --outcome, future form--> finished
 //   waiting or queued --cancel()--> cancelled
 //
@@ -18,11 +18,15 @@
 // arrives. Nothing waits for anything: cancel() answers false for a call
 // that is being delivered.
 //
+// Queued calls wait in one process-wide queue, which one GDK idle source at a
+// time empties in order (a burst of results wakes the main loop once).
+//
 // Threads: started on any thread; the bus library's asynchronous thread
 // completes; the main loop's thread delivers, with the GDK lock held (GDK's
-// idle wrapper takes it); cancel() on any thread. Locks: m_mutex, a leaf
-// except that start() holds it while the bus library starts the call (whose
-// own locks never wait for this one).
+// idle wrapper takes it); cancel() on any thread. Locks: m_mutex and the
+// queue's mutex, leaves (never held together), except that start() holds
+// m_mutex while the bus library starts the call (whose own locks never wait
+// for this one).
 
 #include <pthread.h>
 
@@ -70,8 +74,9 @@ private:
     typedef std::shared_ptr<PendingCallState> Holder;
 
     static void onDone(const ZumiCallResult* result, void* data);
+    static void queueOnMainLoop(std::shared_ptr<PendingCallState> call);
     static int onIdle(void* data);
-    static void onIdleDestroyed(void* data);
+    void deliverQueued();
     void completeWith(const ZumiCallResult& result);
     void release();
 
@@ -80,7 +85,6 @@ private:
     State m_state = kWaiting;
     ZumiCallId m_id = 0;
     Holder* m_busData = nullptr;  // what the bus library's call holds, while it runs
-    Holder m_self;                // what the main loop's idle source holds, while queued
 };
 
 }  // namespace zumi
