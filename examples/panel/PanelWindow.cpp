@@ -1,5 +1,7 @@
 #include "PanelWindow.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <map>
 #include <utility>
@@ -145,6 +147,10 @@ void PanelWindow::shutdown() {
     } catch (const std::exception& e) {
         g_warning("zumi-panel: unsubscribing failed: %s", e.what());
     }
+    // On the main thread, cancelling guarantees that no read calls back
+    // into the window about to go.
+    for (veltra::kesh::zumi::ZumiPendingCall& read : m_configReads) read.cancel();
+    m_configReads.clear();
     // The handler before the window it serves: from here on nothing of the
     // bus reaches this object. main() drops the last reference only after it
     // has given up the GDK lock, which closing the connection may wait for.
@@ -235,6 +241,22 @@ void PanelWindow::showConfigUpdate(const std::list<std::string>& keys) {
     }
     gtk_label_set_text(GTK_LABEL(m_configLabel), text.c_str());
     setStatus("configuration updated");
+    // The new values live in the configuration service: read them without
+    // blocking the window, each shown as it arrives.
+    m_configText = text;
+    m_configReads.erase(std::remove_if(m_configReads.begin(), m_configReads.end(),
+                                       [](const veltra::kesh::zumi::ZumiPendingCall& read) {
+                                           return !read.pending();
+                                       }),
+                        m_configReads.end());
+    for (const std::string& key : keys) {
+        m_configReads.push_back(veltra::kesh::zumi::ZumiAsync::getStringProperty(
+            m_handler, ConfigListener::DC_UPDATE_EVENT_SOURCE, key.c_str(),
+            [this, key](const veltra::kesh::zumi::ZumiResult<std::string>& value) {
+                m_configText += "\n" + key + " = " + (value.ok() ? value.get() : "(unreadable)");
+                gtk_label_set_text(GTK_LABEL(m_configLabel), m_configText.c_str());
+            }));
+    }
 }
 
 void PanelWindow::setStatus(const std::string& status) {

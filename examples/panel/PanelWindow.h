@@ -15,7 +15,9 @@
 // an empty array back.
 //
 // It also shows the last memory-pressure and dynamic-configuration events,
-// received through the library's stock listeners.
+// received through the library's stock listeners, and reads the updated
+// configuration values from the configuration service asynchronously
+// (ZumiAsync), so that a slow service never freezes the window.
 //
 // Threads: construction, shutdown() and every GTK call run on the main
 // thread with the GDK threads lock held. The bridges call getValue on the bus
@@ -91,6 +93,10 @@ private:
     GtkWidget* m_playlistLabel = nullptr;
     std::string m_title = "Zumi panel";
     std::string m_status = "ready";
+    std::string m_configText;
+    // Reads of updated configuration values not yet shown; cancelled by
+    // shutdown(), the delivered ones dropped at the next update.
+    std::vector<veltra::kesh::zumi::ZumiPendingCall> m_configReads;
     bool m_applyingRemoteValue = false;
     bool m_shutDown = false;
 
