@@ -1,28 +1,18 @@
 #include <zumi/ZumiAsync.h>
 
 #include <climits>
-#include <cstring>
 #include <stdexcept>
-
-#include <zumi/VimoZumiHashListArray.h>
 
 #include "async/Operation.h"
 #include "handler/RemoteFailures.h"
+#include "hasharray/VimoZumiHashListArrayPrivate.h"
 #include "platform/ZumiBus.h"
-#include "util/Log.h"
 
 namespace veltra {
 namespace kesh {
 namespace zumi {
 
-using util::LogLevel;
-using util::logLine;
-
 namespace {
-
-const char NIMBO_SERVICE[] = "com.tessal.nimbo";
-const char TITLERAIL_SERVICE[] = "com.tessal.titlerail";
-const char SET_STRING_TAG[] = "VZH:ssp";
 
 // An argument copied at the start, null kept as null: the bus library then
 // refuses it as the synchronous form's call would.
@@ -60,20 +50,6 @@ std::shared_ptr<Operation<T>> withFuture(const ZumiHandlerSharedPtr& handler) {
     return std::make_shared<Operation<T>>(handler);
 }
 
-// The reply array of a hash-array access, wrapped at once so that it is
-// released whatever happens next; empty when none came.
-ZumiHashListArrayPtr adopt(const ZumiHandlerSharedPtr& handler, ZumiHasharrayHandleStruct* reply) {
-    if (reply == nullptr) return ZumiHashListArrayPtr();
-    VimoZumiHashListArray* wrapper = nullptr;
-    try {
-        wrapper = new VimoZumiHashListArray(handler, reply);
-    } catch (...) {
-        ZumiHasharrayDestroy(reply);
-        throw;
-    }
-    return ZumiHashListArrayPtr(wrapper);
-}
-
 void startGetInt(Operation<int>& op, ZumiHandle handle, const char* source, const char* property,
                  ZumiAsync::Timeout timeout) {
     auto s = std::make_shared<Text>(source), p = std::make_shared<Text>(property);
@@ -108,7 +84,7 @@ void startAccess(Operation<ZumiHashListArrayPtr>& op, const ZumiHandlerSharedPtr
     std::weak_ptr<ZumiHandler> weak = handler;
     op.interpret = [s, p, send, weak](const ZumiCallResult& r) {
         // The operation still holds the handler here; weak only to avoid a cycle.
-        ZumiHashListArrayPtr reply = adopt(weak.lock(), r.reply);
+        ZumiHashListArrayPtr reply = adoptHashArray(weak.lock(), r.reply);
         if (r.status != ZUMI_OK) {
             throw send ? hashAccessFailure(s->get(), p->get(), r.status)
                        : readFailure(s->get(), p->get(), r.status);
@@ -148,23 +124,15 @@ void startSetString(Operation<void>& op, ZumiHandle handle, const char* source,
         };
     };
     op.interpret = [s, p, v, retried](const ZumiCallResult& r) {
-        if (*retried) {
-            logLine(LogLevel::E, SET_STRING_TAG,
-                    r.status == ZUMI_OK
-                        ? "E %s:%s:Failed setting %s for com.tessal.nimbo but succeeded for "
-                          "com.tessal.titlerail:"
-                        : "E %s:%s:Failed setting %s for com.tessal.nimbo as well as "
-                          "com.tessal.titlerail:",
-                    util::logText(p->get()));
-        }
+        if (*retried) logStringSetFallback(p->get(), r.status == ZUMI_OK);
         if (r.status != ZUMI_OK) throw writeFailure(s->get(), p->get(), v->get(), r.status);
     };
-    if (source != nullptr && std::strcmp(source, NIMBO_SERVICE) == 0) {
+    if (const char* fallback = stringSetFallback(source)) {
         Operation<void>* self = &op;
-        op.retry = [self, retried, starter](const ZumiCallResult&) {
+        op.retry = [self, retried, starter, fallback](const ZumiCallResult&) {
             if (*retried) return false;
             *retried = true;
-            self->start(starter(TITLERAIL_SERVICE));
+            self->start(starter(fallback));
             return true;
         };
     }

@@ -1,7 +1,10 @@
 #include "handler/RemoteFailures.h"
 
+#include <cstring>
+
 #include "platform/ZumiBus.h"
 #include "util/ExceptionMessage.h"
+#include "util/Log.h"
 
 namespace veltra {
 namespace kesh {
@@ -53,6 +56,20 @@ ZumiException hashAccessFailure(const char* publisher, const char* propertyName,
                              .field("propertyName", propertyName)
                              .status(status)
                              .str());
+}
+
+const char* stringSetFallback(const char* source) {
+    return source != nullptr && std::strcmp(source, "com.tessal.nimbo") == 0 ? "com.tessal.titlerail"
+                                                                            : nullptr;
+}
+
+void logStringSetFallback(const char* property, bool succeeded) {
+    util::logLine(util::LogLevel::E, "VZH:ssp",
+                  succeeded ? "E %s:%s:Failed setting %s for com.tessal.nimbo but succeeded for "
+                              "com.tessal.titlerail:"
+                            : "E %s:%s:Failed setting %s for com.tessal.nimbo as well as "
+                              "com.tessal.titlerail:",
+                  util::logText(property));
 }
 
 }  // namespace zumi

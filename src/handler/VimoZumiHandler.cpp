@@ -1,7 +1,5 @@
 #include "handler/VimoZumiHandler.h"
 
-#include <cstring>
-
 #include <zumi/VimoZumiHashListArray.h>
 #include <zumi/ZumiException.h>
 #include <zumi/ZumiPropertyPublisherToUIBridge.h>
@@ -25,10 +23,6 @@ using util::LogLevel;
 using util::logLine;
 
 namespace {
-
-const char NIMBO_SERVICE[] = "com.tessal.nimbo";
-const char TITLERAIL_SERVICE[] = "com.tessal.titlerail";
-const char SET_STRING_TAG[] = "VZH:ssp";
 
 // Releases a text handed out by the bus library exactly once, whatever
 // happens while it is copied.
@@ -128,18 +122,10 @@ void VimoZumiHandler::setStringProperty(const char* source, const char* property
         return;
     }
     // Properties of the nimbo service may be served by titlerail instead.
-    if (source != nullptr && std::strcmp(source, NIMBO_SERVICE) == 0) {
-        status = ZumiSetStringProperty(m_private->m_handle, TITLERAIL_SERVICE, property, value);
-        if (status == ZUMI_OK) {
-            logLine(LogLevel::E, SET_STRING_TAG,
-                    "E %s:%s:Failed setting %s for com.tessal.nimbo but succeeded for "
-                    "com.tessal.titlerail:",
-                    util::logText(property));
-            return;
-        }
-        logLine(LogLevel::E, SET_STRING_TAG,
-                "E %s:%s:Failed setting %s for com.tessal.nimbo as well as com.tessal.titlerail:",
-                util::logText(property));
+    if (const char* fallback = stringSetFallback(source)) {
+        status = ZumiSetStringProperty(m_private->m_handle, fallback, property, value);
+        logStringSetFallback(property, status == ZUMI_OK);
+        if (status == ZUMI_OK) return;
     }
     throw writeFailure(source, property, value, status);
 }

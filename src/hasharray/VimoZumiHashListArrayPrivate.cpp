@@ -24,6 +24,19 @@ ZumiHasharrayHandleStruct* cloneOrThrow(ZumiHasharrayHandleStruct* array) {
     return clone;
 }
 
+std::shared_ptr<ZumiHashListArray> adoptHashArray(const ZumiHandlerSharedPtr& handler,
+                                                  ZumiHasharrayHandleStruct* array) {
+    if (array == nullptr) return std::shared_ptr<ZumiHashListArray>();
+    VimoZumiHashListArray* wrapper = nullptr;
+    try {
+        wrapper = new VimoZumiHashListArray(handler, array);
+    } catch (...) {
+        ZumiHasharrayDestroy(array);
+        throw;
+    }
+    return std::shared_ptr<ZumiHashListArray>(wrapper);  // deletes the wrapper itself if this throws
+}
+
 VimoZumiHashListArrayPrivate::VimoZumiHashListArrayPrivate(ZumiHandlerSharedPtr handler)
     : m_handler(std::move(handler)), m_hashArray(nullptr) {}
 
@@ -44,17 +57,7 @@ std::shared_ptr<ZumiHashListArray> VimoZumiHashListArrayPrivate::publishSynchron
 
     // The reply is ours whatever the status: wrap it first, so that it is
     // released with the wrapper when the failure below is thrown.
-    std::shared_ptr<ZumiHashListArray> result;
-    if (reply != nullptr) {
-        VimoZumiHashListArray* wrapper = nullptr;
-        try {
-            wrapper = new VimoZumiHashListArray(m_handler, reply);
-        } catch (...) {
-            ZumiHasharrayDestroy(reply);
-            throw;
-        }
-        result.reset(wrapper);  // deletes the wrapper itself if this throws
-    }
+    std::shared_ptr<ZumiHashListArray> result = adoptHashArray(m_handler, reply);
 
     if (status != ZUMI_OK) {
         throw hashAccessFailure(publisher, propertyName, status);

@@ -51,6 +51,11 @@ private:
 // when the bus library gives none (also for a null array).
 ZumiHasharrayHandleStruct* cloneOrThrow(ZumiHasharrayHandleStruct* array);
 
+// array (which may be null: an empty pointer) wrapped on handler, which
+// destroys it from then on; destroyed here if the wrapper cannot be made.
+std::shared_ptr<ZumiHashListArray> adoptHashArray(const ZumiHandlerSharedPtr& handler,
+                                                  ZumiHasharrayHandleStruct* array);
+
 }  // namespace zumi
 }  // namespace kesh
 }  // namespace veltra
