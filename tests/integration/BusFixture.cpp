@@ -198,10 +198,6 @@ bool Process::nextErrorLine(std::string* line, Deadline deadline) {
     return nextLineOf(m_err, &m_errText, line, deadline);
 }
 
-void Process::signal(int number) {
-    if (m_pid > 0) kill(m_pid, number);
-}
-
 Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     Process process(argv, env);
     Outcome outcome;

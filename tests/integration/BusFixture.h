@@ -91,7 +91,6 @@ public:
     // its exit status (128 + signal), or -1 when it did not end in time.
     int finish(std::string* out = nullptr, std::string* err = nullptr);
     pid_t pid() const { return m_pid; }
-    void signal(int number);
 
 private:
     bool nextLineOf(int fd, std::string* text, std::string* line, Deadline deadline);
