@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "dbus/BusLink.h"
 #include "dbus/BusNames.h"
 #include "dbus/CallerPool.h"
 #include "dbus/LocalCall.h"
@@ -157,7 +158,7 @@ ZumiStatus AsyncCalls::startRemote(const CallPtr& call) {
         if (call->state != AsyncCall::kPending) return ZUMI_OK;  // cancelled already
     }
     if (m_bus == nullptr) {
-        ZumiStatus status = openBus(configuredAddress(), &m_bus);
+        ZumiStatus status = openBus(configuredAddress(), configuredTimeoutUsec(), -1, &m_bus);
         if (status != ZUMI_OK) return status;
     }
     sd_bus_message* message = nullptr;
