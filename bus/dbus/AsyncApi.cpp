@@ -12,7 +12,7 @@
 #include "dbus/BusNames.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 using zumi::bus::AsyncCall;
 using zumi::bus::AsyncCalls;

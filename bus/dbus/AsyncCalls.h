@@ -37,7 +37,7 @@
 #include <systemd/sd-bus.h>
 
 #include "core/HashArray.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

@@ -1,4 +1,4 @@
-// Connections and properties of the C contract (platform/ZumiBus.h).
+// Connections and properties of the C contract (libzumi/ZumiBus.h).
 //
 // A get or set first asks whether this process serves the service; if so the
 // callback runs on that service's dispatch thread, or inline inside a
@@ -17,6 +17,7 @@
 #include "dbus/AsyncCalls.h"
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
+#include "dbus/PropertyMessages.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
 #include <libzumi/ZumiBus.h>
@@ -35,17 +36,6 @@ ZumiStatus checkRemoteArguments(const char* service, const char* property, const
     if (!zumi::bus::isOwnableBusName(service)) return ZUMI_ERR_INVALID_NAME;
     if (!zumi::bus::isValidMemberName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     return ZUMI_OK;
-}
-
-// Reads the reply's leading status; ZUMI_ERR_PROTOCOL if the reply is not of
-// the expected shape.
-ZumiStatus replyStatus(sd_bus_message* reply, const char* signature) {
-    uint32_t status = 0;
-    if (!sd_bus_message_has_signature(reply, signature) ||
-        sd_bus_message_read(reply, "u", &status) < 0) {
-        return ZUMI_ERR_PROTOCOL;
-    }
-    return status;
 }
 
 char* copyText(const std::string& text) {
@@ -110,13 +100,8 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
             return local.status;
         }
         return connection->callers().call(
-            service, "GetInt", [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-            [value](sd_bus_message* reply) {
-                ZumiStatus answer = replyStatus(reply, "ui");
-                int number = 0;
-                if (answer == ZUMI_OK && sd_bus_message_read(reply, "i", &number) >= 0) *value = number;
-                return answer;
-            });
+            service, "GetInt", [property](sd_bus_message* m) { return zumi::bus::appendProperty(m, property); },
+            [value](sd_bus_message* reply) { return zumi::bus::readIntReply(reply, value); });
     });
 }
 
@@ -135,8 +120,8 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
         }
         return connection->callers().call(
             service, "SetInt",
-            [property, value](sd_bus_message* m) { return sd_bus_message_append(m, "si", property, value); },
-            [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
+            [property, value](sd_bus_message* m) { return zumi::bus::appendIntSet(m, property, value); },
+            [](sd_bus_message* reply) { return zumi::bus::readStatusReply(reply); });
     });
 }
 
@@ -157,19 +142,8 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
         } else {
             status = connection->callers().call(
                 service, "GetString",
-                [property](sd_bus_message* m) { return sd_bus_message_append(m, "s", property); },
-                [&value](sd_bus_message* reply) {
-                    ZumiStatus answer = replyStatus(reply, "uay");
-                    const void* data = nullptr;
-                    size_t size = 0;
-                    if (answer != ZUMI_OK) return answer;
-                    if (sd_bus_message_read_array(reply, 'y', &data, &size) < 0 ||
-                        (size > 0 && memchr(data, '\0', size) != nullptr)) {
-                        return static_cast<ZumiStatus>(ZUMI_ERR_PROTOCOL);
-                    }
-                    value.assign(static_cast<const char*>(data), size);
-                    return answer;
-                });
+                [property](sd_bus_message* m) { return zumi::bus::appendProperty(m, property); },
+                [&value](sd_bus_message* reply) { return zumi::bus::readTextReply(reply, &value); });
         }
         if (status != ZUMI_OK) return status;
         *text = copyText(value);
@@ -196,10 +170,9 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
         return connection->callers().call(
             service, "SetString",
             [property, value, length](sd_bus_message* m) {
-                int r = sd_bus_message_append(m, "s", property);
-                return r < 0 ? r : sd_bus_message_append_array(m, 'y', value, length);
+                return zumi::bus::appendTextSet(m, property, value, length);
             },
-            [](sd_bus_message* reply) { return replyStatus(reply, "u"); });
+            [](sd_bus_message* reply) { return zumi::bus::readStatusReply(reply); });
     });
 }
 

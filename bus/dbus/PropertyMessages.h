@@ -24,7 +24,7 @@
 #include <systemd/sd-bus.h>
 
 #include "core/HashArray.h"
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace zumi {
 namespace bus {

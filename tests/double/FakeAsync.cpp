@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/ZumiBus.h"
+#include <libzumi/ZumiBus.h>
 
 namespace {
 

@@ -62,7 +62,7 @@ nm -D --defined-only "$libdir/libzumi.so.1" | awk '{print $2, $3}' >"$work/z.sym
 while read -r kind sym; do
   case "$sym" in
     __bss_start | _edata | _end | _init | _fini | g_tessal_log_mask | APP_ID | Zumi*) ;;
-    _ZNSt* | _ZNKSt* | _ZSt* | _ZTISt* | _ZTSSt* | _ZTVSt* | _ZN9__gnu_cxx*)
+    _ZNSt* | _ZNKSt* | _ZZNSt* | _ZZNKSt* | _ZSt* | _ZTISt* | _ZTSSt* | _ZTVSt* | _ZN9__gnu_cxx*)
       [[ "$kind" =~ ^[WVu]$ ]] || fail "strong std symbol exported from libzumi: $sym" ;;
     *) fail "libzumi exports $(echo "$sym" | c++filt)" ;;
   esac

@@ -18,6 +18,7 @@
 #include <zumi/ZumiAsync.h>
 #include <zumi/ZumiException.h>
 
+#include "TrackedGdkLock.h"
 #include "ZumiTest.h"
 #include "handler/PropertyCallbacks.h"
 #include "handler/VimoZumiHandler.h"
@@ -181,11 +182,13 @@ TEST_F(AHandler, RetriesAFailedStringSetOnNimboThroughTitlerailOnly) {
         {TITLERAIL, {5}, {TITLERAIL}, 5, {}},
         {"com.tessal.nimbo.extra", {5}, {"com.tessal.nimbo.extra"}, 5, {}},
     };
-    // The asynchronous form, with its result on the main loop, behaves the same.
+    // The asynchronous form, with its result on the main loop under the GDK
+    // lock, behaves the same.
     ZumiHandlerSharedPtr shared(handler.get(), [](ZumiHandler*) {});
     auto asynchronous = [&](const char* service) {
         std::string seen;
         ZumiAsync::setStringProperty(shared, service, "p", "v", [&](const ZumiResult<void>& r) {
+            EXPECT_TRUE(zumi::testing::gdkLockHeldByThisThread());
             seen = thrownMessage([&] { r.get(); });
         });
         EXPECT_TRUE(runMainLoopUntil([&] { return !seen.empty(); }));
