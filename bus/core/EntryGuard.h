@@ -1,7 +1,7 @@
 #ifndef ZUMI_BUS_CORE_ENTRYGUARD_H
 #define ZUMI_BUS_CORE_ENTRYGUARD_H
 
-// Every operation of the C contract (platform/ZumiBus.h) runs its body inside
+// Every operation of the C contract (libzumi/ZumiBus.h) runs its body inside
 // this guard. Its callers may be C, or C++ built without
 // exceptions: an exception from inside the bus library (memory, a thread
 // that cannot start, a lock that reports a deadlock) becomes a status here

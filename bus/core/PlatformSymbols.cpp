@@ -1,5 +1,5 @@
 // Stand-ins for the symbols that the device's platform provides to every
-// application (see src/platform/Platform.h). They live in libzumi, not in
+// application (declared in libzumi/ZumiPlatform.h). They live in libzumi, not in
 // libbramwickzumi, so that on the device the platform's own take their place.
 
 #include <errno.h>
@@ -12,7 +12,7 @@ namespace {
 // E and W lines unless ZUMI_LOG_MASK (0x-prefixed hexadecimal or decimal) says
 // otherwise; a value that does not parse whole is ignored.
 unsigned int initialLogMask() {
-    const unsigned int fallback = 0x02000000u | 0x01000000u;
+    const unsigned int fallback = ZUMI_LOG_MASK_E | ZUMI_LOG_MASK_W;
     const char* text = getenv("ZUMI_LOG_MASK");
     if (text == nullptr || *text == '\0') {
         return fallback;

@@ -1,4 +1,4 @@
-// The asynchronous operations of the C contract (platform/ZumiBus.h): they
+// The asynchronous operations of the C contract (libzumi/ZumiBus.h): they
 // check their arguments as their synchronous twins do, with the same
 // statuses, and hand the call to AsyncCalls.
 
@@ -8,11 +8,12 @@
 #include <memory>
 #include <new>
 
+#include <libzumi/ZumiBus.h>
+
 #include "dbus/AsyncCalls.h"
 #include "dbus/BusNames.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
-#include <libzumi/ZumiBus.h>
 
 using zumi::bus::AsyncCall;
 using zumi::bus::AsyncCalls;

@@ -36,8 +36,9 @@
 
 #include <systemd/sd-bus.h>
 
-#include "core/HashArray.h"
 #include <libzumi/ZumiBus.h>
+
+#include "core/HashArray.h"
 
 namespace zumi {
 namespace bus {

@@ -14,7 +14,7 @@
 #include <systemd/sd-bus.h>
 
 #include <libzumi/ZumiBus.h>
-#include "util/Log.h"
+#include "dbus/BusLog.h"
 
 namespace zumi {
 namespace bus {
@@ -25,13 +25,6 @@ uint64_t monotonicNowUsec();
 // milliseconds left, rounded up so that the wait never ends early, and at most
 // capMs.
 int millisecondsUntil(uint64_t untilUsec, int capMs = 60000);
-
-// libzumi's log lines, all under one tag.
-template <typename... Args>
-void logBus(veltra::kesh::util::LogLevel level, const char* format, Args... args) {
-    veltra::kesh::util::logLine(level, "zumi.bus", format, args...);
-}
-using veltra::kesh::util::LogLevel;
 
 // The bus address and call timeout this process uses (ZUMI_BUS_ADDRESS,
 // ZUMI_CALL_TIMEOUT_MS; 25 s by default).

@@ -1,4 +1,4 @@
-// Monitoring of the contract (platform/ZumiBus.h): a connection that the
+// Monitoring of the contract (libzumi/ZumiBus.h): a connection that the
 // daemon turns into a monitor (org.freedesktop.DBus.Monitoring.BecomeMonitor,
 // with no match rule, so that it sees everything), whose messages the
 // TrafficDecoder reads, and a second, ordinary connection that asks the

@@ -2,7 +2,7 @@
 #define ZUMI_BUS_DBUS_TRAFFICDECODER_H
 
 // Turns the messages a D-Bus monitor connection sees into the contract's
-// traffic records (ZumiTraffic, platform/ZumiBus.h): a request to a service
+// traffic records (ZumiTraffic, libzumi/ZumiBus.h): a request to a service
 // (BusNames.h) is held until its reply or error comes and then becomes one
 // record with its status, value and latency; a request whose answer never
 // passes the daemon (the caller gave up and its own library timed it out)

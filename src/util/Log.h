@@ -23,11 +23,12 @@ namespace util {
 
 enum class LogLevel { E, W, I, D };
 
+// The bits are libzumi's (ZumiPlatform.h), which reads the same mask.
 constexpr unsigned int logMaskBit(LogLevel level) {
-    return level == LogLevel::E   ? 0x02000000u
-           : level == LogLevel::W ? 0x01000000u
-           : level == LogLevel::I ? 0x00800000u
-                                  : 0x00008000u;
+    return level == LogLevel::E   ? ZUMI_LOG_MASK_E
+           : level == LogLevel::W ? ZUMI_LOG_MASK_W
+           : level == LogLevel::I ? ZUMI_LOG_MASK_I
+                                  : ZUMI_LOG_MASK_D;
 }
 
 constexpr int logPriority(LogLevel level) {
