@@ -16,9 +16,6 @@
 #include "dbus/PropertyMessages.h"
 #include "dbus/Registry.h"
 #include "dbus/WireFormat.h"
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
 
 namespace zumi {
 namespace bus {
@@ -55,9 +52,6 @@ AsyncCalls& AsyncCalls::instance() {
 }
 
 AsyncCalls::AsyncCalls() {
-    pthread_mutex_init(&m_busLock, nullptr);
-    pthread_mutex_init(&m_lock, nullptr);
-    pthread_cond_init(&m_delivered, nullptr);
     m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -79,7 +73,7 @@ ZumiStatus AsyncCalls::start(std::unique_ptr<AsyncCall> owned, ZumiCallId* id) {
     CallPtr call(owned.release());
     if (call->timeoutUsec == 0) call->timeoutUsec = configuredTimeoutUsec();
     {
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         ensureThread();
         call->id = m_nextId++;
         call->startedUsec = monotonicUsec();
@@ -94,7 +88,7 @@ ZumiStatus AsyncCalls::start(std::unique_ptr<AsyncCall> owned, ZumiCallId* id) {
     if (startLocal(call)) return ZUMI_OK;
     ZumiStatus status = startRemote(call);
     if (status != ZUMI_OK) {
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         call->state = AsyncCall::kDone;
         m_calls.erase(call->id);
     }
@@ -109,11 +103,11 @@ bool AsyncCalls::startLocal(const CallPtr& call) {
         [call](LocalCall& done, bool served) { instance().finishLocal(*call, done.outcome(), served); });
     std::multimap<uint64_t, CallPtr>::iterator deadline;
     {
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         deadline = m_localDeadlines.emplace(call->startedUsec + call->timeoutUsec, call);
     }
     if (!server->postToDispatchThread(local)) {
-        AutoLock lock(m_lock);  // closing meanwhile: over the bus, then
+        std::lock_guard<std::mutex> lock(m_lock);  // closing meanwhile: over the bus, then
         m_localDeadlines.erase(deadline);
         return false;
     }
@@ -123,7 +117,7 @@ bool AsyncCalls::startLocal(const CallPtr& call) {
 
 void AsyncCalls::finishLocal(AsyncCall& call, LocalOutcome& outcome, bool served) {
     {
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         auto range = m_localDeadlines.equal_range(call.startedUsec + call.timeoutUsec);
         for (auto it = range.first; it != range.second; ++it) {
             if (it->second.get() == &call) {
@@ -152,9 +146,9 @@ ZumiStatus AsyncCalls::startRemote(const CallPtr& call) {
         ZumiStatus status = encodeHashArray(*call->input, &encoded);
         if (status != ZUMI_OK) return status;
     }
-    AutoLock bus(m_busLock);
+    std::lock_guard<std::mutex> bus(m_busLock);
     {
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         if (call->state != AsyncCall::kPending) return ZUMI_OK;  // cancelled already
     }
     if (m_bus == nullptr) {
@@ -221,7 +215,7 @@ int AsyncCalls::onReply(sd_bus_message* reply, void* data, sd_bus_error*) {
         status = ZUMI_ERR_NO_MEMORY;
     }
     std::unique_ptr<HashArray> owned(array);
-    AutoLock lock(self.m_lock);
+    std::lock_guard<std::mutex> lock(self.m_lock);
     if (call.state == AsyncCall::kPending) {
         call.resultNumber = number;
         call.resultText.swap(text);
@@ -238,8 +232,8 @@ void AsyncCalls::finish(AsyncCall& call, ZumiStatus status) {
 }
 
 ZumiStatus AsyncCalls::cancel(ZumiHandle handle, ZumiCallId id) {
-    AutoLock bus(m_busLock);
-    AutoLock lock(m_lock);
+    std::lock_guard<std::mutex> bus(m_busLock);
+    std::lock_guard<std::mutex> lock(m_lock);
     auto it = m_calls.find(id);
     if (it == m_calls.end() || it->second->handle != handle ||
         it->second->state == AsyncCall::kDelivering) {
@@ -253,8 +247,8 @@ ZumiStatus AsyncCalls::cancel(ZumiHandle handle, ZumiCallId id) {
 
 void AsyncCalls::cancelAll(ZumiHandle handle) {
     {
-        AutoLock bus(m_busLock);
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> bus(m_busLock);
+        std::lock_guard<std::mutex> lock(m_lock);
         for (auto it = m_calls.begin(); it != m_calls.end();) {
             AsyncCall& call = *it->second;
             if (call.handle != handle || call.state == AsyncCall::kDelivering) {
@@ -266,16 +260,16 @@ void AsyncCalls::cancelAll(ZumiHandle handle) {
             it = m_calls.erase(it);
         }
     }
-    AutoLock lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
         bool running = false;
         for (const auto& entry : m_calls) {
             const AsyncCall& call = *entry.second;
             running = running || (call.handle == handle && call.state == AsyncCall::kDelivering &&
-                                  !pthread_equal(call.deliverer, pthread_self()));
+                                  call.deliverer != std::this_thread::get_id());
         }
         if (!running) return;
-        pthread_cond_wait(&m_delivered, &m_lock);
+        m_delivered.wait(lock);
     }
 }
 
@@ -285,7 +279,7 @@ void AsyncCalls::run() {
         int fd = -1;
         short events = 0;
         {
-            AutoLock bus(m_busLock);
+            std::lock_guard<std::mutex> bus(m_busLock);
             if (m_bus != nullptr) {
                 int r;
                 do {
@@ -296,7 +290,7 @@ void AsyncCalls::run() {
                 if (r < 0 || sd_bus_is_open(m_bus) <= 0) {
                     // Whatever sd-bus did not answer itself fails now; the
                     // next call opens a new bus.
-                    AutoLock lock(m_lock);
+                    std::lock_guard<std::mutex> lock(m_lock);
                     for (auto& entry : m_calls) {
                         AsyncCall& call = *entry.second;
                         if (call.slot == nullptr) continue;
@@ -314,7 +308,7 @@ void AsyncCalls::run() {
         {
             // What the poll below waits for, fixed under m_busLock: calls
             // started from now on compare themselves with m_sleepingUntil.
-            AutoLock bus(m_busLock);
+            std::lock_guard<std::mutex> bus(m_busLock);
             if (m_bus != nullptr) {
                 fd = sd_bus_get_fd(m_bus);
                 int wanted = sd_bus_get_events(m_bus);
@@ -332,7 +326,7 @@ void AsyncCalls::run() {
             timeoutMs = deadline <= now ? 0 : static_cast<int>(std::min<uint64_t>((deadline - now + 999) / 1000, 60000));
         }
         {
-            AutoLock lock(m_lock);
+            std::lock_guard<std::mutex> lock(m_lock);
             if (!m_ready.empty() || !m_events.empty()) timeoutMs = 0;
         }
         if (poll(fds, fd >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
@@ -348,20 +342,20 @@ void AsyncCalls::sendEvents() {
     for (;;) {
         CallPtr call;
         {
-            AutoLock lock(m_lock);
+            std::lock_guard<std::mutex> lock(m_lock);
             if (m_events.empty()) return;
             call = m_events.front();
             m_events.pop_front();
             if (call->state != AsyncCall::kPending) continue;
         }
         const ZumiStatus status = ZumiCreateAndSendEvent(call->handle, call->text.c_str());
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         if (call->state == AsyncCall::kPending) finish(*call, status);
     }
 }
 
 void AsyncCalls::expireLocal(uint64_t now, uint64_t* nextDeadline) {
-    AutoLock lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     while (!m_localDeadlines.empty()) {
         auto first = m_localDeadlines.begin();
         if (first->first > now) {
@@ -378,13 +372,13 @@ void AsyncCalls::deliverReady() {
     for (;;) {
         CallPtr call;
         {
-            AutoLock lock(m_lock);
+            std::lock_guard<std::mutex> lock(m_lock);
             while (!m_ready.empty() && m_ready.front()->state != AsyncCall::kReady) m_ready.pop_front();
             if (m_ready.empty()) return;
             call = m_ready.front();
             m_ready.pop_front();
             call->state = AsyncCall::kDelivering;
-            call->deliverer = pthread_self();
+            call->deliverer = std::this_thread::get_id();
         }
         ZumiCallResult result;
         result.status = call->status;
@@ -392,10 +386,10 @@ void AsyncCalls::deliverReady() {
         result.text = call->resultText.c_str();
         result.reply = call->reply.release();
         call->done(&result, call->data);
-        AutoLock lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         call->state = AsyncCall::kDone;
         m_calls.erase(call->id);
-        pthread_cond_broadcast(&m_delivered);
+        m_delivered.notify_all();
     }
 }
 

@@ -23,13 +23,14 @@
 // held when a dropped local call finishes here, so neither lock is ever held
 // while this file calls into a connection or the registry.
 
-#include <pthread.h>
 #include <stdint.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,7 +64,7 @@ struct AsyncCall {
     State state = kPending;
     uint64_t startedUsec = 0;
     sd_bus_slot* slot = nullptr;
-    pthread_t deliverer{};
+    std::thread::id deliverer;
     ZumiStatus status = ZUMI_OK;
     int resultNumber = 0;
     std::string resultText;
@@ -98,15 +99,15 @@ private:
     void deliverReady();
     void wake();
 
-    pthread_mutex_t m_busLock;
+    std::mutex m_busLock;
     sd_bus* m_bus = nullptr;
     std::vector<sd_bus_slot*> m_answeredSlots;  // released after sd_bus_process
     // The deadline the dispatch thread's poll sleeps until; 0 while awake.
     // Written under m_busLock before sleeping.
     std::atomic<uint64_t> m_sleepingUntil{0};
 
-    pthread_mutex_t m_lock;
-    pthread_cond_t m_delivered;
+    std::mutex m_lock;
+    std::condition_variable m_delivered;
     std::map<ZumiCallId, CallPtr> m_calls;
     std::deque<CallPtr> m_ready;
     std::deque<CallPtr> m_events;

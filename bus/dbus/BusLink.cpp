@@ -2,22 +2,18 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
-
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
+#include <mutex>
 
 namespace zumi {
 namespace bus {
 
 namespace {
 
-pthread_mutex_t g_outageLock = PTHREAD_MUTEX_INITIALIZER;
+std::mutex g_outageLock;
 unsigned g_lostConnections = 0;  // guarded by g_outageLock
 uint64_t g_lostSinceUsec = 0;
 
@@ -116,14 +112,14 @@ uint64_t Backoff::next() {
 }
 
 void noteBusLost() {
-    AutoLock lock(g_outageLock);
+    std::lock_guard<std::mutex> lock(g_outageLock);
     if (g_lostConnections++ > 0) return;
     g_lostSinceUsec = monotonicNowUsec();
     logBus(LogLevel::W, "W %s:%s:The bus is not reachable; reconnecting:");
 }
 
 void noteBusBack(bool closed) {
-    AutoLock lock(g_outageLock);
+    std::lock_guard<std::mutex> lock(g_outageLock);
     if (g_lostConnections == 0 || --g_lostConnections > 0 || closed) return;
     const unsigned long long awayMs = (monotonicNowUsec() - g_lostSinceUsec) / 1000u;
     logBus(LogLevel::I, "I %s:%s:The bus is back after %llu ms:", awayMs);

@@ -3,10 +3,6 @@
 #include <errno.h>
 #include <poll.h>
 
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
-
 namespace zumi {
 namespace bus {
 
@@ -61,16 +57,9 @@ ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timed
     return statusFromErrno(result);
 }
 
-CallerPool::CallerPool() {
-    pthread_mutex_init(&m_lock, nullptr);
-    pthread_cond_init(&m_returned, nullptr);
-}
+CallerPool::CallerPool() = default;
 
-CallerPool::~CallerPool() {
-    close();
-    pthread_cond_destroy(&m_returned);
-    pthread_mutex_destroy(&m_lock);
-}
+CallerPool::~CallerPool() { close(); }
 
 ZumiStatus CallerPool::start(const std::string& address, uint64_t timeoutUsec) {
     m_address = address;
@@ -91,8 +80,8 @@ void CallerPool::close() {
         sd_bus_flush_close_unref(bus);
         m_open.fetch_sub(1);
     }
-    AutoLock lock(m_lock);
-    pthread_cond_broadcast(&m_returned);
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_returned.notify_all();
 }
 
 bool CallerPool::takeIdle(sd_bus** bus) {
@@ -122,8 +111,8 @@ void CallerPool::putIdle(sd_bus* bus) {
         break;
     }
     if (m_waiting.load() > 0) {
-        AutoLock lock(m_lock);
-        pthread_cond_broadcast(&m_returned);
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_returned.notify_all();
     }
     uint64_t trimmed = m_trimmedUsec.load();
     if (now - trimmed > kIdleUsec / 10 && m_trimmedUsec.compare_exchange_strong(trimmed, now)) trimIdle(now);
@@ -145,8 +134,8 @@ void CallerPool::trimIdle(uint64_t now) {
 void CallerPool::dropOne() {
     m_open.fetch_sub(1);
     if (m_waiting.load() > 0) {
-        AutoLock lock(m_lock);
-        pthread_cond_broadcast(&m_returned);
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_returned.notify_all();
     }
 }
 
@@ -170,10 +159,10 @@ sd_bus* CallerPool::lease(ZumiStatus* status) {
         // At the bound: wait until a bus comes back or goes. A caller that
         // returns one sees m_waiting, or this check sees its bus.
         {
-            AutoLock lock(m_lock);
+            std::unique_lock<std::mutex> lock(m_lock);
             m_waiting.fetch_add(1);
             if (!m_closed.load() && !takeIdle(&bus) && m_open.load() >= kMaxBuses) {
-                pthread_cond_wait(&m_returned, &m_lock);
+                m_returned.wait(lock);
             }
             m_waiting.fetch_sub(1);
         }

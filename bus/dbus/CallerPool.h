@@ -18,12 +18,12 @@
 // atomic slots; m_lock only serves a caller that waits at the bound. Leaf
 // lock: nothing is taken while m_lock is held.
 
-#include <pthread.h>
+#include <errno.h>
 #include <stdint.h>
 
 #include <atomic>
-#include <errno.h>
-
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include <systemd/sd-bus.h>
@@ -124,8 +124,8 @@ private:
     void trimIdle(uint64_t now);
     void dropOne();  // a bus is gone: counted, and a waiting caller told
 
-    pthread_mutex_t m_lock;  // only for callers waiting at the bound
-    pthread_cond_t m_returned;
+    std::mutex m_lock;  // only for callers waiting at the bound
+    std::condition_variable m_returned;
     std::string m_address;
     uint64_t m_timeoutUsec = 0;
     Slot m_slots[kMaxBuses];

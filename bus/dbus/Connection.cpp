@@ -12,9 +12,6 @@
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
 #include "dbus/Registry.h"
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
 
 namespace zumi {
 namespace bus {
@@ -50,14 +47,6 @@ void CallbackScope::reset() {
 }
 
 Connection::Connection(const std::string& serviceId) : m_serviceId(serviceId) {
-    pthread_mutex_init(&m_busLock, nullptr);
-    pthread_mutex_init(&m_stateLock, nullptr);
-    pthread_cond_init(&m_stateChanged, nullptr);
-    pthread_condattr_t monotonic;
-    pthread_condattr_init(&monotonic);
-    pthread_condattr_setclock(&monotonic, CLOCK_MONOTONIC);
-    pthread_cond_init(&m_sendRoom, &monotonic);
-    pthread_condattr_destroy(&monotonic);
     m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -65,10 +54,6 @@ Connection::~Connection() {
     if (m_thread.joinable()) m_thread.detach();  // only when start failed half-way
     closeBus();
     if (m_wakeFd >= 0) ::close(m_wakeFd);
-    pthread_cond_destroy(&m_sendRoom);
-    pthread_cond_destroy(&m_stateChanged);
-    pthread_mutex_destroy(&m_stateLock);
-    pthread_mutex_destroy(&m_busLock);
 }
 
 ZumiStatus Connection::create(const char* serviceId, std::shared_ptr<Connection>* out) {
@@ -107,7 +92,7 @@ LocalCall::Result Connection::runOnDispatchThread(const std::shared_ptr<LocalCal
 
 bool Connection::postToDispatchThread(const std::shared_ptr<LocalCall>& call) {
     {
-        AutoLock lock(m_stateLock);
+        std::lock_guard<std::mutex> lock(m_stateLock);
         // Once closing, the thread may have stopped taking calls.
         if (m_closing) return false;
         m_localCalls.push_back(call);
@@ -117,7 +102,7 @@ bool Connection::postToDispatchThread(const std::shared_ptr<LocalCall>& call) {
 }
 
 bool Connection::onDispatchThread() const {
-    return m_threadRunning.load() && pthread_equal(m_threadId.load(), pthread_self());
+    return m_threadRunning.load() && m_threadId.load() == std::this_thread::get_id();
 }
 
 void Connection::wake() {
@@ -128,12 +113,12 @@ void Connection::wake() {
 
 void Connection::run() {
     t_dispatchThread = true;
-    m_threadId.store(pthread_self());
+    m_threadId.store(std::this_thread::get_id());
     m_threadRunning.store(true);
     while (!m_stop.load()) {
         int r = 0;
         if (m_bus != nullptr) {  // only this thread changes m_bus
-            AutoLock lock(m_busLock);
+            std::lock_guard<std::mutex> lock(m_busLock);
             r = sd_bus_process(m_bus, nullptr);
             signalSendRoom();
         }
@@ -160,7 +145,7 @@ void Connection::waitForWork(int timeoutMs) {
     fds[0].revents = 0;
     int count = 1;
     if (m_bus != nullptr) {
-        AutoLock lock(m_busLock);
+        std::lock_guard<std::mutex> lock(m_busLock);
         fds[1].fd = sd_bus_get_fd(m_bus);
         int events = sd_bus_get_events(m_bus);
         fds[1].events = static_cast<short>(events < 0 ? POLLIN : events);
@@ -178,7 +163,7 @@ void Connection::waitForWork(int timeoutMs) {
 
 // Behind what the bus brought in so far, so that both run in arrival order.
 void Connection::takeLocalCalls() {
-    AutoLock lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_stateLock);
     try {
         while (!m_localCalls.empty()) {
             Job job;
@@ -194,7 +179,7 @@ void Connection::takeLocalCalls() {
 
 void Connection::dropJobs() {
     {
-        AutoLock lock(m_busLock);
+        std::lock_guard<std::mutex> lock(m_busLock);
         for (Job& job : m_jobs) job.call = sd_bus_message_unref(job.call);
     }
     for (Job& job : m_jobs) {
@@ -203,17 +188,17 @@ void Connection::dropJobs() {
     m_jobs.clear();
     // shutdown set m_closing before it stopped this thread, so no call
     // arrives after these.
-    AutoLock lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_stateLock);
     for (const std::shared_ptr<LocalCall>& call : m_localCalls) call->drop();
     m_localCalls.clear();
 }
 
 void Connection::closeBus() {
-    AutoLock bus(m_busLock);
+    std::lock_guard<std::mutex> bus(m_busLock);
     if (m_bus == nullptr) return;
     dropSlots();
     m_bus = sd_bus_flush_close_unref(m_bus);
-    pthread_cond_broadcast(&m_sendRoom);  // senders waiting for room give up
+    m_sendRoom.notify_all();  // senders waiting for room give up
 }
 
 int Connection::onMessage(sd_bus_message* message, void* data, sd_bus_error*) {
@@ -265,7 +250,7 @@ namespace bus {
 
 ZumiStatus Connection::registerProperty(const char* name, const PropertyEntry& entry) {
     if (!isValidMemberName(name)) return ZUMI_ERR_INVALID_ARGUMENT;
-    AutoLock lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_stateLock);
     if (m_closing) return ZUMI_ERR_DISCONNECTED;
     if (!m_properties.emplace(std::make_pair(std::string(name), entry.type), entry).second) {
         return ZUMI_ERR_ALREADY_REGISTERED;
@@ -276,7 +261,7 @@ ZumiStatus Connection::registerProperty(const char* name, const PropertyEntry& e
 // One registration per name and type; kEveryType withdraws all of a name's.
 ZumiStatus Connection::unregisterProperty(const char* name, int type) {
     if (name == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-    AutoLock lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_stateLock);
     size_t removed = 0;
     for (int each : {ZUMI_TYPE_INT, ZUMI_TYPE_STRING, ZUMI_TYPE_HASHARRAY}) {
         if (type == kEveryType || type == each) {
@@ -289,7 +274,7 @@ ZumiStatus Connection::unregisterProperty(const char* name, int type) {
 ZumiStatus Connection::beginCallback(const std::string& name, int type, PropertyEntry* entry,
                                      CallbackScope* scope) {
     {
-        AutoLock lock(m_stateLock);
+        std::lock_guard<std::mutex> lock(m_stateLock);
         if (m_closing) return ZUMI_ERR_NO_SUCH_PROPERTY;
         auto found = m_properties.find(std::make_pair(name, type));
         if (found == m_properties.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
@@ -301,19 +286,19 @@ ZumiStatus Connection::beginCallback(const std::string& name, int type, Property
 }
 
 void Connection::endCallback() {
-    AutoLock lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_stateLock);
     --m_inflight;
-    pthread_cond_broadcast(&m_stateChanged);
+    m_stateChanged.notify_all();
 }
 
 void Connection::listProperties(std::vector<std::pair<std::string, PropertyEntry>>* out) {
-    AutoLock lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_stateLock);
     if (m_closing) return;
     for (const auto& entry : m_properties) out->emplace_back(entry.first.first, entry.second);
 }
 
 ZumiStatus Connection::requestName(bool queue, bool* primary) {
-    AutoLock lock(m_busLock);
+    std::lock_guard<std::mutex> lock(m_busLock);
     if (m_bus == nullptr) return ZUMI_ERR_NO_BUS;
     int r = sd_bus_request_name(m_bus, m_serviceId.c_str(), queue ? SD_BUS_NAME_QUEUE : 0);
     if (r == -EEXIST) return ZUMI_ERR_NAME_TAKEN;
@@ -328,7 +313,7 @@ ZumiStatus Connection::requestName(bool queue, bool* primary) {
 }
 
 void Connection::releaseName() {
-    AutoLock lock(m_busLock);
+    std::lock_guard<std::mutex> lock(m_busLock);
     if (m_wantsName && m_bus != nullptr) sd_bus_release_name(m_bus, m_serviceId.c_str());
     m_wantsName = false;
     m_nameState.store(kNoName);
@@ -336,7 +321,7 @@ void Connection::releaseName() {
 
 void Connection::shutdown() {
     {
-        AutoLock lock(m_stateLock);
+        std::lock_guard<std::mutex> lock(m_stateLock);
         m_closing = true;
     }
     m_stop.store(true);
@@ -349,10 +334,10 @@ void Connection::shutdown() {
         m_thread.join();
     }
     {
-        AutoLock lock(m_stateLock);
+        std::unique_lock<std::mutex> lock(m_stateLock);
         const size_t own = static_cast<size_t>(
             std::count(t_runningCallbacks, t_runningCallbacks + std::min(t_nesting, kMaxNesting), this));
-        while (m_inflight > own) pthread_cond_wait(&m_stateChanged, &m_stateLock);
+        m_stateChanged.wait(lock, [&] { return m_inflight <= own; });
     }
     m_callers.close();
     // A connection closed while it reconnected no longer counts as away.

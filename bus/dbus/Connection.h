@@ -68,13 +68,13 @@
 // callback that closes its own connection is not waited for; its dispatch
 // thread then finishes after the callback returns.
 
-#include <pthread.h>
-
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -204,8 +204,8 @@ private:
     void takeLocalCalls();
     void closeBus();
     void wake();
-    // Both with m_busLock held.
-    ZumiStatus waitForSendRoom();
+    // Both with m_busLock held (by `bus`, for the wait).
+    ZumiStatus waitForSendRoom(std::unique_lock<std::mutex>& bus);
     void signalSendRoom();
     bool onDispatchThread() const;
 
@@ -240,7 +240,7 @@ private:
     const std::string m_serviceId;
     CallerPool m_callers;
 
-    pthread_mutex_t m_busLock;
+    std::mutex m_busLock;
     std::string m_address;
     sd_bus* m_bus = nullptr;  // changed by the dispatch thread only, under m_busLock
     sd_bus_slot* m_filter = nullptr;
@@ -251,18 +251,18 @@ private:
     uint64_t m_nextTryUsec = 0;
     std::map<std::string, OwnerWatch> m_owners;  // by source
     int m_wakeFd = -1;
-    pthread_cond_t m_sendRoom;  // with m_busLock; CLOCK_MONOTONIC
+    std::condition_variable m_sendRoom;  // with m_busLock
     unsigned m_sendWaiters = 0;
 
     // Touched by the dispatch thread only.
     std::deque<Job> m_jobs;
     std::thread m_thread;
-    std::atomic<pthread_t> m_threadId{};
+    std::atomic<std::thread::id> m_threadId{};
     std::atomic<bool> m_threadRunning{false};
     std::atomic<bool> m_stop{false};
 
-    pthread_mutex_t m_stateLock;
-    pthread_cond_t m_stateChanged;
+    std::mutex m_stateLock;
+    std::condition_variable m_stateChanged;
     std::map<std::pair<std::string, int>, PropertyEntry> m_properties;
     std::map<EventKey, Subscription> m_subscriptions;
     uint64_t m_nextSubscriptionId = 1;

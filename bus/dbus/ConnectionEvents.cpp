@@ -21,9 +21,6 @@
 #include "dbus/BusNames.h"
 #include "dbus/Connection.h"
 #include "dbus/ConnectionJob.h"
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
 
 namespace zumi {
 namespace bus {
@@ -38,11 +35,11 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
     bool flushLater = false;
     ZumiStatus status = ZUMI_OK;
     {
-        AutoLock lock(m_busLock);
+        std::unique_lock<std::mutex> lock(m_busLock);
         if (m_bus == nullptr) return m_lost.load() ? ZUMI_ERR_BUS_LOST : ZUMI_ERR_DISCONNECTED;
         // Subscribers would drop it: the name's owner is another process.
         if (nameTakenElsewhere()) return ZUMI_ERR_NAME_TAKEN;
-        status = waitForSendRoom();
+        status = waitForSendRoom(lock);
         if (status != ZUMI_OK) return status;
         sd_bus_message* message = nullptr;
         int r = sd_bus_message_new_signal(m_bus, &message, kObjectPath, kInterface, kEventMember);
@@ -58,7 +55,7 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
     return status;
 }
 
-ZumiStatus Connection::waitForSendRoom() {
+ZumiStatus Connection::waitForSendRoom(std::unique_lock<std::mutex>& bus) {
     uint64_t queued = 0;
     if (m_bus == nullptr) return ZUMI_ERR_DISCONNECTED;
     // A bus that cannot tell is broken; the send will say so.
@@ -79,20 +76,19 @@ ZumiStatus Connection::waitForSendRoom() {
         }
         return ZUMI_OK;
     }
-    struct timespec until;
-    until.tv_sec = static_cast<time_t>(deadline / 1000000u);
-    until.tv_nsec = static_cast<long>(deadline % 1000000u) * 1000;
+    // steady_clock is CLOCK_MONOTONIC on Linux, the clock of monotonicNowUsec.
+    const auto until = std::chrono::steady_clock::time_point(std::chrono::microseconds(deadline));
     ++m_sendWaiters;
     wake();  // the dispatch thread may be asleep in a poll without POLLOUT
     ZumiStatus status = ZUMI_OK;
     while (queued >= kMaxQueuedSends) {
-        const int r = pthread_cond_timedwait(&m_sendRoom, &m_busLock, &until);
+        const std::cv_status r = m_sendRoom.wait_until(bus, until);
         if (m_bus == nullptr) {
             status = m_lost.load() ? ZUMI_ERR_BUS_LOST : ZUMI_ERR_DISCONNECTED;
             break;
         }
         if (sd_bus_get_n_queued_write(m_bus, &queued) < 0) break;
-        if (r == ETIMEDOUT && queued >= kMaxQueuedSends) {
+        if (r == std::cv_status::timeout && queued >= kMaxQueuedSends) {
             status = ZUMI_ERR_TIMEOUT;
             break;
         }
@@ -105,7 +101,7 @@ void Connection::signalSendRoom() {
     uint64_t queued = 0;
     if (m_sendWaiters > 0 &&
         (sd_bus_get_n_queued_write(m_bus, &queued) < 0 || queued <= kResumeSends)) {
-        pthread_cond_broadcast(&m_sendRoom);
+        m_sendRoom.notify_all();
     }
 }
 
@@ -181,7 +177,7 @@ void Connection::parseEvent(sd_bus_message* message) {
 void Connection::deliverEvent(Job& job) {
     Subscription subscription;
     {
-        AutoLock lock(m_stateLock);
+        std::lock_guard<std::mutex> lock(m_stateLock);
         if (m_closing) return;
         auto found = m_subscriptions.find(EventKey(job.event.source, job.name));
         if (found == m_subscriptions.end()) return;
@@ -197,9 +193,9 @@ void Connection::deliverEvent(Job& job) {
         } catch (...) {
             // A C callback has no way to report; it must not take the thread down.
         }
-        AutoLock lock(m_stateLock);
+        std::lock_guard<std::mutex> lock(m_stateLock);
         m_runningSubscription = 0;
-        pthread_cond_broadcast(&m_stateChanged);
+        m_stateChanged.notify_all();
     }
 }
 
@@ -226,9 +222,9 @@ ZumiStatus Connection::subscribe(const char* source, const char* event, ZumiEven
     subscription.callback = callback;
     subscription.data = data;
     {
-        AutoLock bus(m_busLock);
+        std::lock_guard<std::mutex> bus(m_busLock);
         {
-            AutoLock state(m_stateLock);
+            std::lock_guard<std::mutex> state(m_stateLock);
             if (m_closing) return ZUMI_ERR_DISCONNECTED;
             if (m_subscriptions.count(key) > 0) return ZUMI_ERR_ALREADY_REGISTERED;
         }
@@ -240,7 +236,7 @@ ZumiStatus Connection::subscribe(const char* source, const char* event, ZumiEven
         } else if (!m_lost.load()) {
             return ZUMI_ERR_DISCONNECTED;
         }
-        AutoLock state(m_stateLock);
+        std::lock_guard<std::mutex> state(m_stateLock);
         subscription.id = m_nextSubscriptionId++;
         m_subscriptions[key] = subscription;
     }
@@ -254,10 +250,10 @@ ZumiStatus Connection::unsubscribe(const char* source, const char* event) {
     const EventKey key(source, event);
     uint64_t id = 0;
     {
-        AutoLock bus(m_busLock);
+        std::lock_guard<std::mutex> bus(m_busLock);
         sd_bus_slot* match = nullptr;
         {
-            AutoLock state(m_stateLock);
+            std::lock_guard<std::mutex> state(m_stateLock);
             auto found = m_subscriptions.find(key);
             if (found == m_subscriptions.end()) return ZUMI_ERR_NOT_SUBSCRIBED;
             match = found->second.match;
@@ -271,8 +267,8 @@ ZumiStatus Connection::unsubscribe(const char* source, const char* event) {
     }
     wake();
     if (!onDispatchThread()) {
-        AutoLock state(m_stateLock);
-        while (m_runningSubscription == id) pthread_cond_wait(&m_stateChanged, &m_stateLock);
+        std::unique_lock<std::mutex> state(m_stateLock);
+        m_stateChanged.wait(state, [&] { return m_runningSubscription != id; });
     }
     return ZUMI_OK;
 }

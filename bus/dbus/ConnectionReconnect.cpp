@@ -7,9 +7,6 @@
 
 #include "dbus/Connection.h"
 #include "dbus/Registry.h"
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
 
 namespace zumi {
 namespace bus {
@@ -24,7 +21,7 @@ constexpr uint64_t kAttemptUsec = 1000000;
 
 void Connection::dropSlots() {
     {
-        AutoLock state(m_stateLock);
+        std::lock_guard<std::mutex> state(m_stateLock);
         for (auto& entry : m_subscriptions) entry.second.match = sd_bus_slot_unref(entry.second.match);
     }
     for (auto& entry : m_owners) sd_bus_slot_unref(entry.second.match);
@@ -34,11 +31,11 @@ void Connection::dropSlots() {
 
 void Connection::loseBus() {
     {
-        AutoLock lock(m_busLock);
+        std::lock_guard<std::mutex> lock(m_busLock);
         dropSlots();
         m_bus = sd_bus_close_unref(m_bus);
         m_lost.store(true);
-        pthread_cond_broadcast(&m_sendRoom);  // senders waiting for room give up
+        m_sendRoom.notify_all();  // senders waiting for room give up
     }
     m_backoff.reset();
     m_nextTryUsec = monotonicNowUsec() + m_backoff.next();
@@ -51,7 +48,7 @@ int Connection::reconnect() {
     const int nameBefore = m_nameState.load();
     sd_bus* bus = nullptr;
     if (openBus(m_address, std::min(m_callers.timeoutUsec(), kAttemptUsec), m_wakeFd, &bus) == ZUMI_OK) {
-        AutoLock lock(m_busLock);
+        std::lock_guard<std::mutex> lock(m_busLock);
         m_bus = bus;
         if (restoreBus()) {
             m_lost.store(false);
@@ -86,7 +83,7 @@ bool Connection::restoreBus() {
     }
     std::vector<EventKey> keys;
     {
-        AutoLock state(m_stateLock);
+        std::lock_guard<std::mutex> state(m_stateLock);
         for (const auto& entry : m_subscriptions) keys.push_back(entry.first);
     }
     // Subscriptions cannot go away meanwhile: unsubscribe takes m_busLock.
@@ -98,7 +95,7 @@ bool Connection::restoreBus() {
             logBus(LogLevel::E, "E %s:%s:Could not subscribe again to %s %s: %s:", key.first.c_str(),
                     key.second.c_str(), ZumiGetErrorString(status));
         }
-        AutoLock state(m_stateLock);
+        std::lock_guard<std::mutex> state(m_stateLock);
         m_subscriptions[key].match = match;
     }
     return true;

@@ -12,9 +12,6 @@
 #include "dbus/ConnectionJob.h"
 #include "dbus/PropertyCalls.h"
 #include "dbus/Registry.h"
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoLock;
 
 namespace zumi {
 namespace bus {
@@ -158,7 +155,7 @@ void Connection::serveRequest(Job& job) {
             break;
     }
 
-    AutoLock lock(m_busLock);
+    std::lock_guard<std::mutex> lock(m_busLock);
     if (m_bus != nullptr) {
         sd_bus_message* reply = nullptr;
         int r = sd_bus_message_new_method_return(job.call, &reply);

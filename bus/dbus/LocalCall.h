@@ -21,11 +21,11 @@
 // call is then skipped, a running one finishes unseen). Threads: the caller
 // constructs and waits; the dispatch thread runs or drops. m_lock is a leaf.
 
-#include <pthread.h>
-
 #include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "core/HashArray.h"
@@ -57,7 +57,6 @@ public:
     typedef std::function<void(LocalCall& call, bool served)> Finished;
 
     explicit LocalCall(Work work, Finished finished = nullptr);
-    ~LocalCall();
     LocalCall(const LocalCall&) = delete;
     LocalCall& operator=(const LocalCall&) = delete;
 
@@ -81,8 +80,8 @@ private:
     bool m_served = false;
     std::exception_ptr m_error;
     State m_state = kQueued;
-    pthread_mutex_t m_lock;
-    pthread_cond_t m_finished;
+    std::mutex m_lock;
+    std::condition_variable m_finished;
 };
 
 }  // namespace bus

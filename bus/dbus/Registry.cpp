@@ -1,11 +1,10 @@
 #include "dbus/Registry.h"
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 
 #include "dbus/BusNames.h"
-#include "util/AutoLock.h"
-
-using veltra::kesh::util::AutoRwLock;
 
 namespace zumi {
 namespace bus {
@@ -17,15 +16,9 @@ Registry& Registry::instance() {
     return *registry;
 }
 
-Registry::Registry() {
-    // Writers first: a steady stream of calls must not keep ZumiOpenEx and
-    // ZumiClose waiting. No reader takes the lock twice on one thread.
-    pthread_rwlockattr_t attributes;
-    pthread_rwlockattr_init(&attributes);
-    pthread_rwlockattr_setkind_np(&attributes, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
-    pthread_rwlock_init(&m_lock, &attributes);
-    pthread_rwlockattr_destroy(&attributes);
-}
+// Writers first (WriterFirstMutex): a steady stream of calls must not keep
+// ZumiOpenEx and ZumiClose waiting. No reader takes the lock twice on one thread.
+Registry::Registry() = default;
 
 ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* out) {
     if (serviceId == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
@@ -35,7 +28,7 @@ ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* ou
     ZumiStatus status = Connection::create(serviceId, &connection);
     if (status != ZUMI_OK) return status;
     {
-        AutoRwLock lock(m_lock, AutoRwLock::kExclusive);
+        std::lock_guard<WriterFirstMutex> lock(m_lock);
         if (named) {
             // A name this process already serves is shared: queue behind our
             // own owner. Any other name must be free.
@@ -56,7 +49,7 @@ ZumiStatus Registry::open(const char* serviceId, std::shared_ptr<Connection>* ou
 }
 
 std::shared_ptr<Connection> Registry::close(ZumiHandle handle) {
-    AutoRwLock lock(m_lock, AutoRwLock::kExclusive);
+    std::lock_guard<WriterFirstMutex> lock(m_lock);
     auto found = m_handles.find(handle);
     if (found == m_handles.end()) return nullptr;
     std::shared_ptr<Connection> connection = std::move(found->second);
@@ -74,7 +67,7 @@ std::shared_ptr<Connection> Registry::close(ZumiHandle handle) {
 }
 
 std::shared_ptr<Connection> Registry::find(ZumiHandle handle) {
-    AutoRwLock lock(m_lock, AutoRwLock::kShared);
+    std::shared_lock<WriterFirstMutex> lock(m_lock);
     auto found = m_handles.find(handle);
     return found == m_handles.end() ? nullptr : found->second;
 }
@@ -87,7 +80,7 @@ Connection* Registry::Name::serving() const {
 }
 
 std::shared_ptr<Connection> Registry::server(const std::string& service) {
-    AutoRwLock lock(m_lock, AutoRwLock::kShared);
+    std::shared_lock<WriterFirstMutex> lock(m_lock);
     auto found = m_names.find(service);
     if (found == m_names.end()) return nullptr;
     Connection* serving = found->second.serving();
@@ -95,7 +88,7 @@ std::shared_ptr<Connection> Registry::server(const std::string& service) {
 }
 
 bool Registry::ownedInProcess(const std::string& service) {
-    AutoRwLock lock(m_lock, AutoRwLock::kShared);
+    std::shared_lock<WriterFirstMutex> lock(m_lock);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     const Connection* serving = found->second.serving();
@@ -104,7 +97,7 @@ bool Registry::ownedInProcess(const std::string& service) {
 
 bool Registry::findLocal(const std::string& service, const std::string& property, int type,
                          PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status) {
-    AutoRwLock lock(m_lock, AutoRwLock::kShared);
+    std::shared_lock<WriterFirstMutex> lock(m_lock);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     Connection* serving = found->second.serving();
@@ -124,7 +117,7 @@ bool Registry::findLocal(const std::string& service, const std::string& property
 
 bool Registry::listLocal(const std::string& service,
                          std::vector<std::pair<std::string, PropertyEntry>>* out) {
-    AutoRwLock lock(m_lock, AutoRwLock::kShared);
+    std::shared_lock<WriterFirstMutex> lock(m_lock);
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     for (const auto& connection : found->second.connections) connection->listProperties(out);
@@ -132,7 +125,7 @@ bool Registry::listLocal(const std::string& service,
 }
 
 std::vector<std::string> Registry::localServices() {
-    AutoRwLock lock(m_lock, AutoRwLock::kShared);
+    std::shared_lock<WriterFirstMutex> lock(m_lock);
     std::vector<std::string> names;
     for (const auto& entry : m_names) names.push_back(entry.first);
     return names;

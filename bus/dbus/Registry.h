@@ -24,8 +24,6 @@
 // call makes, exclusive to open and close. Taken before any connection's
 // locks; never held while a callback runs.
 
-#include <pthread.h>
-
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +31,7 @@
 #include <vector>
 
 #include "dbus/Connection.h"
+#include "dbus/WriterFirstMutex.h"
 
 namespace zumi {
 namespace bus {
@@ -75,7 +74,7 @@ private:
         Connection* serving() const;
     };
 
-    pthread_rwlock_t m_lock;
+    WriterFirstMutex m_lock;
     std::unordered_map<ZumiHandle, std::shared_ptr<Connection>> m_handles;
     std::map<std::string, Name> m_names;
 };
