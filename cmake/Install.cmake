@@ -1,21 +1,38 @@
-# What `cmake --install` puts in place: the public headers under include/zumi/,
-# libzumi's C headers under include/libzumi/ (the bus contract, its handle
-# types, and the platform symbols: the log mask, APP_ID), libbramwickzumi.so.1
-# and libzumi.so.1 with their links, pkg-config files,
-# the CMake package BramwickZumi (targets BramwickZumi::bramwickzumi and
-# BramwickZumi::zumi) and the zumi command (tools/CMakeLists.txt).
+# What `cmake --install` puts in place. libzumi's part comes first and is all
+# that a ZUMI_BUS_ONLY build installs: its C headers under include/libzumi/
+# (the bus contract, its handle types, and the platform symbols: the log mask,
+# APP_ID), libzumi.so.1 with its links and zumi.pc. The rest: the public
+# headers under include/zumi/, libbramwickzumi.so.1 with its links,
+# bramwickzumi.pc, the CMake package BramwickZumi (targets
+# BramwickZumi::bramwickzumi and BramwickZumi::zumi) and the zumi command
+# (tools/CMakeLists.txt).
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/bus/include/libzumi
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h")
+target_include_directories(zumi INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+# The .pc files find the prefix from their own place (${pcfiledir}), so that
+# a tree installed with `cmake --install --prefix DIR` works wherever it is.
+set(ZUMI_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH ZUMI_PC_TO_PREFIX /root/${ZUMI_PKGCONFIG_DIR} /root)
+string(REGEX REPLACE "/$" "" ZUMI_PC_TO_PREFIX "${ZUMI_PC_TO_PREFIX}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zumi.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zumi.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zumi.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
+
+if(ZUMI_BUS_ONLY)
+  install(TARGETS zumi LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  return()
+endif()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/bramwickzumi.pc.in ${CMAKE_CURRENT_BINARY_DIR}/bramwickzumi.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bramwickzumi.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
 
 include(CMakePackageConfigHelpers)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zumi
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/bus/include/libzumi
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h")
-
-target_include_directories(zumi INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-
 install(TARGETS bramwickzumi zumi
         EXPORT BramwickZumiTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -34,13 +51,3 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfigV
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/BramwickZumiConfigVersion.cmake
         DESTINATION ${ZUMI_CMAKE_PACKAGE_DIR})
-
-# The .pc files find the prefix from their own place (${pcfiledir}), so that
-# a tree installed with `cmake --install --prefix DIR` works wherever it is.
-set(ZUMI_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-file(RELATIVE_PATH ZUMI_PC_TO_PREFIX /root/${ZUMI_PKGCONFIG_DIR} /root)
-string(REGEX REPLACE "/$" "" ZUMI_PC_TO_PREFIX "${ZUMI_PC_TO_PREFIX}")
-foreach(pc bramwickzumi zumi)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
-endforeach()

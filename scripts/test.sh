@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds the API reference (which
-# fails on an undocumented public symbol), then builds and runs every test in
+# fails on an undocumented public symbol), builds libzumi alone and runs a C
+# program against its installed tree, then builds and runs every test in
 # a normal build, under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # concurrency tests under ThreadSanitizer.
 set -euo pipefail
@@ -18,6 +19,26 @@ build() {
 
 echo "== API reference"
 scripts/docs.sh build/docs
+
+echo "== libzumi alone"
+# libzumi builds, installs and serves a C program with nothing of
+# libbramwickzumi: a ZUMI_BUS_ONLY build into a temporary prefix, which must
+# hold libzumi's files only, and the C program over its installed headers.
+build build/bus-only -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUMI_BUS_ONLY=ON
+bus_prefix=$(mktemp -d)
+trap 'rm -rf "$bus_prefix"' EXIT
+cmake --install build/bus-only --prefix "$bus_prefix" >/dev/null
+if find "$bus_prefix" | grep -E 'bramwick|/include/zumi|/bin/'; then
+  echo "the ZUMI_BUS_ONLY install holds more than libzumi (above)" >&2
+  exit 1
+fi
+bus_pc=$(find "$bus_prefix" -name zumi.pc)
+bus_libdir=$(PKG_CONFIG_PATH=$(dirname "$bus_pc") pkg-config --variable=libdir zumi)
+# shellcheck disable=SC2046  # the flags are separate words
+"${CC:-cc}" -std=c99 -Wall -Wextra -Wpedantic -Werror tests/headers/libzumi_c_program.c \
+  $(PKG_CONFIG_PATH=$(dirname "$bus_pc") pkg-config --cflags --libs zumi) -Wl,-rpath,"$bus_libdir" \
+  -o "$bus_prefix/libzumi_c_program"
+"$bus_prefix/libzumi_c_program"
 
 echo "== normal build"
 # The benchmarks are compiled here too (not run: their figures need an idle
