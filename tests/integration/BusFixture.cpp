@@ -168,7 +168,17 @@ Process::Process(const std::vector<std::string>& args, const std::vector<std::st
 }
 
 void Process::signal(int number) {
-    if (m_pid > 0) kill(m_pid, number);
+    if (m_pid <= 0) return;
+    kill(m_pid, number);
+    if (number != SIGSTOP) return;
+    // kill() returns before every thread of the child has stopped: a request
+    // sent at once could still be answered by its dispatch thread. waitpid
+    // reports the stop once the whole group has stopped.
+    const Deadline deadline = deadlineIn(std::chrono::seconds(5));
+    int status = 0;
+    while (waitpid(m_pid, &status, WNOHANG | WUNTRACED) == 0 && std::chrono::steady_clock::now() < deadline) {
+        usleep(1000);
+    }
 }
 
 Process::~Process() {
