@@ -11,7 +11,7 @@
 #include <zumi/ZumiHandlerFactory.h>
 #include <zumi/ZumiPropertyPublisherToUIBridge.h>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 #include "support/MainLoop.h"
 
 using veltra::kesh::zumi::createNewBridge;
@@ -19,7 +19,7 @@ using veltra::kesh::zumi::ZumiHandlerFactory;
 using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 using veltra::kesh::zumi::ZumiPropertyPublisherToUIBridge;
 using veltra::kesh::zumi::ZumiPropertyPublisherUI;
-using zumi::testing::FakeBus;
+using zumi::testing::FakeBusCore;
 
 namespace {
 
@@ -43,7 +43,7 @@ public:
 struct BridgeSetup {
     BridgeSetup() {
         zumi::bench::initGdkThreads();
-        FakeBus::instance().reset();
+        FakeBusCore::instance().reset();
         handler = ZumiHandlerFactory::getZumiHandler("com.zumi.bench.bridge");
         bridge = createNewBridge<int>(handler, &ui, {{PROPERTY, {true, true}}});
     }

@@ -13,7 +13,7 @@
 #include <zumi/SystemEventListener.h>
 #include <zumi/ZumiHandlerFactory.h>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 #include "FakeHandles.h"
 #include "support/MainLoop.h"
 
@@ -21,7 +21,7 @@ using veltra::kesh::zumi::SystemEventDataList;
 using veltra::kesh::zumi::SystemEventListener;
 using veltra::kesh::zumi::ZumiHandlerFactory;
 using veltra::kesh::zumi::ZumiHandlerSharedPtr;
-using zumi::testing::FakeBus;
+using zumi::testing::FakeBusCore;
 using zumi::testing::FakeEvent;
 
 namespace {
@@ -44,7 +44,7 @@ public:
 
 void BM_Double_EventReadCopyQueue(benchmark::State& state) {
     zumi::bench::initGdkThreads();
-    FakeBus& bus = FakeBus::instance();
+    FakeBusCore& bus = FakeBusCore::instance();
     bus.reset();
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler("com.zumi.bench.events");
     CheckingListener listener;
@@ -54,7 +54,7 @@ void BM_Double_EventReadCopyQueue(benchmark::State& state) {
         state.SkipWithError(e.what());
         return;
     }
-    FakeBus::Subscription subscription;
+    FakeBusCore::Subscription subscription;
     {
         std::lock_guard<std::recursive_mutex> lock(bus.m_mutex);
         auto it = bus.m_subscriptions.find(

@@ -11,13 +11,13 @@
 
 #include <zumi/ZumiHandlerFactory.h>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 #include "support/IntPublisher.h"
 
 using veltra::kesh::zumi::ZumiHandler;
 using veltra::kesh::zumi::ZumiHandlerFactory;
 using veltra::kesh::zumi::ZumiHandlerSharedPtr;
-using zumi::testing::FakeBus;
+using zumi::testing::FakeBusCore;
 
 namespace {
 
@@ -35,14 +35,14 @@ std::vector<std::string> identifiers(size_t count) {
 // cache also pays the processor-cache misses of an application touching many
 // handlers.
 void BM_Double_GetHandlerCached(benchmark::State& state) {
-    FakeBus::instance().reset();
+    FakeBusCore::instance().reset();
     ZumiHandlerFactory::emptyMap();
     const size_t count = static_cast<size_t>(state.range(0));
     const std::vector<std::string> ids = identifiers(count);
     std::vector<ZumiHandlerSharedPtr> live;
     live.reserve(count);
     for (const auto& id : ids) live.push_back(ZumiHandlerFactory::getZumiHandler(id.c_str()));
-    FakeBus::instance().reset();  // drop the record of 100,000 opens
+    FakeBusCore::instance().reset();  // drop the record of 100,000 opens
 
     std::vector<const char*> order;
     const bool spread = state.range(1) != 0;
@@ -61,7 +61,7 @@ void BM_Double_GetHandlerCached(benchmark::State& state) {
 // The integer getter callback as the bus thread calls it: registry lookup,
 // strong reference to the publisher, getValue, release.
 void BM_Double_CallbackToPublisher(benchmark::State& state) {
-    FakeBus& bus = FakeBus::instance();
+    FakeBusCore& bus = FakeBusCore::instance();
     bus.reset();
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler("com.zumi.bench.callback");
     // Neighbours, so that the lookup is not in a registry of one.
@@ -71,7 +71,7 @@ void BM_Double_CallbackToPublisher(benchmark::State& state) {
         handler->publishIntegerProperty(("p" + std::to_string(i)).c_str(), publishers.back());
     }
     ZumiHandle connection = handler->getUnderlyingZumiHandle();
-    FakeBus::Registration reg = bus.registration(connection, "p31", ZUMI_TYPE_INT);
+    FakeBusCore::Registration reg = bus.registration(connection, "p31", ZUMI_TYPE_INT);
     if (reg.intGetter == nullptr) {
         state.SkipWithError("the getter of p31 was not registered");
         return;
@@ -87,7 +87,7 @@ void BM_Double_CallbackToPublisher(benchmark::State& state) {
 // Publishing N integer properties on a fresh handler; the figure is judged
 // per property (10,000 against 100), which must stay flat.
 void BM_Double_Publish(benchmark::State& state) {
-    FakeBus& bus = FakeBus::instance();
+    FakeBusCore& bus = FakeBusCore::instance();
     const int count = static_cast<int>(state.range(0));
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) names.push_back("property." + std::to_string(i));
@@ -110,7 +110,7 @@ void BM_Double_Publish(benchmark::State& state) {
 // The double's own share of BM_Double_Publish: its registrations and its
 // record of calls, without the library.
 void BM_Double_RegisterOnly(benchmark::State& state) {
-    FakeBus& bus = FakeBus::instance();
+    FakeBusCore& bus = FakeBusCore::instance();
     const int count = static_cast<int>(state.range(0));
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) names.push_back("property." + std::to_string(i));

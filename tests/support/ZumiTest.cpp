@@ -61,7 +61,7 @@ void LogCapture::clear() {
 }
 
 void ZumiTest::SetUp() {
-    FakeBus::instance().reset();
+    FakeBusCore::instance().reset();
     m_savedMask = g_tessal_log_mask;
     m_savedAppId = APP_ID;
     g_tessal_log_mask = 0xffffffffu;

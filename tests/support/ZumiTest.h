@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 
 namespace zumi {
 namespace testing {
@@ -47,7 +47,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    FakeBus& bus() { return FakeBus::instance(); }
+    FakeBusCore& bus() { return FakeBusCore::instance(); }
     LogCapture& logs() { return *m_logs; }
     // Sets g_tessal_log_mask for the rest of the test (restored afterwards).
     void setLogMask(unsigned int mask);

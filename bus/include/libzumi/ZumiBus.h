@@ -5,7 +5,7 @@
  * libbramwickzumi (through src/platform/ZumiBus.h), the zumi command and the
  * benchmarks call them. On the device the platform's libzumi provides these
  * symbols; on any other Linux machine our own libzumi in bus/ does, over
- * D-Bus, and the unit tests link the in-process test double in tests/double/
+ * D-Bus, and the unit tests link the in-process fake bus in testing/
  * instead. Nothing else declares them.
  *
  * Threads: every operation may be called from any thread. Callbacks (property

@@ -112,7 +112,7 @@ protected:
 
     std::vector<std::string> callNames(const std::string& function) const {
         std::vector<std::string> names;
-        for (const Call& call : FakeBus::instance().calls(function)) names.push_back(call.name);
+        for (const Call& call : FakeBusCore::instance().calls(function)) names.push_back(call.name);
         return names;
     }
 

@@ -98,8 +98,8 @@ TEST_F(AnEventManagerUnderLoad, DeliversEveryEventInOrderWhileSubscriptionsAndHa
     // The bus thread.
     threads.emplace_back([&] {
         for (int i = 0; i < FLOOD; ++i) {
-            FakeBus::instance().emit(SOURCE, "flood", {i});
-            if (i % 10 == 0) FakeBus::instance().emit(SOURCE, "side0");
+            FakeBusCore::instance().emit(SOURCE, "flood", {i});
+            if (i % 10 == 0) FakeBusCore::instance().emit(SOURCE, "side0");
         }
         --running;
     });
@@ -109,7 +109,7 @@ TEST_F(AnEventManagerUnderLoad, DeliversEveryEventInOrderWhileSubscriptionsAndHa
         for (int i = 0; i < ROUNDS; ++i) {
             ZumiHandlerSharedPtr shortLived = ZumiHandlerFactory::getZumiHandler("com.example.doomed");
             shortLived->subscribe(SOURCE, "doom", &doomed);
-            FakeBus::instance().emit(SOURCE, "doom", {i});
+            FakeBusCore::instance().emit(SOURCE, "doom", {i});
             shortLived->unsubscribe(SOURCE, "doom", &doomed);
         }
         --running;

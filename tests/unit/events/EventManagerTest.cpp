@@ -119,8 +119,8 @@ TEST_F(ASubscribedHandler, ReadsTheLastIntegerAsTheCountOfTheStringsThatFollow) 
     nullText.ints = {1};
     nullText.strings = {nullptr};
     std::thread bus([&] {
-        FakeBus::instance().emitRaw(SOURCE, "ping", noSource);
-        FakeBus::instance().emitRaw(SOURCE, "ping", nullText);
+        FakeBusCore::instance().emitRaw(SOURCE, "ping", noSource);
+        FakeBusCore::instance().emitRaw(SOURCE, "ping", nullText);
     });
     bus.join();
     ASSERT_TRUE(runMainLoopUntil([&] { return journal.size() == 4; }));

@@ -14,7 +14,7 @@
 
 #include <zumi/SystemEventListener.h>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 #include "ZumiTest.h"
 #include "platform/Platform.h"
 
@@ -59,7 +59,7 @@ private:
 inline int emitFromBusThread(const char* source, const char* event, std::vector<int> ints = {},
                              std::vector<std::string> strings = {}) {
     int informed = 0;
-    std::thread bus([&] { informed = FakeBus::instance().emit(source, event, ints, strings); });
+    std::thread bus([&] { informed = FakeBusCore::instance().emit(source, event, ints, strings); });
     bus.join();
     return informed;
 }

@@ -94,7 +94,7 @@ protected:
 // ---- Construction and remote access ----------------------------------------------
 
 TEST(AHandlerUnderConstruction, FailsWithTheMessageAndLeavesNoConnectionOpen) {
-    FakeBus& bus = FakeBus::instance();
+    FakeBusCore& bus = FakeBusCore::instance();
     bus.reset();
     EXPECT_THAT([] { VimoZumiHandler handler(nullptr); },
                 ThrowsMessage<std::invalid_argument>(StrEq("zumiID argument was NULL")));

@@ -1,11 +1,11 @@
-#ifndef ZUMI_TESTS_DOUBLE_FAKEHANDLES_H
-#define ZUMI_TESTS_DOUBLE_FAKEHANDLES_H
+#ifndef ZUMI_TESTING_FAKEHANDLES_H
+#define ZUMI_TESTING_FAKEHANDLES_H
 
 // The double's connection and event objects behind the opaque handles.
 
 #include <string>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 
 struct ZumiHandleStruct {
     std::string id;

@@ -1,5 +1,5 @@
-#ifndef ZUMI_TESTS_DOUBLE_FAKEBUS_H
-#define ZUMI_TESTS_DOUBLE_FAKEBUS_H
+#ifndef ZUMI_TESTING_FAKEBUSCORE_H
+#define ZUMI_TESTING_FAKEBUSCORE_H
 
 // The in-process test double of the bus library: it defines every operation of
 // src/platform/ZumiBus.h, so unit tests link it in place of libzumi.
@@ -84,9 +84,9 @@ struct Hooks {
     std::function<decltype(ZumiHasharrayGetString)> hasharrayGetString;
 };
 
-class FakeBus {
+class FakeBusCore {
 public:
-    static FakeBus& instance();
+    static FakeBusCore& instance();
 
     // Forgets calls, scripts, hooks, registrations, subscriptions and remote
     // values, and starts a new generation for the leak accounting: connections,
@@ -180,7 +180,7 @@ public:
     mutable std::recursive_mutex m_mutex;
 
 private:
-    FakeBus() = default;
+    FakeBusCore() = default;
 
 public:
     struct Subscription {

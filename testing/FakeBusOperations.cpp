@@ -1,25 +1,25 @@
 // The bus library's operations, as the test double answers them. Each records
 // its call, then answers from a scripted failure or a hook when the test set
-// one, else with the in-process behaviour described in FakeBus.h.
+// one, else with the in-process behaviour described in FakeBusCore.h.
 
 #include <cstring>
 #include <optional>
 
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 #include "core/HashArray.h"
 #include "core/StatusText.h"
 
 #include "FakeHandles.h"
 
 using zumi::testing::Call;
-using zumi::testing::FakeBus;
+using zumi::testing::FakeBusCore;
 namespace hb = zumi::bus;
 
 namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
-FakeBus& bus() { return FakeBus::instance(); }
-std::string text(const char* value) { return FakeBus::argText(value); }
+FakeBusCore& bus() { return FakeBusCore::instance(); }
+std::string text(const char* value) { return FakeBusCore::argText(value); }
 
 Call call(const char* function, ZumiHandle handle = nullptr, std::string source = {},
           std::string name = {}, void* data = nullptr) {
@@ -58,13 +58,13 @@ std::optional<ZumiStatus> intercept(Call c) {
 }
 
 ZumiStatus registerProperty(const char* function, ZumiHandle handle, const char* name,
-                            const FakeBus::Registration& reg, bool getter, bool setter) {
+                            const FakeBusCore::Registration& reg, bool getter, bool setter) {
     Call c = call(function, handle, {}, text(name), reg.data);
     c.hasGetter = getter;
     c.hasSetter = setter;
     if (auto answer = intercept(c)) return *answer;
     Lock lock(bus().m_mutex);
-    return bus().m_registrations.emplace(FakeBus::RegistrationKey(handle, c.name, reg.type), reg).second
+    return bus().m_registrations.emplace(FakeBusCore::RegistrationKey(handle, c.name, reg.type), reg).second
                ? ZUMI_OK
                : ZUMI_ERR_ALREADY_REGISTERED;
 }
@@ -284,7 +284,7 @@ ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* e
     }
     if (callback == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     Lock lock(bus().m_mutex);
-    bus().m_subscriptions[{handle, c.source, c.name}] = FakeBus::Subscription{callback, data};
+    bus().m_subscriptions[{handle, c.source, c.name}] = FakeBusCore::Subscription{callback, data};
     return ZUMI_OK;
 }
 
@@ -384,7 +384,7 @@ ZumiStatus ZumiListProperties(ZumiHandle handle, const char* service, ZumiProper
         if (!owned) return ZUMI_ERR_NO_SERVICE;
         for (const auto& entry : bus().m_registrations) {
             if (std::get<0>(entry.first)->id != c.source) continue;
-            const FakeBus::Registration& reg = entry.second;
+            const FakeBusCore::Registration& reg = entry.second;
             found.push_back(
                 ZumiPropertyInfo{strdup(std::get<1>(entry.first).c_str()), reg.type, reg.access()});
         }

@@ -1,4 +1,4 @@
-#include "FakeBus.h"
+#include "FakeBusCore.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,36 +15,36 @@ namespace testing {
 namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
-std::string text(const char* value) { return FakeBus::argText(value); }
+std::string text(const char* value) { return FakeBusCore::argText(value); }
 
 // The connection whose event callback runs on this thread, if any.
 thread_local ZumiHandle t_callbackConnection = nullptr;
 
 }  // namespace
 
-char* FakeBus::handOutString(const std::string& value) {
+char* FakeBusCore::handOutString(const std::string& value) {
     char* copy = static_cast<char*>(std::malloc(value.size() + 1));
     std::memcpy(copy, value.c_str(), value.size() + 1);
     return remember(m_strings, copy);
 }
 
-void FakeBus::releaseString(char* value) {
+void FakeBusCore::releaseString(char* value) {
     if (forget(m_strings, value)) std::free(value);
 }
 
-ZumiHasharrayHandleStruct* FakeBus::track(ZumiHasharrayHandleStruct* array) {
+ZumiHasharrayHandleStruct* FakeBusCore::track(ZumiHasharrayHandleStruct* array) {
     return array != nullptr ? remember(m_arrays, array) : nullptr;
 }
 
-void FakeBus::releaseArray(ZumiHasharrayHandleStruct* array) {
+void FakeBusCore::releaseArray(ZumiHasharrayHandleStruct* array) {
     if (array != nullptr && forget(m_arrays, array)) zumi::bus::hashArrayDestroy(array);
 }
 
-ZumiHandle FakeBus::openConnection(const std::string& id) {
+ZumiHandle FakeBusCore::openConnection(const std::string& id) {
     return remember(m_open, new ZumiHandleStruct{id});
 }
 
-bool FakeBus::closeConnection(ZumiHandle handle) {
+bool FakeBusCore::closeConnection(ZumiHandle handle) {
     std::unique_lock<std::recursive_mutex> lock(m_mutex);
     // The bus library's promise: once ZumiClose returns, no event callback
     // for the connection is still running (unless it closes from inside one).
@@ -62,7 +62,7 @@ bool FakeBus::closeConnection(ZumiHandle handle) {
     return true;
 }
 
-ZumiHandle FakeBus::connectionOwning(const std::string& id, const std::string& property,
+ZumiHandle FakeBusCore::connectionOwning(const std::string& id, const std::string& property,
                                      int type) const {
     Lock lock(m_mutex);
     for (const auto& entry : m_open) {
@@ -73,14 +73,14 @@ ZumiHandle FakeBus::connectionOwning(const std::string& id, const std::string& p
     return nullptr;
 }
 
-FakeBus& FakeBus::instance() {
+FakeBusCore& FakeBusCore::instance() {
     // Never destroyed: connections and arrays may still be released by static
     // destructors of the code under test after main returns.
-    static FakeBus* bus = new FakeBus();
+    static FakeBusCore* bus = new FakeBusCore();
     return *bus;
 }
 
-void FakeBus::reset() {
+void FakeBusCore::reset() {
     Lock lock(m_mutex);
     m_calls.clear();
     m_failures.clear();
@@ -93,7 +93,7 @@ void FakeBus::reset() {
     m_invalidFrees = 0;
 }
 
-std::vector<Call> FakeBus::calls(const std::string& function) const {
+std::vector<Call> FakeBusCore::calls(const std::string& function) const {
     Lock lock(m_mutex);
     std::vector<Call> result;
     for (const Call& call : m_calls) {
@@ -102,14 +102,14 @@ std::vector<Call> FakeBus::calls(const std::string& function) const {
     return result;
 }
 
-size_t FakeBus::count(const std::string& function) const { return calls(function).size(); }
+size_t FakeBusCore::count(const std::string& function) const { return calls(function).size(); }
 
-void FakeBus::failNext(const std::string& function, ZumiStatus status, int times) {
+void FakeBusCore::failNext(const std::string& function, ZumiStatus status, int times) {
     Lock lock(m_mutex);
     for (int i = 0; i < times; ++i) m_failures[function].push_back(status);
 }
 
-void FakeBus::record(Call call) {
+void FakeBusCore::record(Call call) {
     std::function<void(const Call&)> observe;
     {
         Lock lock(m_mutex);
@@ -119,7 +119,7 @@ void FakeBus::record(Call call) {
     if (observe) observe(call);
 }
 
-bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
+bool FakeBusCore::takeScriptedFailure(const char* function, ZumiStatus* status) {
     Lock lock(m_mutex);
     auto found = m_failures.find(function);
     if (found == m_failures.end() || found->second.empty()) return false;
@@ -128,12 +128,12 @@ bool FakeBus::takeScriptedFailure(const char* function, ZumiStatus* status) {
     return true;
 }
 
-bool FakeBus::isRegistered(ZumiHandle handle, const std::string& name, int type) const {
+bool FakeBusCore::isRegistered(ZumiHandle handle, const std::string& name, int type) const {
     Lock lock(m_mutex);
     return m_registrations.count({handle, name, type}) != 0;
 }
 
-FakeBus::Registration FakeBus::registration(ZumiHandle handle, const std::string& name,
+FakeBusCore::Registration FakeBusCore::registration(ZumiHandle handle, const std::string& name,
                                             int type) const {
     Lock lock(m_mutex);
     auto found = m_registrations.find({handle, name, type});
@@ -147,9 +147,9 @@ namespace {
 // that callback.
 template <typename Callback, typename... Args>
 ZumiStatus invoke(ZumiHandle handle, const char* name, int type,
-                  Callback FakeBus::Registration::*member, Args... args) {
-    FakeBus& bus = FakeBus::instance();
-    FakeBus::Registration reg;
+                  Callback FakeBusCore::Registration::*member, Args... args) {
+    FakeBusCore& bus = FakeBusCore::instance();
+    FakeBusCore::Registration reg;
     {
         Lock lock(bus.m_mutex);
         auto found = bus.m_registrations.find({handle, text(name), type});
@@ -162,20 +162,20 @@ ZumiStatus invoke(ZumiHandle handle, const char* name, int type,
 
 }  // namespace
 
-ZumiStatus FakeBus::invokeIntGetter(ZumiHandle handle, const char* name, int* value) {
+ZumiStatus FakeBusCore::invokeIntGetter(ZumiHandle handle, const char* name, int* value) {
     return invoke(handle, name, ZUMI_TYPE_INT, &Registration::intGetter, value);
 }
 
-ZumiStatus FakeBus::invokeIntSetter(ZumiHandle handle, const char* name, int value) {
+ZumiStatus FakeBusCore::invokeIntSetter(ZumiHandle handle, const char* name, int value) {
     return invoke(handle, name, ZUMI_TYPE_INT, &Registration::intSetter, value);
 }
 
-ZumiStatus FakeBus::invokeStringGetterRaw(ZumiHandle handle, const char* name, char* buffer,
+ZumiStatus FakeBusCore::invokeStringGetterRaw(ZumiHandle handle, const char* name, char* buffer,
                                           unsigned int* size) {
     return invoke(handle, name, ZUMI_TYPE_STRING, &Registration::stringGetter, buffer, size);
 }
 
-ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std::string* value,
+ZumiStatus FakeBusCore::invokeStringGetter(ZumiHandle handle, const char* name, std::string* value,
                                        unsigned int initialSize) {
     std::vector<char> buffer(initialSize == 0 ? 1 : initialSize);
     unsigned int size = initialSize;
@@ -188,23 +188,23 @@ ZumiStatus FakeBus::invokeStringGetter(ZumiHandle handle, const char* name, std:
     return status;
 }
 
-ZumiStatus FakeBus::invokeStringSetter(ZumiHandle handle, const char* name, const char* value) {
+ZumiStatus FakeBusCore::invokeStringSetter(ZumiHandle handle, const char* name, const char* value) {
     return invoke(handle, name, ZUMI_TYPE_STRING, &Registration::stringSetter, value);
 }
 
-ZumiStatus FakeBus::invokeAccessor(ZumiHandle handle, const char* name,
+ZumiStatus FakeBusCore::invokeAccessor(ZumiHandle handle, const char* name,
                                    ZumiHasharrayHandleStruct* input,
                                    ZumiHasharrayHandleStruct* output) {
     return invoke(handle, name, ZUMI_TYPE_HASHARRAY, &Registration::accessor, input, output);
 }
 
-bool FakeBus::isSubscribed(ZumiHandle handle, const std::string& source,
+bool FakeBusCore::isSubscribed(ZumiHandle handle, const std::string& source,
                            const std::string& event) const {
     Lock lock(m_mutex);
     return m_subscriptions.count({handle, source, event}) != 0;
 }
 
-int FakeBus::emit(const char* source, const char* event, std::vector<int> ints,
+int FakeBusCore::emit(const char* source, const char* event, std::vector<int> ints,
                   std::vector<std::string> strings) {
     FakeEvent raw;
     raw.source = source;
@@ -213,7 +213,7 @@ int FakeBus::emit(const char* source, const char* event, std::vector<int> ints,
     return emitRaw(text(source), event, raw);
 }
 
-int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, FakeEvent& raw) {
+int FakeBusCore::emitRaw(const std::string& subscriptionSource, const char* event, FakeEvent& raw) {
     std::vector<std::pair<ZumiHandle, Subscription>> targets;
     {
         Lock lock(m_mutex);
@@ -259,12 +259,12 @@ int FakeBus::emitRaw(const std::string& subscriptionSource, const char* event, F
     return informed;
 }
 
-size_t FakeBus::openConnections() const { Lock lock(m_mutex); return countCurrent(m_open); }
-size_t FakeBus::liveArrays() const { Lock lock(m_mutex); return countCurrent(m_arrays); }
-size_t FakeBus::liveStrings() const { Lock lock(m_mutex); return countCurrent(m_strings); }
-size_t FakeBus::invalidFrees() const { Lock lock(m_mutex); return m_invalidFrees; }
+size_t FakeBusCore::openConnections() const { Lock lock(m_mutex); return countCurrent(m_open); }
+size_t FakeBusCore::liveArrays() const { Lock lock(m_mutex); return countCurrent(m_arrays); }
+size_t FakeBusCore::liveStrings() const { Lock lock(m_mutex); return countCurrent(m_strings); }
+size_t FakeBusCore::invalidFrees() const { Lock lock(m_mutex); return m_invalidFrees; }
 
-bool FakeBus::isLiveArray(const ZumiHasharrayHandleStruct* array) const {
+bool FakeBusCore::isLiveArray(const ZumiHasharrayHandleStruct* array) const {
     Lock lock(m_mutex);
     return m_arrays.count(array) != 0;
 }
