@@ -1,15 +1,20 @@
 // The asynchronous operations of the double: each runs the double's own
 // synchronous operation on the caller's thread (so it is recorded, scripted
 // and hooked like any call), then delivers the result from a thread of its
-// own, as the bus library's dispatch thread would. A call is answered at
-// once, so ZumiCancelCall never catches one waiting.
+// own, as the bus library's dispatch thread would, after the delay of the
+// remote property it reached. ZumiCancelCall never catches a call waiting.
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include <libzumi/ZumiBus.h>
+
+#include "FakeBusCore.h"
+
+using zumi::testing::FakeBusCore;
 
 namespace {
 
@@ -23,10 +28,21 @@ ZumiStatus answer(ZumiCallDone done, void* data, ZumiCallId* id, Operation opera
     static std::atomic<ZumiCallId> next{1};
     if (done == nullptr || id == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     std::shared_ptr<Answer> a = std::make_shared<Answer>();
-    a->result.status = operation(*a);
+    FakeBusCore& bus = FakeBusCore::instance();
+    std::chrono::milliseconds delay{0};
+    {
+        FakeBusCore::DeferDelays deferred;
+        a->result.status = operation(*a);
+        delay = deferred.total;
+    }
     a->result.text = a->text.c_str();
     *id = next++;
-    std::thread([a, done, data] { done(&a->result, data); }).detach();
+    ++bus.answersInFlight;
+    std::thread([a, done, data, delay, &bus] {
+        if (delay.count() > 0) std::this_thread::sleep_for(delay);
+        done(&a->result, data);
+        --bus.answersInFlight;
+    }).detach();
     return ZUMI_OK;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <thread>
 
 #include "core/HashArray.h"
 #include "core/StatusText.h"
@@ -85,8 +86,7 @@ void FakeBusCore::reset() {
     m_calls.clear();
     m_failures.clear();
     hooks = Hooks();
-    m_remoteInts.clear();
-    m_remoteStrings.clear();
+    m_remote.clear();
     m_registrations.clear();
     m_subscriptions.clear();
     ++m_generation;
@@ -257,6 +257,60 @@ int FakeBusCore::emitRaw(const std::string& subscriptionSource, const char* even
         m_callbackFinished.notify_all();
     }
     return informed;
+}
+
+void FakeBusCore::declareRemote(const std::string& service, const std::string& property, int type,
+                                const std::function<void(RemoteProperty&)>& change) {
+    Lock lock(m_mutex);
+    change(m_remote[RemoteKey(service, property, type)]);
+}
+
+bool FakeBusCore::remote(const std::string& service, const std::string& property, int type,
+                         RemoteProperty* out) const {
+    Lock lock(m_mutex);
+    auto found = m_remote.find(RemoteKey(service, property, type));
+    if (found == m_remote.end()) return false;
+    *out = found->second;
+    return true;
+}
+
+namespace {
+thread_local FakeBusCore::DeferDelays* t_deferred = nullptr;
+}
+
+FakeBusCore::DeferDelays::DeferDelays() : m_outer(t_deferred) { t_deferred = this; }
+FakeBusCore::DeferDelays::~DeferDelays() { t_deferred = m_outer; }
+
+ZumiStatus FakeBusCore::accessRemote(const std::string& service, const std::string& property,
+                                     int type, bool write,
+                                     const std::function<void(RemoteProperty&)>& apply) {
+    std::chrono::milliseconds delay{0};
+    ZumiStatus status = ZUMI_OK;
+    {
+        Lock lock(m_mutex);
+        const RemoteKey key(service, property, type);
+        auto found = m_remote.find(key);
+        if (found == m_remote.end()) {
+            if (!write) return ZUMI_ERR_NO_SUCH_PROPERTY;
+            found = m_remote.emplace(key, RemoteProperty()).first;
+        }
+        RemoteProperty& p = found->second;
+        delay = p.delay;
+        const unsigned needed = write ? ZUMI_ACCESS_WRITE : ZUMI_ACCESS_READ;
+        status = p.status != ZUMI_OK ? p.status
+                 : (p.access & needed) == 0 ? ZumiStatus(ZUMI_ERR_ACCESS_DENIED)
+                                            : ZumiStatus(ZUMI_OK);
+        if (status == ZUMI_OK) {
+            if (!write) ++p.reads;
+            apply(p);
+        }
+    }
+    if (t_deferred != nullptr) {
+        t_deferred->total += delay;
+    } else if (delay.count() > 0) {
+        std::this_thread::sleep_for(delay);
+    }
+    return status;
 }
 
 size_t FakeBusCore::openConnections() const { Lock lock(m_mutex); return countCurrent(m_open); }

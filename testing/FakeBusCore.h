@@ -12,7 +12,8 @@
 //  - hooks: any operation can be replaced by a std::function of the C
 //    signature (hooks.getIntProperty = ...); the call is still recorded;
 //    hooks.observe sees every call as it is made;
-//  - remote services' values (setRemoteInt/String), and routing of gets and
+//  - remote services' properties (declareRemote: values, access, a status,
+//    a delay; what was written, in order), and routing of gets and
 //    sets on a service that is one of its own open connections to the
 //    registered callbacks, as the real bus does in-process;
 //  - the registered callbacks, invoked as the bus thread would
@@ -24,6 +25,8 @@
 // Threads: every member may be called from any thread. Callbacks are invoked
 // without the double's own lock held, so they may call back into it.
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -33,6 +36,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/HashArray.h"
 #include "core/PropertyEntry.h"
 #include <libzumi/ZumiBus.h>
 
@@ -104,15 +108,58 @@ public:
     Hooks hooks;  // set before the code under test runs; reset() clears them
 
     // ---- Remote services ----
+    // A property of another service, as the fake serves it: a read answers
+    // its value, a write stores it and is remembered in order. Its status,
+    // when not 0, answers every access instead; an access its bits lack
+    // answers ZUMI_ERR_ACCESS_DENIED. Each access takes `delay` first (on
+    // the answering thread of an asynchronous call).
+    struct RemoteProperty {
+        int number = 0;
+        std::string text;
+        std::vector<ZumiHasharrayHandleStruct::Hash> hashes;
+        unsigned access = ZUMI_ACCESS_READ | ZUMI_ACCESS_WRITE;
+        ZumiStatus status = ZUMI_OK;
+        std::chrono::milliseconds delay{0};
+        std::vector<int> intWrites;
+        std::vector<std::string> stringWrites;
+        std::vector<std::vector<ZumiHasharrayHandleStruct::Hash>> hashWrites;
+        size_t reads = 0;
+    };
+    // Declares (or finds) the property of `type` (ZUMI_TYPE_*) and lets
+    // `change` set it up, under the fake's lock.
+    void declareRemote(const std::string& service, const std::string& property, int type,
+                       const std::function<void(RemoteProperty&)>& change);
+    // A copy of the property; false when it was never declared nor written.
+    bool remote(const std::string& service, const std::string& property, int type,
+                RemoteProperty* out) const;
     void setRemoteInt(const std::string& service, const std::string& property, int value) {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        m_remoteInts[{service, property}] = value;
+        declareRemote(service, property, ZUMI_TYPE_INT, [&](RemoteProperty& p) { p.number = value; });
     }
     void setRemoteString(const std::string& service, const std::string& property,
                          const std::string& value) {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        m_remoteStrings[{service, property}] = value;
+        declareRemote(service, property, ZUMI_TYPE_STRING, [&](RemoteProperty& p) { p.text = value; });
     }
+    // Answers one access to a remote property: `apply` runs under the lock
+    // when it is allowed. A read of a property never declared answers
+    // ZUMI_ERR_NO_SUCH_PROPERTY; a write declares it, as a service that
+    // accepts anything would.
+    ZumiStatus accessRemote(const std::string& service, const std::string& property, int type,
+                            bool write, const std::function<void(RemoteProperty&)>& apply);
+
+    // ---- Asynchronous answers ----
+    // While an instance lives on a thread, the delays of the remote
+    // properties that thread accesses are added up instead of waited for, so
+    // that the asynchronous operations can wait on their answering thread.
+    class DeferDelays {
+    public:
+        DeferDelays();
+        ~DeferDelays();
+        std::chrono::milliseconds total{0};
+    private:
+        DeferDelays* m_outer;
+    };
+    // Answers of asynchronous calls started and not yet delivered.
+    std::atomic<int> answersInFlight{0};
 
     // ---- Published properties (registered by the code under test) ----
     // One registration per name and type (ZUMI_TYPE_*), as on the real bus.
@@ -162,15 +209,6 @@ public:
     ZumiHandle openConnection(const std::string& id);
     bool closeConnection(ZumiHandle handle);
     ZumiHandle connectionOwning(const std::string& id, const std::string& property, int type) const;
-    template <typename Map, typename T>
-    ZumiStatus remoteValue(const Map& values, const std::string& service,
-                           const std::string& property, T* value) const {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        auto found = values.find({service, property});
-        if (found == values.end()) return ZUMI_ERR_NO_SUCH_PROPERTY;
-        *value = found->second;
-        return ZUMI_OK;
-    }
     static std::string argText(const char* value) { return value ? std::string(value) : "<null>"; }
     template <typename Function>
     Function hook(const Function& member) const {
@@ -189,8 +227,8 @@ public:
     };
     std::vector<Call> m_calls;
     std::map<std::string, std::vector<ZumiStatus>> m_failures;
-    std::map<std::pair<std::string, std::string>, int> m_remoteInts;
-    std::map<std::pair<std::string, std::string>, std::string> m_remoteStrings;
+    typedef std::tuple<std::string, std::string, int> RemoteKey;  // service, property, type
+    std::map<RemoteKey, RemoteProperty> m_remote;
     typedef std::tuple<ZumiHandle, std::string, int> RegistrationKey;  // handle, name, type
     std::map<RegistrationKey, Registration> m_registrations;
     std::map<std::tuple<ZumiHandle, std::string, std::string>, Subscription> m_subscriptions;

@@ -116,7 +116,8 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_INT)) {
         return bus().invokeIntGetter(owner, property, value);
     }
-    return bus().remoteValue(bus().m_remoteInts, c.source, c.name, value);
+    return bus().accessRemote(c.source, c.name, ZUMI_TYPE_INT, false,
+                              [&](FakeBusCore::RemoteProperty& p) { *value = p.number; });
 }
 
 ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char* property,
@@ -129,8 +130,11 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_INT)) {
         return bus().invokeIntSetter(owner, property, value);
     }
-    bus().setRemoteInt(c.source, c.name, value);
-    return ZUMI_OK;
+    return bus().accessRemote(c.source, c.name, ZUMI_TYPE_INT, true,
+                              [&](FakeBusCore::RemoteProperty& p) {
+                                  p.number = value;
+                                  p.intWrites.push_back(value);
+                              });
 }
 
 ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const char* property,
@@ -143,7 +147,8 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
     std::string value;
     ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_STRING);
     ZumiStatus status = owner ? bus().invokeStringGetter(owner, property, &value)
-                              : bus().remoteValue(bus().m_remoteStrings, c.source, c.name, &value);
+                              : bus().accessRemote(c.source, c.name, ZUMI_TYPE_STRING, false,
+                                                   [&](FakeBusCore::RemoteProperty& p) { value = p.text; });
     if (status == ZUMI_OK) *textOut = bus().handOutString(value);
     return status;
 }
@@ -160,8 +165,11 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_STRING)) {
         return bus().invokeStringSetter(owner, property, value);
     }
-    bus().setRemoteString(c.source, c.name, value);
-    return ZUMI_OK;
+    return bus().accessRemote(c.source, c.name, ZUMI_TYPE_STRING, true,
+                              [&](FakeBusCore::RemoteProperty& p) {
+                                  p.text = value;
+                                  p.stringWrites.push_back(value);
+                              });
 }
 
 ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, const char* property,
@@ -181,8 +189,25 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
         status = bus().invokeAccessor(owner, property, received, *reply);
         bus().releaseArray(received);
     } else {
-        // Another service echoes what it was sent (an empty array for a read).
-        *reply = bus().track(input != nullptr ? hb::hashArrayClone(input) : hb::hashArrayNew());
+        // A declared hash-array property answers a read with its value and
+        // keeps what is written, replying with an empty array; any other
+        // service echoes what it was sent (an empty array for a read).
+        ZumiHasharrayHandleStruct* answer = hb::hashArrayNew();
+        FakeBusCore::RemoteProperty declared;
+        if (!bus().remote(c.source, c.name, ZUMI_TYPE_HASHARRAY, &declared)) {
+            if (input != nullptr) answer->hashes = input->hashes;
+        } else {
+            status = bus().accessRemote(c.source, c.name, ZUMI_TYPE_HASHARRAY, input != nullptr,
+                                    [&](FakeBusCore::RemoteProperty& p) {
+                                        if (input == nullptr) {
+                                            answer->hashes = p.hashes;
+                                        } else {
+                                            p.hashes = input->hashes;
+                                            p.hashWrites.push_back(input->hashes);
+                                        }
+                                    });
+        }
+        *reply = bus().track(answer);
     }
     if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
     return status;
