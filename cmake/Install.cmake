@@ -4,7 +4,9 @@
 # APP_ID), libzumi.so.1 with its links and zumi.pc. The rest: the public
 # headers under include/zumi/, libbramwickzumi.so.1 with its links,
 # bramwickzumi.pc, the CMake package BramwickZumi (targets
-# BramwickZumi::bramwickzumi and BramwickZumi::zumi) and the zumi command
+# BramwickZumi::bramwickzumi and BramwickZumi::zumi), the test kit
+# libbramwickzumi-testing.so.1 (headers under include/zumi/testing/, target
+# BramwickZumi::testing, bramwickzumi-testing.pc) and the zumi command
 # (tools/CMakeLists.txt).
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bus/include/libzumi
@@ -25,15 +27,17 @@ if(ZUMI_BUS_ONLY)
   return()
 endif()
 
-configure_file(${CMAKE_CURRENT_LIST_DIR}/bramwickzumi.pc.in ${CMAKE_CURRENT_BINARY_DIR}/bramwickzumi.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/bramwickzumi.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
+foreach(pc bramwickzumi bramwickzumi-testing)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
+endforeach()
 
 include(CMakePackageConfigHelpers)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zumi
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
-install(TARGETS bramwickzumi zumi
+install(TARGETS bramwickzumi zumi bramwickzumi_testing
         EXPORT BramwickZumiTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

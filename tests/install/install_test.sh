@@ -18,7 +18,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
 libdir=$(dirname "$(find "$prefix" -name libbramwickzumi.so.1 | head -1)")
 [ -d "$libdir" ] || { echo "FAIL: libbramwickzumi.so.1 not installed"; exit 1; }
-for lib in bramwickzumi zumi; do
+for lib in bramwickzumi zumi bramwickzumi-testing; do
   [ -L "$libdir/lib$lib.so" ] || fail "lib$lib.so is not a link"
   [ -L "$libdir/lib$lib.so.1" ] || fail "lib$lib.so.1 is not a link"
   [ "$(readlink -f "$libdir/lib$lib.so")" = "$(readlink -f "$libdir/lib$lib.so.1")" ] ||
@@ -27,10 +27,11 @@ for lib in bramwickzumi zumi; do
   [ "$soname" = "lib$lib.so.1" ] || fail "lib$lib SONAME is '$soname'"
 done
 for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/libzumi/ZumiBus.h bin/zumi \
+         include/zumi/testing/FakeBus.h include/zumi/testing/FakeBusTest.h \
          share/bash-completion/completions/zumi share/man/man1/zumi.1; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
-for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc cmake/BramwickZumi/BramwickZumiConfig.cmake; do
+for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc pkgconfig/bramwickzumi-testing.pc cmake/BramwickZumi/BramwickZumiConfig.cmake; do
   [ -e "$libdir/$f" ] || fail "$f not installed"
 done
 # Nothing from the source tree's private directories may leak into the headers.
@@ -39,24 +40,36 @@ if grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*("|<(platform|util|co
 fi
 
 echo "== exported symbols"
-# libbramwickzumi: only names declared in the installed headers (plus the
-# weak std:: instances every C++ library carries, and the linker's own).
-names=$(grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' "$prefix"/include/zumi/*.h "$prefix"/include/libzumi/*.h | sort -u)
-nm -D --defined-only "$libdir/libbramwickzumi.so.1" | awk '{print $2, $3}' >"$work/bz.syms"
-while read -r kind sym; do
-  case "$sym" in __bss_start | _edata | _end | _init | _fini) continue ;; esac
-  plain=$(echo "$sym" | c++filt)
-  case "$plain" in
-    std::* | "typeinfo for std::"* | "typeinfo name for std::"* | "vtable for std::"* | "void std::"*)
-      [[ "$kind" =~ ^[WVu]$ ]] || fail "strong std symbol exported: $plain"
-      continue ;;
-  esac
-  entity=$(echo "$plain" | sed -E 's/^(typeinfo name for|typeinfo for|vtable for|VTT for|non-virtual thunk to|virtual thunk to|guard variable for) //; s/^[^(]* (veltra::)/\1/' |
-    grep -oE 'veltra::kesh::zumi::[A-Za-z_][A-Za-z0-9_]*' | head -1 | sed 's/.*:://')
-  if [ -z "$entity" ] || ! grep -qx "$entity" <<<"$names"; then
-    fail "libbramwickzumi exports a name outside the public headers: $plain"
-  fi
-done <"$work/bz.syms"
+# libbramwickzumi and the test kit: only names declared in the installed
+# headers (plus the weak std:: instances every C++ library carries, and the
+# linker's own); the kit, which stands in for libzumi too, also the bus's C
+# contract and the platform symbols.
+names=$(grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' "$prefix"/include/zumi/*.h "$prefix"/include/zumi/testing/*.h "$prefix"/include/libzumi/*.h | sort -u)
+check_cxx_exports() {
+  local lib=$1 c_allowed=$2
+  nm -D --defined-only "$libdir/$lib" | awk '{print $2, $3}' >"$work/$lib.syms"
+  while read -r kind sym; do
+    case "$sym" in __bss_start | _edata | _end | _init | _fini) continue ;; esac
+    if [ "$c_allowed" = yes ]; then
+      case "$sym" in g_tessal_log_mask | APP_ID | Zumi*) continue ;; esac
+    fi
+    plain=$(echo "$sym" | c++filt)
+    case "$plain" in
+      std::* | "typeinfo for std::"* | "typeinfo name for std::"* | "vtable for std::"* | "void std::"*)
+        [[ "$kind" =~ ^[WVu]$ ]] || fail "$lib: strong std symbol exported: $plain"
+        continue ;;
+    esac
+    entity=$(echo "$plain" | sed -E 's/^(typeinfo name for|typeinfo for|vtable for|VTT for|non-virtual thunk to|virtual thunk to|guard variable for) //; s/^[^(]* (veltra::)/\1/' |
+      sed -E 's/veltra::kesh::zumi::testing::/veltra::kesh::zumi::/' |
+      grep -oE 'veltra::kesh::zumi::[A-Za-z_][A-Za-z0-9_]*' | head -1 | sed 's/.*:://')
+    if [ -z "$entity" ] || ! grep -qx "$entity" <<<"$names"; then
+      fail "$lib exports a name outside the public headers: $plain"
+    fi
+  done <"$work/$lib.syms"
+}
+check_cxx_exports libbramwickzumi.so.1 no
+check_cxx_exports libbramwickzumi-testing.so.1 yes
+cp "$work/libbramwickzumi.so.1.syms" "$work/bz.syms"
 # libzumi: its C contract and the platform symbols, nothing else.
 nm -D --defined-only "$libdir/libzumi.so.1" | awk '{print $2, $3}' >"$work/z.syms"
 while read -r kind sym; do
@@ -67,7 +80,8 @@ while read -r kind sym; do
     *) fail "libzumi exports $(echo "$sym" | c++filt)" ;;
   esac
 done <"$work/z.syms"
-echo "libbramwickzumi: $(wc -l <"$work/bz.syms") symbols, libzumi: $(wc -l <"$work/z.syms") symbols"
+echo "libbramwickzumi: $(wc -l <"$work/bz.syms") symbols, libzumi: $(wc -l <"$work/z.syms") symbols," \
+  "test kit: $(wc -l <"$work/libbramwickzumi-testing.so.1.syms") symbols"
 
 expected="factory: refuses a null identifier
 exception: thrown across the library boundary
@@ -85,6 +99,29 @@ cmake -S "$here/consumer" -B "$work/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH
 cmake --build "$work/consumer-build" >>"$work/consumer.log" || { cat "$work/consumer.log"; fail "find_package build"; }
 out=$("$work/consumer-build/consumer")
 [ "$out" = "$expected" ] || fail "find_package consumer printed: $out"
+
+echo "== an application's tests built with find_package(... COMPONENTS testing), run without a bus"
+cmake -S "$here/app" -B "$work/app-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/app.log"
+cmake --build "$work/app-build" >>"$work/app.log" 2>&1 || { cat "$work/app.log"; fail "application tests build"; }
+ldd "$work/app-build/dimmer_test" | grep -qE 'lib(bramwickzumi|zumi)\.so' &&
+  fail "the application's tests load the real libraries: $(ldd "$work/app-build/dimmer_test" | grep -E 'lib(bramwickzumi|zumi)\.so')"
+env -u DBUS_SESSION_BUS_ADDRESS -u DBUS_SYSTEM_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
+  "$work/app-build/dimmer_test" >"$work/app-test.log" 2>&1 || { cat "$work/app-test.log"; fail "application tests"; }
+grep -E '^\[  PASSED  \] [0-9]+ tests' "$work/app-test.log" || fail "application tests did not pass"
+
+echo "== the test kit refuses to run beside the real libraries"
+cat >"$work/both.cpp" <<'CPP'
+#include <zumi/zumi.h>
+#include <zumi/testing/FakeBus.h>
+int main() { veltra::kesh::zumi::testing::FakeBus bus; return bus.leaks().none() ? 0 : 1; }
+CPP
+c++ -std=c++17 "$work/both.cpp" -I"$prefix/include" -L"$libdir" -Wl,--no-as-needed -lbramwickzumi-testing -lbramwickzumi \
+  -Wl,-rpath,"$libdir" -o "$work/both"
+if LD_LIBRARY_PATH="$libdir" "$work/both" >"$work/both.out" 2>&1; then
+  fail "a program linking the kit and libbramwickzumi ran"
+fi
+grep -q 'libbramwickzumi-testing: libbramwickzumi.so.1 is loaded too' "$work/both.out" ||
+  fail "the kit's refusal said: $(cat "$work/both.out")"
 
 echo "== the installed zumi command finds its libraries"
 env -u LD_LIBRARY_PATH "$prefix/bin/zumi" --help >"$work/help" || fail "installed zumi --help failed"
