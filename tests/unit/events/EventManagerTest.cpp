@@ -71,15 +71,18 @@ protected:
 // first throws from every onEvent: logged, and the next listener still informed.
 TEST_F(ASubscribedHandler, SharesOneBusSubscriptionPerPairAndInformsInSubscriptionOrder) {
     first.action = [] { throw 42; };
+    // Not a palindrome, so that listeners added at the wrong end show.
+    JournalListener third("third", journal);
     handler->subscribe(SOURCE, "ping", &first);
     handler->subscribe(SOURCE, "ping", &second);
     handler->subscribe(SOURCE, "ping", &first);
+    handler->subscribe(SOURCE, "ping", &third);
     handler->subscribe(SOURCE, "pong", &second);
     ASSERT_EQ(2u, bus().count("ZumiSubscribeExt"));
     EXPECT_EQ(handler->getUnderlyingZumiHandle(), bus().calls("ZumiSubscribeExt")[0].handle);
 
     deliver("ping", {7});
-    EXPECT_THAT(journal, ElementsAre("first:ping:7", "second:ping:7", "first:ping:7"));
+    EXPECT_THAT(journal, ElementsAre("first:ping:7", "second:ping:7", "first:ping:7", "third:ping:7"));
     const std::string thrown = "During listener callback, unexpected exception was thrown. "
                                "Exception details unavailable.";
     const std::string logLine = logged(
@@ -94,7 +97,8 @@ TEST_F(ASubscribedHandler, SharesOneBusSubscriptionPerPairAndInformsInSubscripti
 
     journal.clear();
     deliver("ping");
-    EXPECT_THAT(journal, ElementsAre("second:ping:", "first:ping:"));
+    EXPECT_THAT(journal, ElementsAre("second:ping:", "first:ping:", "third:ping:"));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &third));
     EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &second));
     EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
     EXPECT_FALSE(handler->unsubscribe(SOURCE, "ping", &first));
