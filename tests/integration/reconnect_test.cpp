@@ -102,12 +102,12 @@ TEST_F(ARestartedBus, FailsCallsAtOnceMeanwhileThenServesCallsSubscriptionsAndPu
 
 TEST_F(ARestartedBus, LeavesTheNameToAProcessThatTookItMeanwhileAndServesAgainOnceItIsReleased) {
     // Stopped, so that the other process surely owns the name first.
-    kill(peer.pid(), SIGSTOP);
+    peer.signal(SIGSTOP);
     restart([] {});
     Peer usurper;
     ASSERT_EQ("0", usurper.request("open " + service));
     usurper.requestAll({"int count 100 r"});
-    kill(peer.pid(), SIGCONT);
+    peer.signal(SIGCONT);
     EXPECT_NE("", logLineWith(peer, "W zumi_test_service:zumi.bus:Another process owns " + service +
                                         "; queued to serve it again when it is released:"));
     EXPECT_EQ("3 -1", peer.request("getint " + service + " count")) << "its own property, while not its own";
