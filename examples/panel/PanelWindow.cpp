@@ -163,7 +163,7 @@ void PanelWindow::shutdown() {
 
 void PanelWindow::getValue(const char* name, int* value) {
     if (std::string(name) != "brightness") throw ZumiException(std::string(name) + " is not readable");
-    *value = static_cast<int>(std::lround(gtk_range_get_value(GTK_RANGE(m_slider))));
+    *value = sliderValue();
 }
 
 void PanelWindow::getValue(const char* name, const char** value) {
@@ -194,7 +194,8 @@ void PanelWindow::setValue(const char* name, int value) {
         m_applyingRemoteValue = true;
         gtk_range_set_value(GTK_RANGE(m_slider), value);
         m_applyingRemoteValue = false;
-        setStatus("brightness set to " + std::to_string(value) + " remotely");
+        // The slider keeps a value outside its range at its end: say what it shows.
+        setStatus("brightness set to " + std::to_string(sliderValue()) + " remotely");
     }
 }
 
@@ -259,16 +260,19 @@ void PanelWindow::showConfigUpdate(const std::list<std::string>& keys) {
     }
 }
 
+int PanelWindow::sliderValue() const {
+    return static_cast<int>(std::lround(gtk_range_get_value(GTK_RANGE(m_slider))));
+}
+
 void PanelWindow::setStatus(const std::string& status) {
     m_status = status;
     gtk_label_set_text(GTK_LABEL(m_statusLabel), status.c_str());
 }
 
-void PanelWindow::onSliderMoved(GtkRange* range, gpointer self) {
+void PanelWindow::onSliderMoved(GtkRange*, gpointer self) {
     PanelWindow* panel = static_cast<PanelWindow*>(self);
     if (panel->m_applyingRemoteValue) return;
-    panel->setStatus("brightness moved to " +
-                     std::to_string(static_cast<int>(std::lround(gtk_range_get_value(range)))));
+    panel->setStatus("brightness moved to " + std::to_string(panel->sliderValue()));
 }
 
 gboolean PanelWindow::onDelete(GtkWidget*, GdkEvent*, gpointer) {

@@ -80,6 +80,7 @@ private:
 
     static void onSliderMoved(GtkRange* range, gpointer self);
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer);
+    int sliderValue() const;
     void setStatus(const std::string& status);
     const char* keep(const std::string& text);
 
