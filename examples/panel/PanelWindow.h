@@ -66,6 +66,9 @@ public:
 
     void showMemoryEvent(int kind);
     void showConfigUpdate(const std::list<std::string>& keys);
+    // What the configuration row shows: the updated keys, then each value
+    // read back from the configuration service, one line each as it arrives.
+    const std::string& configText() const { return m_configText; }
 
 private:
     class MemoryListener;

@@ -109,6 +109,21 @@ env -u DBUS_SESSION_BUS_ADDRESS -u DBUS_SYSTEM_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRE
   "$work/app-build/dimmer_test" >"$work/app-test.log" 2>&1 || { cat "$work/app-test.log"; fail "application tests"; }
 grep -E '^\[  PASSED  \] [0-9]+ tests' "$work/app-test.log" || fail "application tests did not pass"
 
+echo "== the panel example's tests, built the same way, run without a bus on a virtual display"
+panel_tests=$(cd "$here/../../examples/panel/tests" && pwd)
+cmake -S "$panel_tests" -B "$work/panel-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/panel.log"
+cmake --build "$work/panel-build" >>"$work/panel.log" 2>&1 || { cat "$work/panel.log"; fail "panel tests build"; }
+# Without a display GTK cannot start and the tests would only skip: they run
+# in a virtual one, and a run that skipped anything fails this check.
+display=()
+[ -n "${DISPLAY:-}" ] || display=(xvfb-run -a)
+env -u DBUS_SESSION_BUS_ADDRESS -u DBUS_SYSTEM_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
+  "${display[@]}" "$work/panel-build/panel_test" >"$work/panel-test.log" 2>&1 ||
+  { cat "$work/panel-test.log"; fail "panel tests"; }
+grep -E '^\[  PASSED  \] [0-9]+ tests' "$work/panel-test.log" || fail "panel tests did not pass"
+if grep -q '^\[  SKIPPED \]' "$work/panel-test.log"; then fail "panel tests were skipped"; fi
+ldd "$work/panel-build/panel_test" | grep -qE 'lib(bramwickzumi|zumi)\.so' && fail "the panel's tests load the real libraries"
+
 echo "== the test kit refuses to run beside the real libraries"
 cat >"$work/both.cpp" <<'CPP'
 #include <zumi/zumi.h>
