@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <zumi/zumi.h>
@@ -182,6 +183,34 @@ TEST_F(AHashListArray, PublishedSynchronouslyReachesTheServiceAsAnEqualCopyAndGe
     EXPECT_EQ(5, (*reply)[5].getInt("sent"));
 }
 
+std::string show(int value) { return std::to_string(value); }
+std::string show(const std::string& value) { return value; }
+std::string show(const zk::ZumiHashListArrayPtr& reply) {
+    if (!reply) return "no reply";
+    return std::to_string(reply->length()) + " hashes, sent " + std::to_string((*reply)[reply->length() - 1].getInt("sent"));
+}
+// A result as text: the value ("done" for none), or "! " and the failure's message.
+template <typename Get>
+std::string outcome(Get get) {
+    try {
+        if constexpr (std::is_void_v<decltype(get())>) {
+            get();
+            return "done";
+        } else {
+            return show(get());
+        }
+    } catch (const std::exception& e) {
+        return std::string("! ") + e.what();
+    }
+}
+template <typename T>
+std::string outcomeOf(const zk::ZumiResult<T>& r) { return outcome([&]() -> decltype(auto) { return r.get(); }); }
+template <typename T>
+std::string outcomeOf(std::future<T> f) {
+    if (f.wait_for(kPatience) != std::future_status::ready) return "no result in time";
+    return outcome([&] { return f.get(); });
+}
+
 // Runs body from a GDK-threads idle callback, that is with the GDK lock held.
 void underGdkLock(std::function<void()>& body) {
 #pragma GCC diagnostic push
@@ -200,13 +229,24 @@ struct Listener : zk::SystemEventListener {
     std::function<void()> action;
 };
 
-// Answers 42; records each set as "name=value", marked when it came off the main loop.
-class UIObject : public zk::ZumiPropertyPublisherUI<int> {
+// A value as a set records it: an integer as it is, an array as "N hashes"
+// (or "null"), which the UI object then releases.
+std::string described(int value) { return std::to_string(value); }
+std::string described(ZumiHasharrayHandleStruct* value) {
+    std::string text = value ? std::to_string(ZumiHasharrayGetHashCount(value)) + " hashes" : "null";
+    ZumiHasharrayDestroy(value);
+    return text;
+}
+
+// Answers 42 (an integer) or null (an array); records each set as
+// "name=value", marked when it came off the main loop.
+template <typename T>
+class RecordingUIObject : public zk::ZumiPropertyPublisherUI<T> {
 public:
-    void getValue(const char*, int* value) override { *value = 42; }
-    void setValue(const char* name, int value) override {
+    void getValue(const char*, T* value) override { *value = T(42 * std::is_same<T, int>::value); }
+    void setValue(const char* name, T value) override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_sets.push_back(std::string(name) + "=" + std::to_string(value) +
+        m_sets.push_back(std::string(name) + "=" + described(value) +
                          (std::this_thread::get_id() == m_mainThread ? "" : " off the main loop"));
     }
     std::vector<std::string> sets() const {
@@ -219,6 +259,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_sets;
 };
+typedef RecordingUIObject<int> UIObject;
 
 typedef std::map<std::string, std::pair<bool, bool>> Access;
 class AUIObjectOnTheBus : public LibraryTest {};
@@ -319,14 +360,7 @@ TEST_F(ABridgedReadUnderOurGdkLock, OfOurOwnFailsInsteadOfWaitingForever) {
     zk::ZumiHandlerSharedPtr ownHandler = zk::ZumiHandlerFactory::getZumiHandler(own.c_str());
     unsetenv("ZUMI_CALL_TIMEOUT_MS");
     auto ownBridge = zk::createNewBridge<int>(ownHandler, &numbers, Access{{"count", {true, true}}});
-    auto readOwn = [&]() -> std::string {
-        try {
-            ownHandler->getIntProperty(own.c_str(), "count");
-        } catch (const zk::ZumiException& e) {
-            return e.what();
-        }
-        return "<nothing thrown>";
-    };
+    auto readOwn = [&] { return outcome([&] { return ownHandler->getIntProperty(own.c_str(), "count"); }); };
     Watchdog dog(std::chrono::seconds(30), "a read of our own bridged property did not end");
     Listener listener;
     std::string fromListener, fromIdle;
@@ -337,10 +371,10 @@ TEST_F(ABridgedReadUnderOurGdkLock, OfOurOwnFailsInsteadOfWaitingForever) {
     underGdkLock(fromOurIdle);
     ASSERT_TRUE(runMainLoopUntil([&] { return !fromListener.empty() && !fromIdle.empty(); }));
     const std::string headline = "Could not retrieve the request property. --source: " + own + " --property: count";
-    EXPECT_EQ(headline + " --errorCode: 6 --error: this thread holds the GDK lock, which the UI bridge serving "
+    EXPECT_EQ("! " + headline + " --errorCode: 6 --error: this thread holds the GDK lock, which the UI bridge serving "
                          "this property in this process needs to answer",
               fromListener);
-    EXPECT_EQ(headline + " --errorCode: 6 --error: " + ZumiGetErrorString(ZUMI_ERR_TIMEOUT), fromIdle);
+    EXPECT_EQ("! " + headline + " --errorCode: 6 --error: " + ZumiGetErrorString(ZUMI_ERR_TIMEOUT), fromIdle);
     EXPECT_EQ(42, ownHandler->getIntProperty(own.c_str(), "count")) << "the abandoned read left the bridge usable";
     EXPECT_TRUE(handler->unsubscribe(source.c_str(), "read", &listener));
     ownBridge->detachFromUI();
@@ -371,31 +405,11 @@ TEST_F(AUIObjectOnTheBus, TakesBackOnlyItsOwnTypeWhenPublishingFailsOrItDetaches
     texts->detachFromUI();
 }
 
-// Records each array set as "name=N hashes" (or "name=null") and releases it.
-class ArrayUIObject : public zk::ZumiPropertyPublisherUI<ZumiHasharrayHandleStruct*> {
-public:
-    void getValue(const char*, ZumiHasharrayHandleStruct** value) override { *value = nullptr; }
-    void setValue(const char* name, ZumiHasharrayHandleStruct* value) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sets.push_back(std::string(name) + "=" +
-                         (value ? std::to_string(ZumiHasharrayGetHashCount(value)) + " hashes" : "null"));
-        ZumiHasharrayDestroy(value);
-    }
-    std::vector<std::string> sets() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_sets;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_sets;
-};
-
 // The library's accessor takes every access as a set and never answers, so
 // the bus must offer its arrays for writing only: else a read would come back
 // as an empty array and reach the UI object as a set of null.
 TEST_F(AUIObjectOnTheBus, HasItsArraysListedReadAndWrittenTruthfullyByTheZumiCommand) {
-    ArrayUIObject arrays;
+    RecordingUIObject<ZumiHasharrayHandleStruct*> arrays;
     auto bridge = zk::createNewBridge<ZumiHasharrayHandleStruct*>(
         handler, &arrays, Access{{"inbox", {false, true}}, {"table", {true, true}}});
     auto zumi = [](std::vector<std::string> args) {
@@ -417,34 +431,6 @@ TEST_F(AUIObjectOnTheBus, HasItsArraysListedReadAndWrittenTruthfullyByTheZumiCom
 }
 
 // ---- Asynchronous calls --------------------------------------------------------
-
-std::string show(int value) { return std::to_string(value); }
-std::string show(const std::string& value) { return value; }
-std::string show(const zk::ZumiHashListArrayPtr& reply) {
-    if (!reply) return "no reply";
-    return std::to_string(reply->length()) + " hashes, sent " + std::to_string((*reply)[reply->length() - 1].getInt("sent"));
-}
-// A result as text: the value, or "! " and the failure's message.
-template <typename Get>
-std::string outcome(Get get) {
-    try {
-        return get();
-    } catch (const std::exception& e) {
-        return std::string("! ") + e.what();
-    }
-}
-template <typename T>
-std::string outcomeOf(const zk::ZumiResult<T>& r) { return outcome([&] { return show(r.get()); }); }
-std::string outcomeOf(const zk::ZumiResult<void>& r) { return outcome([&] { r.get(); return std::string("done"); }); }
-template <typename T>
-std::string outcomeOf(std::future<T> f) {
-    if (f.wait_for(kPatience) != std::future_status::ready) return "no result in time";
-    return outcome([&] { return show(f.get()); });
-}
-std::string outcomeOf(std::future<void> f) {
-    if (f.wait_for(kPatience) != std::future_status::ready) return "no result in time";
-    return outcome([&] { f.get(); return std::string("done"); });
-}
 
 // A peer serving `service`; the results that callbacks received, in order,
 // marked when one came off the main loop.
