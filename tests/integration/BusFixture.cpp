@@ -52,12 +52,18 @@ class PrivateBus : public ::testing::Environment {
 
 void killBus() { g_daemon.reset(); }
 
-void startBus() {
-    g_daemon.reset(new Process({"dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--address=" + g_address,
-                                "--nofork", "--nopidfile", "--print-address=1"}));
-    g_daemonPid = g_daemon->pid();
+std::unique_ptr<Process> startDaemon(const std::string& address) {
+    auto daemon = std::make_unique<Process>(std::vector<std::string>{
+        "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--address=" + address, "--nofork", "--nopidfile",
+        "--print-address=1"});
     std::string printed;  // once it listens
-    ASSERT_TRUE(g_daemon->nextLine(&printed, deadlineIn(kPatience))) << "dbus-daemon printed no address";
+    EXPECT_TRUE(daemon->nextLine(&printed, deadlineIn(kPatience))) << "dbus-daemon printed no address";
+    return daemon;
+}
+
+void startBus() {
+    g_daemon = startDaemon(g_address);
+    g_daemonPid = g_daemon->pid();
 }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -122,11 +128,13 @@ void forgeEvent(const std::string& victim, const std::string& source, const std:
     sd_bus_message *reply = nullptr, *signal = nullptr;
     const char* unique = nullptr;
     const uint8_t params[8] = {0};  // zero integers, zero texts
-    EXPECT_GE(sd_bus_call_method(forger, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                 "GetNameOwner", nullptr, &reply, "s", victim.c_str()), 0);
-    EXPECT_GE(sd_bus_message_read(reply, "s", &unique), 0);
     EXPECT_GE(sd_bus_message_new_signal(forger, &signal, "/com/tessal/zumi", "com.tessal.Zumi", "Event"), 0);
-    EXPECT_GE(sd_bus_message_set_destination(signal, unique), 0);
+    if (!victim.empty()) {
+        EXPECT_GE(sd_bus_call_method(forger, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                     "GetNameOwner", nullptr, &reply, "s", victim.c_str()), 0);
+        EXPECT_GE(sd_bus_message_read(reply, "s", &unique), 0);
+        EXPECT_GE(sd_bus_message_set_destination(signal, unique), 0);
+    }
     EXPECT_GE(sd_bus_message_append(signal, "ss", source.c_str(), event.c_str()), 0);
     EXPECT_GE(sd_bus_message_append_array(signal, 'y', params, sizeof params), 0);
     EXPECT_GE(sd_bus_send(forger, signal, nullptr), 0);
@@ -208,11 +216,28 @@ bool Process::nextErrorLine(std::string* line, Deadline deadline) {
     return nextLineOf(m_err, &m_errText, line, deadline);
 }
 
+std::string Process::errorLineWith(const std::string& text) {
+    std::string line;
+    for (Deadline deadline = deadlineIn(kPatience); nextErrorLine(&line, deadline);) {
+        if (line.find(text) != std::string::npos) return line;
+    }
+    return "";
+}
+
 Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     Process process(argv, env);
     Outcome outcome;
     outcome.status = process.finish(&outcome.out, &outcome.err);
     return outcome;
+}
+
+std::vector<std::string> zumiCommand(std::vector<std::string> args) {
+    args.insert(args.begin(), ZUMI_COMMAND);
+    return args;
+}
+
+Outcome zumi(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    return runToEnd(zumiCommand(args), env);
 }
 
 int Process::finish(std::string* out, std::string* err) {

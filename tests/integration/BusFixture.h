@@ -68,9 +68,10 @@ struct Recorder {
 };
 void record(ZumiHandle, const char* eventName, ZumiEventHandle event, void* data);
 
-// Sends the connection owning `victim` the event `event` of `source`
-// straight from a plain client, past every match rule of the daemon, as a
-// forger would; flushed, so it arrives before whatever is sent after it.
+// Sends the connection owning `victim` (every listener when "") the event
+// `event` of `source` straight from a plain client, past every match rule of
+// the daemon, as a forger would; flushed, so it arrives before whatever is
+// sent after it.
 void forgeEvent(const std::string& victim, const std::string& source, const std::string& event);
 
 // A child process with stdin, stdout and stderr on pipes; killed and reaped
@@ -86,6 +87,8 @@ public:
     // the deadline.
     bool nextLine(std::string* line, Deadline deadline);
     bool nextErrorLine(std::string* line, Deadline deadline);
+    // The next line of stderr that contains `text`, or "" when none came in time.
+    std::string errorLineWith(const std::string& text);
     void signal(int number);
     // Closes stdin, reads both outputs to their end and reaps the process:
     // its exit status (128 + signal), or -1 when it did not end in time.
@@ -102,6 +105,11 @@ private:
 // A program run to its end: its exit status and everything it printed.
 struct Outcome { int status = -1; std::string out, err; };
 Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+// The zumi command's argv for `args`, and the command run to its end.
+std::vector<std::string> zumiCommand(std::vector<std::string> args);
+Outcome zumi(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// A dbus-daemon of the tests' configuration listening on `address`.
+std::unique_ptr<Process> startDaemon(const std::string& address);
 
 // A zumi_test_service process. request() sends one command line and returns
 // the answer without its "R " prefix; events the peer prints are kept for

@@ -20,15 +20,6 @@
 namespace zumi::testing {
 namespace {
 
-// The peer's next log line (syslog, copied to its stderr) that contains text.
-std::string logLineWith(Peer& peer, const std::string& text) {
-    std::string line;
-    for (Deadline deadline = deadlineIn(kPatience); peer.nextErrorLine(&line, deadline);) {
-        if (line.find(text) != std::string::npos) return line;
-    }
-    return "";
-}
-
 class ARestartedBus : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -67,11 +58,11 @@ TEST_F(ARestartedBus, FailsCallsAtOnceMeanwhileThenServesCallsSubscriptionsAndPu
         EXPECT_EQ(0u, ZumiSubscribeExt(client, s, "late", record, &recorder));
         EXPECT_EQ(0u, ZumiUnsubscribeExt(client, s, "gone", nullptr));
         // The peer has surely seen the loss once it said so.
-        EXPECT_NE("", logLineWith(peer, "W zumi_test_service:zumi.bus:The bus is not reachable; reconnecting:"));
+        EXPECT_NE("", peer.errorLineWith("W zumi_test_service:zumi.bus:The bus is not reachable; reconnecting:"));
         EXPECT_EQ("21", peer.request("emit tick i:99"));
         peer.requestAll({"int added 3 r", "sub " + service + " late"});
     });
-    const std::string back = logLineWith(peer, "I zumi_test_service:zumi.bus:The bus is back after ");
+    const std::string back = peer.errorLineWith("I zumi_test_service:zumi.bus:The bus is back after ");
     EXPECT_TRUE(std::regex_search(back, std::regex(":The bus is back after [0-9]+ ms:$"))) << back;
 
     int value = -1;
@@ -108,8 +99,8 @@ TEST_F(ARestartedBus, LeavesTheNameToAProcessThatTookItMeanwhileAndServesAgainOn
     ASSERT_EQ("0", usurper.request("open " + service));
     usurper.requestAll({"int count 100 r"});
     peer.signal(SIGCONT);
-    EXPECT_NE("", logLineWith(peer, "W zumi_test_service:zumi.bus:Another process owns " + service +
-                                        "; queued to serve it again when it is released:"));
+    EXPECT_NE("", peer.errorLineWith("W zumi_test_service:zumi.bus:Another process owns " + service +
+                                     "; queued to serve it again when it is released:"));
     EXPECT_EQ("3 -1", peer.request("getint " + service + " count")) << "its own property, while not its own";
     EXPECT_EQ("3", peer.request("emit tick"));
     int value = -1;
@@ -117,7 +108,7 @@ TEST_F(ARestartedBus, LeavesTheNameToAProcessThatTookItMeanwhileAndServesAgainOn
     EXPECT_EQ(100, value);
 
     ASSERT_EQ("0", usurper.request("close"));
-    EXPECT_NE("", logLineWith(peer, "I zumi_test_service:zumi.bus:Serving " + service + " again:"));
+    EXPECT_NE("", peer.errorLineWith("I zumi_test_service:zumi.bus:Serving " + service + " again:"));
     EXPECT_EQ(0u, get("count", &value));
     EXPECT_EQ(7, value);
     EXPECT_EQ("0 7", peer.request("getint " + service + " count"));

@@ -9,11 +9,6 @@
 namespace zumi::testing {
 namespace {
 
-Outcome zumi(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-    args.insert(args.begin(), ZUMI_COMMAND);
-    return runToEnd(args, env);
-}
-
 class AZumiCommand : public PeerServiceTest {};
 
 TEST_F(AZumiCommand, ListsReadsAndWritesPropertiesOfTypesFoundThroughTheListing) {

@@ -26,15 +26,8 @@ using nlohmann::json;
 class Zumi : public Process {
 public:
     Zumi(std::vector<std::string> args, const std::string& note, const std::vector<std::string>& env = {})
-        : Process(withCommand(args), env) {
-        EXPECT_TRUE(waitForNote(note)) << args[0] << " never said: " << note;
-    }
-    bool waitForNote(const std::string& note) {
-        std::string line;
-        for (Deadline deadline = deadlineIn(kPatience); nextErrorLine(&line, deadline);) {
-            if (line.find(note) != std::string::npos) return true;
-        }
-        return false;
+        : Process(zumiCommand(args), env) {
+        EXPECT_NE("", errorLineWith(note)) << args[0] << " never said: " << note;
     }
     // Interrupted, it ends with status 0; its remaining output, by lines.
     std::vector<std::string> stop() {
@@ -47,19 +40,7 @@ public:
         }
         return lines;
     }
-
-private:
-    static std::vector<std::string> withCommand(std::vector<std::string> args) {
-        args.insert(args.begin(), ZUMI_COMMAND);
-        return args;
-    }
 };
-
-int zumi(std::vector<std::string> args, std::string* out = nullptr) {
-    args.insert(args.begin(), ZUMI_COMMAND);
-    Process process(args);
-    return process.finish(out);
-}
 
 // Times, latencies and process ids vary from run to run. A short-lived
 // zumi command may have left before the monitor could ask who it was, and is
@@ -88,19 +69,6 @@ json findLike(const std::vector<json>& objects, const json& wanted) {
     }
     return json();
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/zumi-traffic-XXXXXX";
-        m_path = mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path); }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
 
 std::vector<json> readLines(const std::string& path) {
     std::ifstream in(path);
@@ -138,8 +106,8 @@ TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAn
     EXPECT_EQ("0", caller.request("setint " + service + " level -3"));
     EXPECT_EQ("0 hello", caller.request("getstr " + service + " name"));
     EXPECT_EQ("8 -1", caller.request("getint " + service + " items"));
-    EXPECT_EQ(0, zumi({"set", "--hash", service, "items", "[{\"text\": \"say \\\"hi\\\"\", \"number\": 4}]"}));
-    EXPECT_EQ(0, zumi({"get", "--hash", service, "items"}));
+    EXPECT_EQ(0, zumi({"set", "--hash", service, "items", "[{\"text\": \"say \\\"hi\\\"\", \"number\": 4}]"}).status);
+    EXPECT_EQ(0, zumi({"get", "--hash", service, "items"}).status);
     peer.requestAll({"emit other", "emit changed i:2 i:-7 s:alpha"});
     const std::vector<std::string> expected = {
         callerService + " get " + service + " level int = 5 [0 No error] <ms>",
@@ -158,18 +126,8 @@ TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAn
     }
     // Only after the real one has passed: a forger's copy, which no
     // subscriber receives but the monitor shows for what it is.
-    sd_bus* forger = openRawBus();
-    const uint8_t params[8] = {0};
-    sd_bus_message* signal = nullptr;
-    ASSERT_GE(sd_bus_message_new_signal(forger, &signal, "/com/tessal/zumi", "com.tessal.Zumi", "Event"), 0);
-    ASSERT_GE(sd_bus_message_append(signal, "ss", service.c_str(), "changed"), 0);
-    ASSERT_GE(sd_bus_message_append_array(signal, 'y', params, sizeof params), 0);
-    ASSERT_GE(sd_bus_send(forger, signal, nullptr), 0);
-    sd_bus_message_unref(signal);
-    sd_bus_flush(forger);
+    forgeEvent("", service, "changed");
     ASSERT_TRUE(text.nextLine(&line, deadlineIn(kPatience)));
-    // Still connected: a sender that has already left can only be named by its bus name.
-    sd_bus_flush_close_unref(forger);
     EXPECT_EQ("PROGRAM[PID] event " + service + " changed SPOOFED (the sender does not own " + service + ")",
               masked(line));
 
@@ -223,16 +181,11 @@ TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAn
 TEST(AZumiMonitorOfItsOwnBus, KeepsWatchingAcrossARestartOfTheBusDaemon) {
     const std::string path = "/tmp/zumi-restart-" + std::to_string(getpid());
     const std::vector<std::string> env = {"ZUMI_BUS_ADDRESS=unix:path=" + path};
-    std::string address;
-    auto startDaemon = [&] {
+    auto onPath = [&] {
         unlink(path.c_str());
-        auto daemon = std::make_unique<Process>(std::vector<std::string>{
-            "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--nofork", "--nopidfile", "--print-address=1",
-            "--address=unix:path=" + path});
-        EXPECT_TRUE(daemon->nextLine(&address, deadlineIn(kPatience)));
-        return daemon;
+        return startDaemon("unix:path=" + path);
     };
-    std::unique_ptr<Process> daemon = startDaemon();
+    std::unique_ptr<Process> daemon = onPath();
     Zumi monitor({"monitor", "--event", "ping"}, "watching the bus", env);
     const std::string service = serviceName("pinger");
     std::string line;
@@ -244,9 +197,9 @@ TEST(AZumiMonitorOfItsOwnBus, KeepsWatchingAcrossARestartOfTheBusDaemon) {
         ASSERT_TRUE(monitor.nextLine(&line, deadlineIn(kPatience))) << "round " << round;
         EXPECT_EQ(service + " event " + service + " ping " + round, masked(line));
         if (*round == '2') break;
-        daemon = startDaemon();  // the old one is killed first
-        EXPECT_TRUE(monitor.waitForNote("zumi monitor: lost the bus, reconnecting"));
-        EXPECT_TRUE(monitor.waitForNote("zumi monitor: watching the bus again"));
+        daemon = onPath();  // the old one is killed once the new one listens
+        EXPECT_NE("", monitor.errorLineWith("zumi monitor: lost the bus, reconnecting"));
+        EXPECT_NE("", monitor.errorLineWith("zumi monitor: watching the bus again"));
     }
     EXPECT_TRUE(monitor.stop().empty());
     unlink(path.c_str());
@@ -254,17 +207,24 @@ TEST(AZumiMonitorOfItsOwnBus, KeepsWatchingAcrossARestartOfTheBusDaemon) {
 
 class AZumiRecording : public PeerServiceTest {
 protected:
-    TempDir dir;
+    void TearDown() override {
+        std::filesystem::remove_all(dir);
+        PeerServiceTest::TearDown();
+    }
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+    const std::string dir = [] {
+        char pattern[] = "/tmp/zumi-traffic-XXXXXX";
+        return std::string(mkdtemp(pattern));
+    }();
 };
 
 TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheSameEvents) {
     peer.requestAll({"int level 5 rw", "str name hello r", "hash items 0"});
-    const std::string first = dir.file("first.jsonl"), second = dir.file("second.jsonl"),
-                      third = dir.file("third.jsonl");
+    const std::string first = file("first.jsonl"), second = file("second.jsonl"), third = file("third.jsonl");
     {
         Zumi record({"record", "--service", service, first}, "watching the bus");
         peer.requestAll({"emit changed i:1 s:one", "emit changed i:2 i:-2 s:two s:\"quoted\"", "emit other"});
-        EXPECT_EQ(0, zumi({"set", service, "level", "7"}));
+        EXPECT_EQ(0, zumi({"set", service, "level", "7"}).status);
         peer.requestAll({"emit changed", "close"});
         record.stop();
     }
@@ -286,15 +246,11 @@ TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheS
         Zumi record({"record", "--service", service, second}, "watching the bus");
         Zumi replay({"replay", first}, "zumi replay: end of recording");
         // The recorded set was taken at its time; sets are served and applied.
-        std::string out;
-        EXPECT_EQ(0, zumi({"get", service, "level"}, &out));
-        EXPECT_EQ("7\n", out);
-        EXPECT_EQ(0, zumi({"set", service, "level", "3"}));
-        EXPECT_EQ(0, zumi({"get", service, "level"}, &out));
-        EXPECT_EQ("3\n", out);
-        EXPECT_EQ(0, zumi({"get", service, "name"}, &out));
-        EXPECT_EQ("\"hello\"\n", out);  // get prints strings as JSON
-        EXPECT_EQ(1, zumi({"set", service, "name", "other"}));
+        EXPECT_EQ("7\n", zumi({"get", service, "level"}).out);
+        EXPECT_EQ(0, zumi({"set", service, "level", "3"}).status);
+        EXPECT_EQ("3\n", zumi({"get", service, "level"}).out);
+        EXPECT_EQ("\"hello\"\n", zumi({"get", service, "name"}).out);  // get prints strings as JSON
+        EXPECT_EQ(1, zumi({"set", service, "name", "other"}).status);
         replay.stop();
         record.stop();
     }
@@ -310,7 +266,7 @@ TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheS
 
 TEST_F(AZumiRecording, PlaysARecordingOfAnotherToolWithItsTimingAtTheGivenSpeedOnlyWhatIsAskedOrInALoop) {
     const std::string ticker = serviceName("ticker"), tocker = serviceName("tocker");
-    const std::string script = dir.file("script.jsonl"), out = dir.file("out.jsonl");
+    const std::string script = file("script.jsonl"), out = file("out.jsonl");
     {
         std::ofstream file(script);
         file << "{\"version\": 1, \"format\": \"zumi-recording\", \"made-by\": \"a script\"}\n"
