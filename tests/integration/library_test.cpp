@@ -1,13 +1,9 @@
 // libbramwickzumi across processes: another process's event reaching a stock
-// listener on this process's main loop, hash-array wrappers sent to another
-// process, another process's sets reaching a UI object through its bridge
-// (the zumi command's among them), and asynchronous calls: their results,
-// order, cancellation and lifetimes.
+// listener on this process's main loop, another process's sets reaching a UI
+// object through its bridge (the zumi command's among them), and asynchronous
+// calls: their results, order, cancellation and lifetimes.
 
 #include <gdk/gdk.h>
-#include <stdarg.h>
-#include <stdio.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,34 +21,9 @@
 
 #include "BusFixture.h"
 #include "TrackedGdkLock.h"
-#include <libzumi/ZumiPlatform.h>
-
-namespace {
-std::mutex g_syslogLock;
-std::vector<std::string> g_syslogLines;
-}  // namespace
-
-// Takes the library's log lines before they reach the machine's syslog: this
-// program's own definition wins over the C library's for every caller.
-extern "C" __attribute__((visibility("default"))) void vsyslog(int, const char* format, va_list args) {
-    char text[1024];
-    vsnprintf(text, sizeof text, format, args);
-    std::lock_guard<std::mutex> guard(g_syslogLock);
-    g_syslogLines.push_back(text);
-}
 
 namespace zumi::testing {
 namespace {
-
-// The log lines so far that contain `part`.
-std::vector<std::string> syslogLinesWith(const std::string& part) {
-    std::lock_guard<std::mutex> guard(g_syslogLock);
-    std::vector<std::string> found;
-    for (const std::string& line : g_syslogLines) {
-        if (line.find(part) != std::string::npos) found.push_back(line);
-    }
-    return found;
-}
 
 namespace zk = veltra::kesh::zumi;
 
@@ -91,9 +62,14 @@ struct ConfigKeys : zk::VimoDynamicConfigUpdateEventListener {
     int calls = 0;
 };
 
-struct Probe : zk::SystemEventListener {
-    void onEvent(const char*, const char*, const zk::SystemEventDataList&) override { ++calls; }
-    int calls = 0;
+// Records the first integer of each event (-1 for none), then runs action.
+struct Listener : zk::SystemEventListener {
+    void onEvent(const char*, const char*, const zk::SystemEventDataList& data) override {
+        numbers.push_back(data.empty() ? -1 : data.front().getIntValue());
+        if (action) action();
+    }
+    std::vector<int> numbers;
+    std::function<void()> action;
 };
 
 class AStockListener : public LibraryTest {};
@@ -101,7 +77,7 @@ class AStockListener : public LibraryTest {};
 TEST_F(AStockListener, ReceivesAnotherProcesssEventWithParametersOnTheMainLoopUntilUnsubscribed) {
     ASSERT_EQ("0", peer.request(std::string("open ") + ConfigKeys::DC_UPDATE_EVENT_SOURCE));
     ConfigKeys listener;
-    Probe probe;
+    Listener probe;
     handler->subscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, ConfigKeys::EVENT_DYNAMIC_CONFIG_UPDATED, &listener);
     handler->subscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, "probe", &probe);
     // The count is read first, then as many keys as it announces.
@@ -113,74 +89,9 @@ TEST_F(AStockListener, ReceivesAnotherProcesssEventWithParametersOnTheMainLoopUn
     EXPECT_TRUE(handler->unsubscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, ConfigKeys::EVENT_DYNAMIC_CONFIG_UPDATED,
                                      &listener));
     peer.requestAll({"emit dynamicConfigUpdated i:1 s:late", "emit probe"});
-    ASSERT_TRUE(runMainLoopUntil([&] { return probe.calls == 1; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return probe.numbers.size() == 1; }));
     EXPECT_EQ(1, listener.calls);
     EXPECT_TRUE(handler->unsubscribe(ConfigKeys::DC_UPDATE_EVENT_SOURCE, "probe", &probe));
-}
-
-struct Sequence : zk::SystemEventListener {
-    void onEvent(const char*, const char*, const zk::SystemEventDataList& data) override {
-        numbers.push_back(data.empty() ? -1 : data.front().getIntValue());
-    }
-    std::vector<int> numbers;
-};
-
-// Another process floods a subscriber whose main loop stands still: the bus
-// thread queues events up to the limit and drops the rest without waiting
-// for the main loop; once it runs, the queued events arrive in the order
-// sent, and one W line tells exactly how many were dropped.
-class AFloodedSubscriber : public LibraryTest {};
-
-TEST_F(AFloodedSubscriber, GetsTheFirstEventsUpToTheLimitInOrderAndIsToldExactlyHowManyWereDropped) {
-    struct RestoreLimit {
-        ~RestoreLimit() { zk::ZumiEventQueue::setLimit(zk::ZumiEventQueue::DEFAULT_LIMIT); }
-    } restore;
-    const size_t limit = 1000, sent = 5000;
-    zk::ZumiEventQueue::setLimit(limit);
-    const std::string source = serviceName("flood");
-    ASSERT_EQ("0", peer.request("open " + source));
-    Sequence listener;
-    handler->subscribe(source.c_str(), "tick", &listener);
-    const uint64_t droppedBefore = zk::ZumiEventQueue::getDroppedCount();
-
-    ASSERT_EQ("0", peer.request("burst tick " + std::to_string(sent)));
-    ASSERT_TRUE(waitFor([&] { return zk::ZumiEventQueue::getDroppedCount() - droppedBefore == sent - limit; }));
-    EXPECT_EQ(limit, zk::ZumiEventQueue::getQueuedCount());
-    EXPECT_TRUE(syslogLinesWith("eventQueue.dropped").empty()) << "told before the main loop ran";
-    ASSERT_TRUE(runMainLoopUntil([&] { return zk::ZumiEventQueue::getQueuedCount() == 0; }));
-
-    std::vector<int> expected(limit);
-    for (size_t i = 0; i < limit; ++i) expected[i] = static_cast<int>(i);
-    EXPECT_EQ(expected, listener.numbers);
-    EXPECT_EQ(std::vector<std::string>{"W " + std::string(APP_ID) +
-                                       ":kesh.warn.vimoSystemEventManager.eventQueue.dropped:4000 events dropped, "
-                                       "the main loop's queue was full (limit 1000).:"},
-              syslogLinesWith("eventQueue.dropped"));
-    EXPECT_TRUE(handler->unsubscribe(source.c_str(), "tick", &listener));
-}
-
-class AHashListArray : public LibraryTest {};
-
-TEST_F(AHashListArray, PublishedSynchronouslyReachesTheServiceAsAnEqualCopyAndGetsItsReplyOnTheSameHandler) {
-    const std::string service = serviceName("hashes");
-    peer.requestAll({"open " + service, "hash settings 0"});
-    std::shared_ptr<zk::ZumiHashListArray> array = handler->createNewHashArray();
-    auto number = [](int i) { return i * 1000003 - 2000000; };
-    auto text = [](int i) { return "r\xc3\xa4um " + std::to_string(i); };
-    for (int i = 0; i < 5; ++i) {
-        const int index = array->addNewHash();
-        (*array)[index].putInt("number", number(i));
-        (*array)[index].putString("text", text(i).c_str());
-    }
-    std::shared_ptr<zk::ZumiHashListArray> reply = array->publishSynchronously(service.c_str(), "settings", false);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(handler, reply->getZumiHandler());
-    ASSERT_EQ(6, reply->length());
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(number(i), (*reply)[i].getInt("number"));
-        EXPECT_EQ(text(i), (*reply)[i].getString("text"));
-    }
-    EXPECT_EQ(5, (*reply)[5].getInt("sent"));
 }
 
 std::string show(int value) { return std::to_string(value); }
@@ -223,11 +134,6 @@ void underGdkLock(std::function<void()>& body) {
         &body);
 #pragma GCC diagnostic pop
 }
-
-struct Listener : zk::SystemEventListener {
-    void onEvent(const char*, const char*, const zk::SystemEventDataList&) override { action(); }
-    std::function<void()> action;
-};
 
 // A value as a set records it: an integer as it is, an array as "N hashes"
 // (or "null"), which the UI object then releases.
@@ -412,10 +318,6 @@ TEST_F(AUIObjectOnTheBus, HasItsArraysListedReadAndWrittenTruthfullyByTheZumiCom
     RecordingUIObject<ZumiHasharrayHandleStruct*> arrays;
     auto bridge = zk::createNewBridge<ZumiHasharrayHandleStruct*>(
         handler, &arrays, Access{{"inbox", {false, true}}, {"table", {true, true}}});
-    auto zumi = [](std::vector<std::string> args) {
-        args.insert(args.begin(), ZUMI_COMMAND);
-        return runToEnd(args);
-    };
     EXPECT_EQ("inbox  hash    write-only\ntable  hash    write-only\n", zumi({"list", name}).out);
     Outcome get = zumi({"get", name, "table"});
     EXPECT_EQ(1, get.status);
@@ -469,38 +371,29 @@ TEST_F(AnAsynchronousCall, DeliversEveryOperationsValueOrTheSynchronousFormsFail
         std::function<void()> async;
         std::function<std::string()> sync, future;
     };
-    // The synchronous twin of a hash-array send is the wrapper's publish.
+    // The synchronous twin of a hash-array send is the wrapper's publish, whose reply is on its handler.
     auto publish = [&](const char* property) {
         auto array = handler->createNewHashArray();
         (*array)[array->addNewHash()].putInt("number", 5);
-        return show(array->publishSynchronously(svc(), property, false));
+        auto reply = array->publishSynchronously(svc(), property, false);
+        EXPECT_EQ(handler, reply->getZumiHandler());
+        return show(reply);
     };
     int row = 0;  // each result tagged with its row: only calls to one service keep their order
+// An operation in its three forms: with a callback, synchronous, and through a future.
+#define FORMS(T, operation, ...)                                                    \
+    Row{[&] { A::operation(handler, __VA_ARGS__, record<T>(row++)); },              \
+        [&] { return outcome([&] { return handler->operation(__VA_ARGS__); }); },   \
+        [&] { return outcomeOf(A::operation##Future(handler, __VA_ARGS__)); }}
     const Row rows[] = {
-        {[&] { A::getIntProperty(handler, svc(), "n", record<int>(row++)); },
-         [&] { return show(handler->getIntProperty(svc(), "n")); },
-         [&] { return outcomeOf(A::getIntPropertyFuture(handler, svc(), "n")); }},
-        {[&] { A::getIntProperty(handler, nobody.c_str(), "n", record<int>(row++)); },
-         [&] { return show(handler->getIntProperty(nobody.c_str(), "n")); },
-         [&] { return outcomeOf(A::getIntPropertyFuture(handler, nobody.c_str(), "n")); }},
-        {[&] { A::getStringProperty(handler, svc(), "s", record<std::string>(row++)); },
-         [&] { return show(handler->getStringProperty(svc(), "s")); },
-         [&] { return outcomeOf(A::getStringPropertyFuture(handler, svc(), "s")); }},
-        {[&] { A::getStringProperty(handler, svc(), "n", record<std::string>(row++)); },
-         [&] { return show(handler->getStringProperty(svc(), "n")); },
-         [&] { return outcomeOf(A::getStringPropertyFuture(handler, svc(), "n")); }},
-        {[&] { A::setIntProperty(handler, svc(), "n", 7, record<void>(row++)); },
-         [&] { handler->setIntProperty(svc(), "n", 7); return std::string("done"); },
-         [&] { return outcomeOf(A::setIntPropertyFuture(handler, svc(), "n", 7)); }},
-        {[&] { A::setIntProperty(handler, svc(), "ro", -3, record<void>(row++)); },
-         [&] { handler->setIntProperty(svc(), "ro", -3); return std::string("done"); },
-         [&] { return outcomeOf(A::setIntPropertyFuture(handler, svc(), "ro", -3)); }},
-        {[&] { A::setStringProperty(handler, svc(), "s", "hello", record<void>(row++)); },
-         [&] { handler->setStringProperty(svc(), "s", "hello"); return std::string("done"); },
-         [&] { return outcomeOf(A::setStringPropertyFuture(handler, svc(), "s", "hello")); }},
-        {[&] { A::setStringProperty(handler, svc(), "missing", "bye", record<void>(row++)); },
-         [&] { handler->setStringProperty(svc(), "missing", "bye"); return std::string("done"); },
-         [&] { return outcomeOf(A::setStringPropertyFuture(handler, svc(), "missing", "bye")); }},
+        FORMS(int, getIntProperty, svc(), "n"),
+        FORMS(int, getIntProperty, nobody.c_str(), "n"),
+        FORMS(std::string, getStringProperty, svc(), "s"),
+        FORMS(std::string, getStringProperty, svc(), "n"),
+        FORMS(void, setIntProperty, svc(), "n", 7),
+        FORMS(void, setIntProperty, svc(), "ro", -3),
+        FORMS(void, setStringProperty, svc(), "s", "hello"),
+        FORMS(void, setStringProperty, svc(), "missing", "bye"),
         {[&] { A::getHashProperty(handler, svc(), "h", record<zk::ZumiHashListArrayPtr>(row++)); },
          [&] {
              ZumiHasharrayHandleStruct* raw = nullptr;
@@ -514,13 +407,10 @@ TEST_F(AnAsynchronousCall, DeliversEveryOperationsValueOrTheSynchronousFormsFail
         {[&] { A::setHashProperty(handler, svc(), "bad", sent, record<zk::ZumiHashListArrayPtr>(row++)); },
          [&] { return publish("bad"); },
          [&] { return outcomeOf(A::setHashPropertyFuture(handler, svc(), "bad", sent)); }},
-        {[&] { A::sendEvent(handler, "ping", record<void>(row++)); },
-         [&] { handler->sendEvent("ping"); return std::string("done"); },
-         [&] { return outcomeOf(A::sendEventFuture(handler, "ping")); }},
-        {[&] { A::sendEvent(handler, "not an event", record<void>(row++)); },
-         [&] { handler->sendEvent("not an event"); return std::string("done"); },
-         [&] { return outcomeOf(A::sendEventFuture(handler, "not an event")); }},
+        FORMS(void, sendEvent, "ping"),
+        FORMS(void, sendEvent, "not an event"),
     };
+#undef FORMS
     for (const Row& r : rows) r.async();  // all pending at once
     ASSERT_TRUE(runMainLoopUntil([&] { return count() == std::size(rows); }));
     std::sort(results.begin(), results.end(), [](const std::string& a, const std::string& b) { return std::stoi(a) < std::stoi(b); });
