@@ -55,6 +55,10 @@ std::string logged(const char* level, const std::string& tag, const std::string&
     return std::string(level) + " " + APP_ID + ":" + tag + ":" + text + ":";
 }
 
+std::string statusFields(ZumiStatus status) {
+    return " --errorCode: " + std::to_string(status) + " --error: " + ZumiGetErrorString(status);
+}
+
 void LogCapture::clear() {
     std::lock_guard<std::mutex> lock(g_linesMutex);
     g_lines.clear();

@@ -63,6 +63,8 @@ private:
 
 // A line's text as the library formats it: "<level> <APP_ID>:<tag>:<text>:".
 std::string logged(const char* level, const std::string& tag, const std::string& text);
+// The end of a failure's message: " --errorCode: <status> --error: <its text>".
+std::string statusFields(ZumiStatus status);
 
 // The what() of the Exception that body throws, or "<nothing thrown>".
 template <typename Exception = std::exception, typename Body>

@@ -92,6 +92,8 @@ protected:
     void TearDown() override {
         handler.reset();
         EXPECT_EQ(recordsBefore, zk::SharedData::liveCount()) << "a set record outlived its test";
+        EXPECT_EQ(0u, bus().liveArrays());
+        EXPECT_EQ(0u, bus().invalidFrees());
         ZumiTest::TearDown();
     }
 

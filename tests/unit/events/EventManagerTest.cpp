@@ -228,35 +228,10 @@ TEST_F(ASubscribedHandler, LeavesNothingHalfDoneWhereverMemoryRunsOut) {
     EXPECT_FALSE(bus().isSubscribed(handler->getUnderlyingZumiHandle(), SOURCE, "ping"));
 }
 
-TEST_F(ASubscribedHandler, RejectsNullArgumentsBeforeAnyBusCall) {
-    const struct {
-        std::function<void()> call;
-        std::string message;
-    } cases[] = {
-        {[&] { handler->subscribe(nullptr, "ping", &first); },
-         "subscribe called with NULL source or event"},
-        {[&] { handler->unsubscribe(SOURCE, nullptr, &first); },
-         "unsubscribe called with NULL source or event"},
-        {[&] { handler->subscribe(SOURCE, "ping", nullptr); }, "listener argument was NULL"},
-    };
-    for (const auto& row : cases) {
-        EXPECT_THAT(row.call, ::testing::ThrowsMessage<std::invalid_argument>(
-                                  ::testing::StrEq(row.message)));
-    }
-    EXPECT_EQ(0u, bus().count("ZumiSubscribeExt"));
-    EXPECT_THAT(
-        logs().texts(),
-        ElementsAre(logged("W", "kesh.warn.vimoSystemEventManager.subscribe.sourceOrEventNull",
-                                 "Subscribe called with NULL source or event, subscribe ignored."),
-                    logged("W",
-                                 "kesh.warn.vimoSystemEventManager.unsubscribe.sourceOrEventNull",
-                                 "Unsubscribe called with NULL source or event, unsubscribe "
-                                 "ignored.")));
-}
-
 // The manager's own lines, in order, each with the tag of the operation that
 // writes it; several carry spellings that other programs match as they are.
-TEST_F(ASubscribedHandler, LogsThePairsLifeWithEachOperationsTagInOrder) {
+// Null arguments are refused before any bus call.
+TEST_F(ASubscribedHandler, RefusesNullArgumentsAndLogsThePairsLifeWithEachOperationsTagInOrder) {
     const std::string subscribeTag =
         "virtual void veltra::kesh::zumi::VimoSystemEventManager::subscribe(const char*, const "
         "char*, const veltra::kesh::zumi::SystemEventListener*)";
@@ -272,6 +247,13 @@ TEST_F(ASubscribedHandler, LogsThePairsLifeWithEachOperationsTagInOrder) {
     const std::string unprotectTag =
         "virtual void veltra::kesh::zumi::VimoSystemEventManager::attemptUnprotectHandler()";
     const std::string pair = "source:com.example.sender and event:ping";
+    const std::pair<std::function<void()>, std::string> refusals[] = {
+        {[&] { handler->subscribe(nullptr, "ping", &first); }, "subscribe called with NULL source or event"},
+        {[&] { handler->unsubscribe(SOURCE, nullptr, &first); }, "unsubscribe called with NULL source or event"},
+        {[&] { handler->subscribe(SOURCE, "ping", nullptr); }, "listener argument was NULL"},
+    };
+    for (const auto& r : refusals) EXPECT_EQ(r.second, thrownMessage<std::invalid_argument>(r.first));
+    EXPECT_EQ(0u, bus().count("ZumiSubscribeExt"));
 
     handler->subscribe(SOURCE, "ping", &first);
     deliver("ping", {1}, {"a"});
@@ -282,6 +264,10 @@ TEST_F(ASubscribedHandler, LogsThePairsLifeWithEachOperationsTagInOrder) {
     EXPECT_THAT(
         logs().texts(),
         ElementsAre(
+            logged("W", "kesh.warn.vimoSystemEventManager.subscribe.sourceOrEventNull",
+                   "Subscribe called with NULL source or event, subscribe ignored."),
+            logged("W", "kesh.warn.vimoSystemEventManager.unsubscribe.sourceOrEventNull",
+                   "Unsubscribe called with NULL source or event, unsubscribe ignored."),
             logged("D", subscribeTag, "Protecting ZumiHandler"),
             logged("D", factoryTag,
                          "Returning cached ZumiHandler for zumiId: com.example.listener"),

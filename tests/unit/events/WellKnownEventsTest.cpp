@@ -19,6 +19,7 @@ using namespace veltra::kesh::zumi;
 using Data = SystemEventListener::SystemEventData;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using zumi::testing::logged;
 
 Data integer(int value) { return Data(Data::INTEGER, value, ""); }
 Data text(const char* value) { return Data(Data::STRING, 0, value); }
@@ -26,10 +27,6 @@ Data text(const char* value) { return Data(Data::STRING, 0, value); }
 class TheEventUtils : public zumi::testing::ZumiTest {
 protected:
     std::shared_ptr<ZumiEventUtils> utils = ZumiHandlerFactory::getZumiEventUtils();
-    // The text of a line of level `level`: "E app:tag:message:".
-    static std::string line(const char* level, const std::string& rest) {
-        return std::string(level) + " " + APP_ID + ":" + rest;
-    }
 };
 
 // Each call with its result and the one line it writes ("" for none).
@@ -40,22 +37,21 @@ TEST_F(TheEventUtils, ReturnTheIntegerOfTheExpectedEventOrLogTheFirstFailedCheck
                   logs().texts());
         logs().clear();
     };
-    const std::string mismatch = " source or event was NULL or did not match expected values.:";
+    const std::string mismatch = " source or event was NULL or did not match expected values.";
     const char* time = "com.tessal.time";
     expect(utils->parseTimeChangedEvent(time, "timeChanged", {integer(1700000000)}), 1700000000, "");
     expect(utils->parseTimeChangedEvent(nullptr, "timeChanged", {integer(5)}), 0,
-           line("E", "kesh_error_vimoZumiEventUtils_parseTimeChangedEvent_wrongSourceOrEvent:"
-                     "source=NULL,event=timeChanged Error parsing time change event:" + mismatch));
+           logged("E", "kesh_error_vimoZumiEventUtils_parseTimeChangedEvent_wrongSourceOrEvent",
+                  "source=NULL,event=timeChanged Error parsing time change event:" + mismatch));
     expect(utils->parseMCCChangedEvent("com.tessal.wan.event", "timeChanged", {integer(5)}), -1,
-           line("E", "kesh_error_vimoZumiEventUtils_parseMCCChangedEvent_wrongSourceOrEvent:"
-                     "source=com.tessal.wan.event,event=timeChanged Error parsing MCC change "
-                     "event:" + mismatch));
+           logged("E", "kesh_error_vimoZumiEventUtils_parseMCCChangedEvent_wrongSourceOrEvent",
+                  "source=com.tessal.wan.event,event=timeChanged Error parsing MCC change event:" + mismatch));
     expect(utils->parseMCCChangedEvent("com.tessal.wan.event", "mccChanged", {}), -1,
-           line("E", "kesh_error_vimoZumiEventUtils_parseMCCChangedEvent_wrongDataSize:"
-                     "data.size()=0 Error parsing MCC change event: data size does not equal 1:"));
+           logged("E", "kesh_error_vimoZumiEventUtils_parseMCCChangedEvent_wrongDataSize",
+                  "data.size()=0 Error parsing MCC change event: data size does not equal 1"));
     expect(utils->parseTimeChangedEvent(time, "timeChanged", {text("7")}), 0,
-           line("E", "kesh_error_vimoZumiEventUtils_parseTimeChangedEvent_wrongDataType:"
-                     "Error parsing time change event: data type is not an integer:"));
+           logged("E", "kesh_error_vimoZumiEventUtils_parseTimeChangedEvent_wrongDataType",
+                  "Error parsing time change event: data type is not an integer"));
 }
 
 TEST_F(TheEventUtils, MapRegistrationStatusesDependingOnTheFlag) {
@@ -69,9 +65,9 @@ TEST_F(TheEventUtils, MapRegistrationStatusesDependingOnTheFlag) {
             << row[0];
     }
     ASSERT_EQ(4u, logs().lines().size());  // one W line for each of 0 and 5, twice
-    EXPECT_EQ(line("W", "kesh_error_vimoZumiEventUtils_parseRegistrationChangedEvent_unexpectedValue:"
-                        "data.front().getIntValue()=5 Error parsing registration change event: "
-                        "value was not an expected number.:"),
+    EXPECT_EQ(logged("W", "kesh_error_vimoZumiEventUtils_parseRegistrationChangedEvent_unexpectedValue",
+                     "data.front().getIntValue()=5 Error parsing registration change event: "
+                     "value was not an expected number."),
               logs().lines()[3].text);
 }
 
@@ -119,20 +115,18 @@ TEST_F(TheStockListeners, MapTheirEventsAndNameForeignOnesInTheirLines) {
     EXPECT_THAT(config.updates[0], ElementsAre("a"));
     EXPECT_THAT(config.updates[1], IsEmpty());
 
+    const char* configTag = "VimoDynamicConfigUpdateEventListener::onEvent";
     EXPECT_THAT(
         logs().texts(),
         ElementsAre(
-            line("W", "VimoMemoryEventListener::onEvent:Unknown event [systemMemoryFine]:"),
-            line("W", "VimoMemoryEventListener::onEvent:Invalid event source [NULL]:"),
-            line("E", "kesh_error_vimoZumiEventUtils_parseRegistrationChangedEvent_wrongDataType:"
-                      "Error parsing registration change event: data type is not an integer:"),
-            line("W", "VimoDeviceRegistrationEventListener::onEvent:Unknown event [timeChanged]:"),
-            line("D", "VimoDynamicConfigUpdateEventListener::onEvent: [1] values got updated in "
-                      "dynamic config:"),
-            line("D", "VimoDynamicConfigUpdateEventListener::onEvent: key [a] got updated in "
-                      "dynamic config:"),
-            line("D", "VimoDynamicConfigUpdateEventListener::onEvent: [0] values got updated in "
-                      "dynamic config:")));
+            logged("W", "VimoMemoryEventListener::onEvent", "Unknown event [systemMemoryFine]"),
+            logged("W", "VimoMemoryEventListener::onEvent", "Invalid event source [NULL]"),
+            logged("E", "kesh_error_vimoZumiEventUtils_parseRegistrationChangedEvent_wrongDataType",
+                   "Error parsing registration change event: data type is not an integer"),
+            logged("W", "VimoDeviceRegistrationEventListener::onEvent", "Unknown event [timeChanged]"),
+            logged("D", configTag, " [1] values got updated in dynamic config"),
+            logged("D", configTag, " key [a] got updated in dynamic config"),
+            logged("D", configTag, " [0] values got updated in dynamic config")));
 }
 
 }  // namespace

@@ -35,10 +35,6 @@ using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 typedef ZumiHasharrayHandleStruct* Array;
 
-// " --errorCode: <status> --error: <its text>"
-std::string statusFields(ZumiStatus status) {
-    return " --errorCode: " + std::to_string(status) + " --error: " + ZumiGetErrorString(status);
-}
 const std::string READ_FAILED = "Could not retrieve the request property. --source: svc --property: p";
 const char NIMBO[] = "com.tessal.nimbo";
 const char TITLERAIL[] = "com.tessal.titlerail";

@@ -20,13 +20,9 @@ namespace kesh {
 namespace zumi {
 namespace {
 
+using ::zumi::testing::statusFields;
 using ::zumi::testing::thrownMessage;
 typedef std::vector<std::vector<int>> Volumes;
-
-std::string failure(const std::string& headlineAndFields, ZumiStatus status) {
-    return headlineAndFields + " --errorCode: " + std::to_string(status) +
-           " --error: " + ZumiGetErrorString(status);
-}
 
 // The service behind ZumiAccessHasharrayProperty, as the bus would run it:
 // it keeps the "volume" of every hash it was sent ({} for a null array), the
@@ -178,18 +174,17 @@ TEST_F(AHashArray, NamesIndexKeyAndIntegerButNoStringInFailuresAndRefusesNullsFi
     EXPECT_EQ(callsBefore, bus().calls().size());
 
     const ZumiStatus badIndex = ZUMI_ERR_INVALID_INDEX;
-    EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 2 --key: volume --value: -3",
-                      badIndex),
+    EXPECT_EQ("ZumiHasharrayPutInt method failed. --index: 2 --key: volume --value: -3" + statusFields(badIndex),
               thrownMessage<ZumiException>([&] { hash.putInt("volume", -3); }));
-    EXPECT_EQ(failure("ZumiHasharrayPutString method failed. --index: 2 --key: owner", badIndex),
+    EXPECT_EQ("ZumiHasharrayPutString method failed. --index: 2 --key: owner" + statusFields(badIndex),
               thrownMessage<ZumiException>([&] { hash.putString("owner", "pin-1234"); }));
     bus().hooks.hasharrayGetInt = [](ZumiHasharrayHandleStruct*, int, const char*, int*) {
         return static_cast<ZumiStatus>(4000000000u);  // unsigned status, signed index
     };
-    EXPECT_EQ(failure("ZumiHasharrayGetInt method failed. --index: -1 --key: k", 4000000000u),
+    EXPECT_EQ("ZumiHasharrayGetInt method failed. --index: -1 --key: k" + statusFields(4000000000u),
               thrownMessage<ZumiException>([&] { (*array)[-1].getInt("k"); }));
     bus().failNext("ZumiHasharrayAddHash", ZUMI_ERR_NO_MEMORY);
-    EXPECT_EQ(failure("ZumiHasharrayAddHash method failed.", ZUMI_ERR_NO_MEMORY),
+    EXPECT_EQ("ZumiHasharrayAddHash method failed." + statusFields(ZUMI_ERR_NO_MEMORY),
               thrownMessage<ZumiException>([&] { array->addNewHash(); }));
 }
 
@@ -205,8 +200,8 @@ TEST_F(AHashArray, TurnsReadOnlyWithAWarningWhenTheCopyAfterPublishingFails) {
                   "has become read-only!")},
               logs().texts());
     EXPECT_EQ(1, hash.getInt("volume"));
-    EXPECT_EQ(failure("ZumiHasharrayPutInt method failed. --index: 0 --key: volume --value: 5",
-                      ZUMI_ERR_READ_ONLY),
+    EXPECT_EQ("ZumiHasharrayPutInt method failed. --index: 0 --key: volume --value: 5" +
+                  statusFields(ZUMI_ERR_READ_ONLY),
               thrownMessage<ZumiException>([&] { hash.putInt("volume", 5); }));
     publish(false);  // writable again on the next copy
     hash.putInt("volume", 5);
@@ -233,9 +228,8 @@ TEST_F(AHashArray, IsEmptiedByADestroyingPublishUntilItIsAssignedAgain) {
 
 TEST_F(AHashArray, ThrowsOnARefusalAfterDestroyingTheReplyOnceAndKeepsItsArray) {
     status = ZUMI_ERR_SERVICE_FAILED;
-    EXPECT_EQ(failure("ZumiAccessHasharrayProperty method failed. --publisher: com.test.service "
-                      "--propertyName: settings",
-                      ZUMI_ERR_SERVICE_FAILED),
+    EXPECT_EQ("ZumiAccessHasharrayProperty method failed. --publisher: com.test.service --propertyName: settings" +
+                  statusFields(ZUMI_ERR_SERVICE_FAILED),
               thrownMessage<ZumiException>([&] { publish(true); }));
     EXPECT_FALSE(bus().isLiveArray(lastReply));
     EXPECT_EQ(1u, bus().count("ZumiHasharrayDestroy"));
