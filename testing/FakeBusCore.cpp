@@ -8,6 +8,7 @@
 #include "core/HashArray.h"
 #include "core/StatusText.h"
 
+#include "FakeAnswers.h"
 #include "FakeHandles.h"
 
 namespace zumi {
@@ -82,6 +83,7 @@ FakeBusCore& FakeBusCore::instance() {
 }
 
 void FakeBusCore::reset() {
+    FakeAnswers::instance().reset();
     Lock lock(m_mutex);
     m_calls.clear();
     m_failures.clear();

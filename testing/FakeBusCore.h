@@ -20,6 +20,8 @@
 //    (invokeIntGetter, invokeStringGetter with the retry on 10, ...): call
 //    them from a std::thread of the test's own;
 //  - events delivered to subscribers (emit);
+//  - answers of asynchronous calls, delivered by one worker thread in call
+//    order per connection and destination (FakeAnswers.h);
 //  - leak accounting for connections, hash arrays and strings.
 //
 // Threads: every member may be called from any thread. Callbacks are invoked
@@ -158,7 +160,8 @@ public:
     private:
         DeferDelays* m_outer;
     };
-    // Answers of asynchronous calls started and not yet delivered.
+    // Answers of asynchronous calls started and neither delivered nor
+    // dropped (FakeAnswers).
     std::atomic<int> answersInFlight{0};
 
     // ---- Published properties (registered by the code under test) ----

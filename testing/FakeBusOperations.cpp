@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "FakeAnswers.h"
 #include "FakeBusCore.h"
 #include "core/HashArray.h"
 #include "core/StatusText.h"
@@ -99,6 +100,9 @@ ZumiHandle ZumiOpenEx(const char* serviceId, ZumiStatus* status) {
 ZumiStatus ZumiClose(ZumiHandle handle) {
     bus().record(call("ZumiClose", handle));
     if (auto hook = bus().hook(bus().hooks.close)) return hook(handle);
+    // As the bus library does: no answer of the connection's calls is
+    // delivered after it closed.
+    zumi::testing::FakeAnswers::instance().dropAll(handle);
     ZumiStatus scripted = ZUMI_OK;
     const bool failed = bus().takeScriptedFailure("ZumiClose", &scripted);
     // A scripted failure still closes: the caller cannot retry a close.

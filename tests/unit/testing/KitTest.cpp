@@ -1,13 +1,16 @@
 // The test kit's own promises, through the library's public API: what it
 // records, the failures it scripts, the leaks and log lines it reports, and
-// asynchronous calls answered after a property's delay.
+// asynchronous calls answered after a property's delay, in call order per
+// service, and cancelled while they wait.
 
 #include <gmock/gmock.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <libzumi/ZumiBus.h>
 #include <zumi/ZumiAsync.h>
@@ -97,6 +100,105 @@ TEST_F(TheKit, AnswersAnAsynchronousReadAfterTheDelayWithoutBlockingTheCaller) {
     EXPECT_EQ(-1, got.load());
     EXPECT_TRUE(bus.runUntilIdle());
     EXPECT_EQ(4, got.load());
+}
+
+// The order in which asynchronous answers reach the application's callbacks.
+class TheKitsAnswers : public TheKit {
+protected:
+    void SetUp() override {
+        lamp.intProperty("slow", 1).delay(std::chrono::milliseconds(40));
+        lamp.intProperty("broken", 2).status(ZUMI_ERR_SERVICE_FAILED);
+        lamp.intProperty("quick", 3);
+        bus.remote("com.example.fan").intProperty("speed", 4);
+    }
+    // Starts a read whose callback appends `tag` (and "!" when it failed).
+    void read(const char* service, const char* property, const std::string& tag) {
+        ZumiAsync::getIntProperty(me, service, property, [this, tag](const ZumiResult<int>& r) {
+            std::string entry = tag;
+            try { r.get(); } catch (const ZumiException&) { entry += "!"; }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_order.push_back(entry);
+        });
+    }
+    std::vector<std::string> order() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_order;
+    }
+    std::mutex m_mutex;
+    std::vector<std::string> m_order;
+};
+
+TEST_F(TheKitsAnswers, ArriveInCallOrderBehindADelayedAnswerToTheSameService) {
+    read("com.example.lamp", "slow", "slow");
+    read("com.example.lamp", "broken", "broken");
+    read("com.example.lamp", "quick", "quick");
+    ASSERT_TRUE(bus.runUntilIdle());
+    EXPECT_THAT(order(), ElementsAre("slow", "broken!", "quick"));
+}
+
+TEST_F(TheKitsAnswers, KeepCallOrderAmongImmediateAnswersAndFailures) {
+    for (int i = 0; i < 20; ++i) {
+        read("com.example.lamp", i % 2 ? "broken" : "quick", std::to_string(i));
+    }
+    ASSERT_TRUE(bus.runUntilIdle());
+    std::vector<std::string> expected;
+    for (int i = 0; i < 20; ++i) expected.push_back(std::to_string(i) + (i % 2 ? "!" : ""));
+    EXPECT_EQ(expected, order());
+}
+
+TEST_F(TheKitsAnswers, AreNotHeldBackByADelayedAnswerOfAnotherService) {
+    read("com.example.lamp", "slow", "slow");
+    read("com.example.fan", "speed", "fan");
+    ASSERT_TRUE(bus.runUntilIdle());
+    EXPECT_THAT(order(), ElementsAre("fan", "slow"));
+}
+
+// The bus library's own asynchronous calls, as the library makes them.
+class TheKitsPendingCalls : public FakeBusTest {
+protected:
+    void SetUp() override {
+        bus.remote("com.example.lamp").intProperty("slow", 1).delay(std::chrono::milliseconds(40));
+        connection = ZumiOpenEx("com.example.app", &status);
+        other = ZumiOpenEx("com.example.other", &status);
+    }
+    void TearDown() override {
+        if (connection != nullptr) ZumiClose(connection);
+        ZumiClose(other);
+    }
+    ZumiCallId start(ZumiHandle handle) {
+        ZumiCallId id = 0;
+        EXPECT_EQ(ZUMI_OK, ZumiGetIntPropertyAsync(handle, "com.example.lamp", "slow", 0, &done,
+                                                   &answered, &id));
+        return id;
+    }
+    static void done(const ZumiCallResult* result, void* data) {
+        EXPECT_EQ(ZUMI_OK, result->status);
+        ++*static_cast<std::atomic<int>*>(data);
+    }
+    ZumiStatus status = ZUMI_OK;
+    ZumiHandle connection = nullptr;
+    ZumiHandle other = nullptr;
+    std::atomic<int> answered{0};
+};
+
+TEST_F(TheKitsPendingCalls, AreCancelledOnceWhileTheirAnswerWaitsAndNeverAnswered) {
+    const ZumiCallId kept = start(connection);
+    const ZumiCallId cancelled = start(connection);
+    EXPECT_EQ(ZUMI_ERR_INVALID_ARGUMENT, ZumiCancelCall(other, cancelled));
+    EXPECT_EQ(ZUMI_OK, ZumiCancelCall(connection, cancelled));
+    EXPECT_EQ(ZUMI_ERR_INVALID_ARGUMENT, ZumiCancelCall(connection, cancelled));
+    ASSERT_TRUE(bus.runUntilIdle());
+    EXPECT_EQ(1, answered.load());
+    EXPECT_EQ(ZUMI_ERR_INVALID_ARGUMENT, ZumiCancelCall(connection, kept));
+}
+
+TEST_F(TheKitsPendingCalls, OfAClosedConnectionAreDroppedAndOthersStillAnswered) {
+    start(connection);
+    start(other);
+    ZumiClose(connection);
+    connection = nullptr;
+    ASSERT_TRUE(bus.runUntilIdle());
+    EXPECT_EQ(1, answered.load());
 }
 
 TEST_F(TheKit, CapturesTheLibrarysLogLines) {
