@@ -265,6 +265,21 @@ ZumiStatus FakeBus::setPublished(const std::string& service, const std::string& 
                  : ZumiStatus(ZUMI_ERR_NO_SUCH_PROPERTY);
 }
 
+ZumiStatus FakeBus::setPublished(const std::string& service, const std::string& name,
+                                 const HashList& value) {
+    ZumiHandle owner = publisher(service, name, ZUMI_TYPE_HASHARRAY);
+    if (!owner) return ZUMI_ERR_NO_SUCH_PROPERTY;
+    // Both arrays belong to the bus, as on the wire: tracked, an accessor
+    // that destroys one shows up in leaks() as an invalid free.
+    ZumiHasharrayHandleStruct* input = core().track(::zumi::bus::hashArrayNew());
+    input->hashes = toCore(value);
+    ZumiHasharrayHandleStruct* reply = core().track(::zumi::bus::hashArrayNew());
+    const ZumiStatus status = core().invokeAccessor(owner, name.c_str(), input, reply);
+    core().releaseArray(input);
+    core().releaseArray(reply);
+    return status;
+}
+
 bool FakeBus::isSubscribed(const std::string& source, const std::string& event) const {
     std::lock_guard<std::recursive_mutex> lock(core().m_mutex);
     for (const auto& entry : core().m_subscriptions) {

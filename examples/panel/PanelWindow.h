@@ -69,6 +69,8 @@ public:
     // What the configuration row shows: the updated keys, then each value
     // read back from the configuration service, one line each as it arrives.
     const std::string& configText() const { return m_configText; }
+    // What the playlist row shows: the count, then up to four names.
+    std::string playlistText() const { return gtk_label_get_text(GTK_LABEL(m_playlistLabel)); }
 
 private:
     class MemoryListener;

@@ -126,6 +126,29 @@ TEST_F(APanel, AppliesRemoteWritesOnItsMainLoopAndSaysWhatItShows) {
     EXPECT_EQ("Kitchen <b>& hall", read("title"));
 }
 
+TEST_F(APanel, ShowsTheCountAndTheFirstFourNamesOfAWrittenPlaylist) {
+    const auto named = [](const char* name) { return Hash{{"name", std::string(name)}}; };
+    const struct {
+        const char* what;
+        HashList playlist;
+        const char* shown;
+    } cases[] = {
+        {"two names", {named("Intro"), named("Outro")}, "2 item(s): Intro, Outro"},
+        {"empty", {}, "0 item(s)"},
+        {"an entry without a name", {named("Intro"), Hash{{"seconds", 95}}}, "2 item(s): Intro, ?"},
+        {"a name that is a number", {Hash{{"name", 7}}, named("Outro")}, "2 item(s): ?, Outro"},
+        {"more than four", {named("a"), named("b"), named("c"), named("d"), named("e")},
+         "5 item(s): a, b, c, d"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(ZUMI_OK, bus.setPublished(PANEL, "playlist", c.playlist));
+        EXPECT_TRUE(bus.runUntil([&] { return panel->playlistText() == c.shown; })) << panel->playlistText();
+        EXPECT_EQ("playlist received", read("status"));
+    }
+    EXPECT_EQ(ZUMI_ERR_NO_SUCH_PROPERTY, bus.setPublished(PANEL, "queue", HashList{}));
+}
+
 TEST_F(APanel, ShowsEachMemoryEventItIsSubscribedTo) {
     const struct {
         const char* event;

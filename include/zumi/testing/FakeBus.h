@@ -130,6 +130,11 @@ public:
     ZumiStatus setPublished(const std::string& service, const std::string& name, int value);
     ZumiStatus setPublished(const std::string& service, const std::string& name,
                             const std::string& value);
+    /// Writes a hash-array property the application publishes, as another
+    /// service's ZumiAccessHasharrayProperty would: its accessor gets a copy
+    /// of `value` of its own (and a reply array that nobody reads).
+    ZumiStatus setPublished(const std::string& service, const std::string& name,
+                            const HashList& value);
     /// Whether the application subscribes to (source, event).
     bool isSubscribed(const std::string& source, const std::string& event) const;
 
