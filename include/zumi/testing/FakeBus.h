@@ -65,7 +65,9 @@ public:
     FakeProperty& access(Access access);
     /// Every access answers this status (0 serves normally again).
     FakeProperty& status(ZumiStatus status);
-    /// Every access takes this long before it is answered.
+    /// Every access takes this long before it is answered. Asynchronous
+    /// answers to one service keep call order: a delayed one holds back the
+    /// answers of later calls to the same service, not those to others.
     FakeProperty& delay(std::chrono::milliseconds delay);
     FakeProperty& value(int value);
     FakeProperty& value(const std::string& value);
