@@ -307,6 +307,13 @@ TEST_F(ASubscribedHandler, DropsEventsQueuedBeforeItsListenersLeftOrItWasDestroy
         "D %s:%s:source %s, event %s dropped, its VimoSystemEventManager is gone:";
     ASSERT_TRUE(runMainLoopUntil([&] { return logs().withFormat(dropped).size() == 3; }));
     EXPECT_THAT(journal, IsEmpty());
+
+    // The next manager's events travel in the copies the dropped ones left.
+    handler = ZumiHandlerFactory::getZumiHandler("com.example.listener");
+    handler->subscribe(SOURCE, "ping", &first);
+    deliver("ping", {7});
+    EXPECT_THAT(journal, ElementsAre("first:ping:7"));
+    EXPECT_TRUE(handler->unsubscribe(SOURCE, "ping", &first));
 }
 
 // The queue toward the main loop is the process's: a limit of 3 lets the
