@@ -19,7 +19,7 @@
 // (bounded) for a done still running on the worker, unless called from it.
 //
 // The worker starts with the first answer queued and ends when none is left;
-// reset() joins it. Every wait has a deadline: a done stuck for longer than
+// reset() joins it, and so does the exit of the process. Every wait has a deadline: a done stuck for longer than
 // kStuck lets ZumiClose or reset() go on, and the test that made it so sees
 // its own failure.
 
