@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "events/EventCopyPool.h"
 #include "events/EventQueueSlots.h"
 #include "events/ManagerLock.h"
 #include "events/VimoSystemEventManager.h"
@@ -21,7 +20,6 @@ namespace zumi {
 using util::AutoLock;
 using util::LogLevel;
 using util::logLine;
-typedef SystemEventListener::SystemEventData SystemEventData;
 
 namespace {
 
@@ -96,39 +94,13 @@ void VimoSystemEventManager::queueEvent(const char* eventName, ZumiEventHandle e
         return;
     }
 
-    eventCopies::Owned copy(eventCopies::take());
-    copy->manager = this;
-    copy->source.assign(source);
-    copy->event.assign(eventName);
-    readParameters(event, copy->data);
-    if (copy->liveness != m_liveness) {
-        copy->liveness = m_liveness;  // most copies come back to the manager that made them
-    }
-    slot.handOver();  // from here on, giving the copy back returns the place
-    copy->holdsQueuePlace = true;
-    copy->handedOver.store(true, std::memory_order_release);
-    addFunctionToDefaultMainLoop(glibSerilizationFunction, copy.get());
-    copy.release();  // the idle function gives it back
-}
-
-void VimoSystemEventManager::readParameters(ZumiEventHandle event, SystemEventDataList& data) {
-    // The list's nodes are overwritten in turn and the surplus trimmed at
-    // the end, so that a reused copy allocates only for what it lacks.
-    auto next = data.begin();
-    auto put = [&data, &next](SystemEventData::DataType type, int value, const char* text) {
-        SystemEventData parameter(type, value, text != nullptr ? text : "");
-        if (next == data.end()) {
-            data.push_back(std::move(parameter));
-        } else {
-            *next++ = std::move(parameter);
-        }
-    };
     // The integers come first; the last of them announces how many strings
     // follow, and only those are read.
+    SystemEventDataList parameters;
     int value = 0;
     int stringCount = 0;
     while (ZumiGetIntParamWrapper(event, &value) == 0) {
-        put(SystemEventData::INTEGER, value, nullptr);
+        parameters.emplace_back(SystemEventListener::SystemEventData::INTEGER, value, std::string());
         stringCount = value;
     }
     for (int i = 0; i < stringCount; ++i) {
@@ -136,10 +108,19 @@ void VimoSystemEventManager::readParameters(ZumiEventHandle event, SystemEventDa
         if (ZumiGetStringParamWrapper(event, &text) != 0) {
             break;
         }
-        put(SystemEventData::STRING, 0, text);
+        parameters.emplace_back(SystemEventListener::SystemEventData::STRING, 0,
+                                text != nullptr ? std::string(text) : std::string());
     }
-    data.erase(next, data.end());
+
+    std::unique_ptr<EventData> queued(
+        new EventData(this, source, eventName, std::move(parameters), m_liveness));
+    slot.handOver();  // from here on, deleting the EventData gives the place back
+    queued->handedOver.store(true, std::memory_order_release);
+    addFunctionToDefaultMainLoop(glibSerilizationFunction, queued.get());
+    queued.release();  // the idle function owns it now
 }
+
+VimoSystemEventManager::EventData::~EventData() { eventQueue::release(); }
 
 void VimoSystemEventManager::addFunctionToDefaultMainLoop(int (*function)(void*),
                                                           EventData* data) const {
@@ -159,7 +140,7 @@ gboolean VimoSystemEventManager::glibSerilizationFunction(gpointer data) {
     }
     util::GdkLockedByDispatch gdkLocked;
     try {
-        eventCopies::Owned queued(static_cast<EventData*>(data));
+        std::unique_ptr<EventData> queued(static_cast<EventData*>(data));
         queued->handedOver.load(std::memory_order_acquire);
         logLine(LogLevel::D, SERIALIZATION_TAG,
                 "D %s:%s:source %s, event %s scheduled to run on the main thread:",

@@ -109,21 +109,23 @@ public:
         bool alive = true;
     };
 
-    // One received event on its way to the main loop: filled on the bus
-    // thread, given back by glibSerilizationFunction. Copies are reused
-    // (EventCopyPool.h tells their states); a queued one holds a place in the
-    // process's bounded event queue (ZumiEventQueue), returned when it is
-    // given back.
+    // One received event on its way to the main loop: created on the bus
+    // thread, deleted by glibSerilizationFunction. It holds a place in the
+    // process's bounded event queue (ZumiEventQueue), taken before it was
+    // created and given back by its destructor.
     struct EventData {
-        EventData() = default;
+        EventData(VimoSystemEventManager* manager, const char* source, const char* event,
+                  SystemEventDataList data, std::shared_ptr<Liveness> liveness)
+            : manager(manager), source(source), event(event), data(std::move(data)),
+              liveness(std::move(liveness)) {}
+        ~EventData();
         EventData(const EventData&) = delete;
         EventData& operator=(const EventData&) = delete;
-        VimoSystemEventManager* manager = nullptr;  // not owned; use only while liveness->alive
+        VimoSystemEventManager* manager;  // not owned; use only while liveness->alive
         std::string source;
         std::string event;
         SystemEventDataList data;
         std::shared_ptr<Liveness> liveness;
-        bool holdsQueuePlace = false;
         // Released by the bus thread once the fields are written, acquired by
         // the main loop before it reads them. GLib's queue already orders the
         // two, but with futexes that ThreadSanitizer cannot see.
@@ -168,7 +170,7 @@ public:
     // The bus callback; data is the manager. Never lets an exception out.
     static void zumiEventCallback(ZumiHandle handle, const char* eventName, ZumiEventHandle event,
                                   void* data);
-    // The idle function; data is an EventData*, given back here. Returns FALSE.
+    // The idle function; data is an EventData*, deleted here. Returns FALSE.
     static gboolean glibSerilizationFunction(gpointer data);
 
     // Informs the listeners of one pair; main loop.
@@ -184,8 +186,6 @@ private:
 
     bool isDeliveringOnThisThread() const;
     void queueEvent(const char* eventName, ZumiEventHandle event);
-    // Overwrites data with the event's parameters.
-    void readParameters(ZumiEventHandle event, SystemEventDataList& data);
     void deliver(const std::string& source, const std::string& event,
                  const SystemEventDataList& data, ZumiHandlerSharedPtr& released);
     void compactPairs();
