@@ -69,7 +69,6 @@ check_cxx_exports() {
 }
 check_cxx_exports libbramwickzumi.so.1 no
 check_cxx_exports libbramwickzumi-testing.so.1 yes
-cp "$work/libbramwickzumi.so.1.syms" "$work/bz.syms"
 # libzumi: its C contract and the platform symbols, nothing else.
 nm -D --defined-only "$libdir/libzumi.so.1" | awk '{print $2, $3}' >"$work/z.syms"
 while read -r kind sym; do
@@ -80,7 +79,7 @@ while read -r kind sym; do
     *) fail "libzumi exports $(echo "$sym" | c++filt)" ;;
   esac
 done <"$work/z.syms"
-echo "libbramwickzumi: $(wc -l <"$work/bz.syms") symbols, libzumi: $(wc -l <"$work/z.syms") symbols," \
+echo "libbramwickzumi: $(wc -l <"$work/libbramwickzumi.so.1.syms") symbols, libzumi: $(wc -l <"$work/z.syms") symbols," \
   "test kit: $(wc -l <"$work/libbramwickzumi-testing.so.1.syms") symbols"
 
 expected="factory: refuses a null identifier
@@ -100,29 +99,31 @@ cmake --build "$work/consumer-build" >>"$work/consumer.log" || { cat "$work/cons
 out=$("$work/consumer-build/consumer")
 [ "$out" = "$expected" ] || fail "find_package consumer printed: $out"
 
+# Builds an application's tests against the installed tree with
+# find_package(... COMPONENTS testing) and runs them with no bus: they must
+# link the kit, not the real libraries, pass, and skip nothing.
+#   run_kit_tests NAME SOURCE_DIR EXECUTABLE [RUNNER...]
+run_kit_tests() {
+  local name=$1 source=$2 exe=$3
+  shift 3
+  cmake -S "$source" -B "$work/$name-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/$name.log"
+  cmake --build "$work/$name-build" >>"$work/$name.log" 2>&1 || { cat "$work/$name.log"; fail "$name tests build"; return; }
+  ldd "$work/$name-build/$exe" | grep -qE 'lib(bramwickzumi|zumi)\.so' &&
+    fail "the $name tests load the real libraries: $(ldd "$work/$name-build/$exe" | grep -E 'lib(bramwickzumi|zumi)\.so')"
+  env -u DBUS_SESSION_BUS_ADDRESS -u DBUS_SYSTEM_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
+    "$@" "$work/$name-build/$exe" >"$work/$name-test.log" 2>&1 || { cat "$work/$name-test.log"; fail "$name tests"; }
+  grep -E '^\[  PASSED  \] [0-9]+ tests' "$work/$name-test.log" || fail "$name tests did not pass"
+  if grep -q '^\[  SKIPPED \]' "$work/$name-test.log"; then fail "$name tests were skipped"; fi
+}
+
 echo "== an application's tests built with find_package(... COMPONENTS testing), run without a bus"
-cmake -S "$here/app" -B "$work/app-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/app.log"
-cmake --build "$work/app-build" >>"$work/app.log" 2>&1 || { cat "$work/app.log"; fail "application tests build"; }
-ldd "$work/app-build/dimmer_test" | grep -qE 'lib(bramwickzumi|zumi)\.so' &&
-  fail "the application's tests load the real libraries: $(ldd "$work/app-build/dimmer_test" | grep -E 'lib(bramwickzumi|zumi)\.so')"
-env -u DBUS_SESSION_BUS_ADDRESS -u DBUS_SYSTEM_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
-  "$work/app-build/dimmer_test" >"$work/app-test.log" 2>&1 || { cat "$work/app-test.log"; fail "application tests"; }
-grep -E '^\[  PASSED  \] [0-9]+ tests' "$work/app-test.log" || fail "application tests did not pass"
+run_kit_tests app "$here/app" dimmer_test
 
 echo "== the panel example's tests, built the same way, run without a bus on a virtual display"
-panel_tests=$(cd "$here/../../examples/panel/tests" && pwd)
-cmake -S "$panel_tests" -B "$work/panel-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/panel.log"
-cmake --build "$work/panel-build" >>"$work/panel.log" 2>&1 || { cat "$work/panel.log"; fail "panel tests build"; }
-# Without a display GTK cannot start and the tests would only skip: they run
-# in a virtual one, and a run that skipped anything fails this check.
+# Without a display GTK cannot start and the tests would only skip.
 display=()
 [ -n "${DISPLAY:-}" ] || display=(xvfb-run -a)
-env -u DBUS_SESSION_BUS_ADDRESS -u DBUS_SYSTEM_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
-  "${display[@]}" "$work/panel-build/panel_test" >"$work/panel-test.log" 2>&1 ||
-  { cat "$work/panel-test.log"; fail "panel tests"; }
-grep -E '^\[  PASSED  \] [0-9]+ tests' "$work/panel-test.log" || fail "panel tests did not pass"
-if grep -q '^\[  SKIPPED \]' "$work/panel-test.log"; then fail "panel tests were skipped"; fi
-ldd "$work/panel-build/panel_test" | grep -qE 'lib(bramwickzumi|zumi)\.so' && fail "the panel's tests load the real libraries"
+run_kit_tests panel "$(cd "$here/../../examples/panel/tests" && pwd)" panel_test "${display[@]}"
 
 echo "== the test kit refuses to run beside the real libraries"
 cat >"$work/both.cpp" <<'CPP'
