@@ -47,9 +47,11 @@ ROWS = [
     ("property callback reaching its publisher", "BM_Double_CallbackToPublisher", None, "ns", 150),
     ("bridge setValue on the bus thread", "BM_Double_BridgeSetValue/1", "BM_Baseline_RawIdleAdd", "lat", 1.2),
     ("  same, main loop not running meanwhile", "BM_Double_BridgeSetValue/0", None, "ns", 2000),
+    ("  same, one at a time to a sleeping loop", "BM_Double_BridgeSetValueToSleepingLoop", "BM_Baseline_RawIdleAddToSleepingLoop", "info", None),
     ("deferred sets delivered on the main loop", "BM_Double_DeferredSetDelivery", None, "persec", 200000),
     ("event read, copied, queued (2, \"a\", \"b\")", "BM_Double_EventReadCopyQueue/1", "BM_Baseline_RawIdleAdd", "lat", 1.2),
     ("  same, main loop not running meanwhile", "BM_Double_EventReadCopyQueue/0", None, "ns", 2000),
+    ("  same, one at a time to a sleeping loop", "BM_Double_EventReadCopyQueueToSleepingLoop", "BM_Baseline_RawIdleAddToSleepingLoop", "info", None),
     ("publish 10,000 properties, per property", "BM_Double_Publish/10000", "BM_Double_Publish/100", "each", 1.5),
     ("  the double alone, 10,000 vs 100, per property", "BM_Double_RegisterOnly/10000", "BM_Double_RegisterOnly/100", "each", None),
 ]
@@ -112,7 +114,10 @@ def collect(paths):
             unit = UNIT_NS[b.get("time_unit", "ns")]
             samples.setdefault(name, {"ns": [], "cpu": [], "rate": []})
             samples[name]["ns"].append(b["real_time"] * unit)
-            samples[name]["cpu"].append(b["cpu_time"] * unit)
+            # A manually timed figure's processor time covers its untimed
+            # waits too: it says nothing of the call.
+            if "/manual_time" not in b["run_name"]:
+                samples[name]["cpu"].append(b["cpu_time"] * unit)
             if "items_per_second" in b:
                 samples[name]["rate"].append(b["items_per_second"])
             for key in sorted(COUNTER_KEYS):
@@ -122,7 +127,7 @@ def collect(paths):
     for name, s in samples.items():
         medians[name] = {
             "ns": statistics.median(s["ns"]),
-            "cpu": statistics.median(s["cpu"]),
+            "cpu": statistics.median(s["cpu"]) if s["cpu"] else None,
             "rate": statistics.median(s["rate"]) if s["rate"] else None,
             "samples": len(s["ns"]),
         }
@@ -169,7 +174,7 @@ def evaluate(medians, counters):
         fv, row["value"] = value_of(kind, fig, fm)
         # The benchmark thread's own processor time, beside the wall clock:
         # on a shared machine the gap is time spent waiting or preempted.
-        row["cpu"] = fmt_ns(fm["cpu"]) if kind in ("lat", "ns", "info") else "-"
+        row["cpu"] = fmt_ns(fm["cpu"]) if kind in ("lat", "ns", "info") and fm["cpu"] is not None else "-"
         bv, row["base_value"] = value_of(kind, base, bm) if base else (None, "-")
         row["ratio"] = fv / bv if bv else None
         if target is None:

@@ -81,6 +81,17 @@ void BM_Double_BridgeSetValue(benchmark::State& state) {
     }
 }
 
+// setValue with the loop asleep before each, as for sets that come one at a
+// time to an idle application.
+void BM_Double_BridgeSetValueToSleepingLoop(benchmark::State& state) {
+    BridgeSetup setup;
+    int value = 0;
+    zumi::bench::timeCallsToSleepingLoop(
+        state, [&] { setup.bridge->setValue(PROPERTY, ++value); },
+        [&] { return setup.ui.m_delivered.load(); });
+    if (setup.ui.m_outOfOrder.load() != 0) state.SkipWithError("sets reached the UI object out of order");
+}
+
 // The main loop's side alone: 10,000 sets are queued (not timed), then the
 // loop runs until the UI object has them all.
 void BM_Double_DeferredSetDelivery(benchmark::State& state) {
@@ -105,4 +116,5 @@ void BM_Double_DeferredSetDelivery(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Double_BridgeSetValue)->Arg(1)->Arg(0)->UseRealTime();
+BENCHMARK(BM_Double_BridgeSetValueToSleepingLoop)->UseManualTime();
 BENCHMARK(BM_Double_DeferredSetDelivery)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -35,6 +35,16 @@ void BM_Baseline_RawIdleAdd(benchmark::State& state) {
     }
 }
 
+// The same call with the loop asleep before each: what waking an idle loop
+// costs the calling thread.
+void BM_Baseline_RawIdleAddToSleepingLoop(benchmark::State& state) {
+    std::atomic<size_t> delivered{0};
+    zumi::bench::timeCallsToSleepingLoop(
+        state, [&] { g_idle_add(countIdle, &delivered); },
+        [&] { return delivered.load(std::memory_order_acquire); });
+}
+
 }  // namespace
 
 BENCHMARK(BM_Baseline_RawIdleAdd)->UseRealTime();
+BENCHMARK(BM_Baseline_RawIdleAddToSleepingLoop)->UseManualTime();

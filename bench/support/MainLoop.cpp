@@ -2,6 +2,8 @@
 
 #include <gdk/gdk.h>
 
+#include <atomic>
+
 namespace zumi {
 namespace bench {
 
@@ -15,7 +17,23 @@ void initGdkThreads() {
     (void)done;
 }
 
-MainLoopThread::MainLoopThread() : m_loop(g_main_loop_new(nullptr, FALSE)) {
+namespace {
+
+std::atomic<bool> g_asleep{false};
+
+gint pollTellingSleep(GPollFD* fds, guint count, gint timeout) {
+    // A zero timeout only looks; any other is the loop with nothing to do.
+    if (timeout != 0) g_asleep.store(true, std::memory_order_release);
+    gint ready = g_poll(fds, count, timeout);
+    g_asleep.store(false, std::memory_order_release);
+    return ready;
+}
+
+}  // namespace
+
+MainLoopThread::MainLoopThread(bool watchSleep)
+    : m_loop(g_main_loop_new(nullptr, FALSE)), m_watchSleep(watchSleep) {
+    if (m_watchSleep) g_main_context_set_poll_func(nullptr, pollTellingSleep);
     m_thread = std::thread([this] { g_main_loop_run(m_loop); });
     // Deliveries only count once the loop owns the context.
     while (!g_main_loop_is_running(m_loop)) std::this_thread::yield();
@@ -26,6 +44,37 @@ MainLoopThread::~MainLoopThread() {
     g_main_context_wakeup(nullptr);
     m_thread.join();
     g_main_loop_unref(m_loop);
+    if (m_watchSleep) g_main_context_set_poll_func(nullptr, nullptr);
+}
+
+bool MainLoopThread::isAsleep() { return g_asleep.load(std::memory_order_acquire); }
+
+void timeCallsToSleepingLoop(benchmark::State& state, const std::function<void()>& call,
+                             const std::function<size_t()>& delivered) {
+    using Clock = std::chrono::steady_clock;
+    MainLoopThread mainLoop(true);
+    size_t calls = 0;
+    for (auto _ : state) {
+        const auto deadline = Clock::now() + std::chrono::seconds(1);
+        while (delivered() != calls || !MainLoopThread::isAsleep()) {
+            if (Clock::now() > deadline) {
+                state.SkipWithError("the main loop did not come back to poll");
+                return;
+            }
+        }
+        // The flag is raised just before the system call: give the thread
+        // the few microseconds it takes to be asleep inside it.
+        const auto settled = Clock::now() + std::chrono::microseconds(20);
+        while (Clock::now() < settled) {
+        }
+        const auto start = Clock::now();
+        call();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        ++calls;
+    }
+    if (!waitFor([&] { return delivered() == calls; }, std::chrono::seconds(10))) {
+        state.SkipWithError("not every call reached the main loop");
+    }
 }
 
 namespace {

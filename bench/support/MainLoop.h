@@ -1,6 +1,7 @@
 #ifndef ZUMI_BENCH_MAINLOOP_H
 #define ZUMI_BENCH_MAINLOOP_H
 
+#include <benchmark/benchmark.h>
 #include <glib.h>
 
 #include <chrono>
@@ -20,15 +21,30 @@ void initGdkThreads();
 // do in an application. Stopped (and joined) by the destructor.
 class MainLoopThread {
 public:
-    MainLoopThread();
+    // With watchSleep, the loop tells through isAsleep() when it blocks in
+    // poll with nothing to do.
+    explicit MainLoopThread(bool watchSleep = false);
     ~MainLoopThread();
     MainLoopThread(const MainLoopThread&) = delete;
     MainLoopThread& operator=(const MainLoopThread&) = delete;
 
+    // True while the loop waits in poll for something to happen.
+    static bool isAsleep();
+
 private:
     GMainLoop* m_loop;
+    bool m_watchSleep;
     std::thread m_thread;
 };
+
+// Times `call` once per iteration of `state` (registered with
+// UseManualTime) with the loop asleep before each, as when events come one at
+// a time to an idle application: before every call it waits, untimed, until
+// delivered() counts every earlier call and the loop blocks in poll again, so
+// that each call pays for waking it. Skips the benchmark if the loop falls
+// behind for a second.
+void timeCallsToSleepingLoop(benchmark::State& state, const std::function<void()>& call,
+                             const std::function<size_t()>& delivered);
 
 // Iterates the default main context on the calling thread until count()
 // reaches target, or until count() stood still for `quiet`. Returns whether
