@@ -42,7 +42,8 @@ unsigned int guarded(const char* tag, Body body) noexcept {
     } catch (const std::exception& e) {
         logLine(LogLevel::E, tag, "E %s:%s:what=%s:", e.what());
     } catch (...) {
-        logLine(LogLevel::E, tag, "E %s:%s:what=%s:", "unknown exception");
+        logLine(LogLevel::E, tag, "E %s:%s:what=%s:",
+                "non-standard exception (not derived from std::exception)");
     }
     return FAILED;
 }

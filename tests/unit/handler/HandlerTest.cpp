@@ -429,7 +429,8 @@ TEST_F(APublishingHandler, TurnsEveryExceptionOfAPublisherInto258) {
         logs().texts(),
         ElementsAre("E app:VimoZumiHandlerPrivate.onPropertyGet:what=get failed ZumiException:",
                     "E app:VimoZumiHandlerPrivate.onPropertySet:what=boom:",
-                    "E app:VimoZumiHandlerPrivate.onPropertySet:what=unknown exception:",
+                    "E app:VimoZumiHandlerPrivate.onPropertySet:what=non-standard exception (not derived from "
+                    "std::exception):",
                     "E app:VimoZumiHandlerPrivate.onPropertyAccessed:what=access failed "
                     "ZumiException:"));
     EXPECT_EQ(2, integer.use_count());  // no callback kept its reference
