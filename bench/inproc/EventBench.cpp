@@ -53,6 +53,7 @@ struct EventSetup {
         handler = ZumiHandlerFactory::getZumiHandler("com.zumi.bench.events");
         try {
             handler->subscribe(SOURCE, EVENT, &listener);
+            subscribed = true;
         } catch (const std::exception& e) {
             error = e.what();
             return;
@@ -70,7 +71,7 @@ struct EventSetup {
         raw.strings = {"a", "b"};
     }
     ~EventSetup() {
-        if (error.empty()) handler->unsubscribe(SOURCE, EVENT, &listener);
+        if (subscribed) handler->unsubscribe(SOURCE, EVENT, &listener);
     }
     void fire() {
         raw.nextInt = 0;
@@ -84,6 +85,7 @@ struct EventSetup {
     FakeBusCore::Subscription subscription;
     FakeEvent raw;
     ZumiEventHandleStruct event{&raw};
+    bool subscribed = false;
     std::string error;
 };
 
