@@ -34,6 +34,42 @@ bool waitOnBus(sd_bus* bus, int cancelFd, uint64_t untilUsec) {
     return (fds[1].revents & POLLIN) == 0;
 }
 
+// The address without its "guid" keys. dbus-daemon prints its address with
+// the guid of that run, and session addresses carry it too; a daemon started
+// again gets a new one, and sd-bus refuses a server whose guid differs. A
+// connection that kept the guid could never reconnect after a restart, nor
+// could a new one open: so every connection goes to whatever daemon listens
+// at the address. Values are escaped in addresses, so ',' and ';' only
+// separate.
+std::string withoutGuid(const std::string& addresses) {
+    std::string result;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = addresses.find(';', start);
+        std::string one = addresses.substr(start, end == std::string::npos ? end : end - start);
+        const size_t colon = one.find(':');
+        if (colon != std::string::npos) {
+            std::string kept = one.substr(0, colon + 1);
+            bool first = true;
+            for (size_t at = colon + 1; at <= one.size();) {
+                size_t comma = one.find(',', at);
+                if (comma == std::string::npos) comma = one.size();
+                const std::string pair = one.substr(at, comma - at);
+                if (!pair.empty() && pair.compare(0, 5, "guid=") != 0) {
+                    kept += (first ? "" : ",") + pair;
+                    first = false;
+                }
+                at = comma + 1;
+            }
+            one = kept;
+        }
+        result += one;
+        if (end == std::string::npos) return result;
+        result += ';';
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 uint64_t monotonicNowUsec() {
@@ -70,13 +106,15 @@ ZumiStatus openBus(const std::string& address, uint64_t timeoutUsec, int cancelF
     const uint64_t deadline = monotonicNowUsec() + timeoutUsec;
     sd_bus* bus = nullptr;
     int r;
-    if (address.empty() && !monitor) {
+    const char* session = getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string given = address.empty() ? std::string(session != nullptr ? session : "") : address;
+    const std::string target = withoutGuid(given);
+    if (address.empty() && !monitor && target == given) {
         r = sd_bus_open_user(&bus);
     } else {
         r = sd_bus_new(&bus);
         if (r < 0) return ZUMI_ERR_NO_MEMORY;
-        r = address.empty() ? sd_bus_set_address(bus, getenv("DBUS_SESSION_BUS_ADDRESS"))
-                            : sd_bus_set_address(bus, address.c_str());
+        r = sd_bus_set_address(bus, target.empty() ? nullptr : target.c_str());
         if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
         if (r >= 0 && monitor) r = sd_bus_set_monitor(bus, 1);
         if (r >= 0) r = sd_bus_start(bus);

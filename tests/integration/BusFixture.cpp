@@ -52,12 +52,13 @@ class PrivateBus : public ::testing::Environment {
 
 void killBus() { g_daemon.reset(); }
 
-std::unique_ptr<Process> startDaemon(const std::string& address) {
+std::unique_ptr<Process> startDaemon(const std::string& address, std::string* printed) {
     auto daemon = std::make_unique<Process>(std::vector<std::string>{
         "dbus-daemon", "--config-file=" ZUMI_TEST_BUS_CONF, "--address=" + address, "--nofork", "--nopidfile",
         "--print-address=1"});
-    std::string printed;  // once it listens
-    EXPECT_TRUE(daemon->nextLine(&printed, deadlineIn(kPatience))) << "dbus-daemon printed no address";
+    std::string line;  // once it listens
+    EXPECT_TRUE(daemon->nextLine(&line, deadlineIn(kPatience))) << "dbus-daemon printed no address";
+    if (printed != nullptr) *printed = line;
     return daemon;
 }
 

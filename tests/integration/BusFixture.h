@@ -108,8 +108,9 @@ Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::st
 // The zumi command's argv for `args`, and the command run to its end.
 std::vector<std::string> zumiCommand(std::vector<std::string> args);
 Outcome zumi(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
-// A dbus-daemon of the tests' configuration listening on `address`.
-std::unique_ptr<Process> startDaemon(const std::string& address);
+// A dbus-daemon of the tests' configuration listening on `address`; the
+// address it printed (with the guid of this run) goes to `printed`.
+std::unique_ptr<Process> startDaemon(const std::string& address, std::string* printed = nullptr);
 
 // A zumi_test_service process. request() sends one command line and returns
 // the answer without its "R " prefix; events the peer prints are kept for

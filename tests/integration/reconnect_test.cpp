@@ -114,6 +114,36 @@ TEST_F(ARestartedBus, LeavesTheNameToAProcessThatTookItMeanwhileAndServesAgainOn
     EXPECT_EQ("0 7", peer.request("getint " + service + " count"));
 }
 
+// dbus-daemon prints its address with the guid of its run, as session
+// addresses carry it; started again, it has another. Processes given such an
+// address, in either variable, still reconnect to it, and new connections
+// still open.
+TEST(ABusAddressWithTheDaemonsGuid, StillReachesTheDaemonStartedAgainOnIt) {
+    const std::string listen = "unix:abstract=/tmp/zumi-guid-" + std::to_string(getpid());
+    for (const std::string variable : {"ZUMI_BUS_ADDRESS=", "DBUS_SESSION_BUS_ADDRESS="}) {
+        SCOPED_TRACE(variable);
+        std::string printed, printedAgain;
+        std::unique_ptr<Process> daemon = startDaemon(listen, &printed);
+        ASSERT_NE(std::string::npos, printed.find(",guid=")) << printed;
+        std::vector<std::string> env = {variable + printed};
+        if (env[0].rfind("ZUMI_", 0) != 0) env.push_back("ZUMI_BUS_ADDRESS=");  // the session bus, then
+        const std::string service = serviceName("guid");
+        Peer server(env), caller(env);
+        ASSERT_EQ("0", server.request("open " + service));
+        server.requestAll({"int count 7 r"});
+        ASSERT_EQ("0", caller.request("open -"));
+        ASSERT_EQ("0 7", caller.request("getint " + service + " count"));
+
+        daemon.reset();  // SIGKILL
+        daemon = startDaemon(listen, &printedAgain);
+        ASSERT_NE(printed, printedAgain) << "the daemon kept its guid";
+        EXPECT_TRUE(waitFor([&] { return caller.request("getint " + service + " count") == "0 7"; }))
+            << "a connection named the old guid and never came back";
+        Peer late(env);
+        EXPECT_EQ("0", late.request("open " + serviceName("late"))) << "a new connection refused the new daemon";
+    }
+}
+
 // What reconnecting meets when a daemon is still starting: opening waits for
 // its greeting no longer than the call timeout.
 TEST(ABusThatNeverAnswers, FailsTheOpeningAfterTheCallTimeout) {
