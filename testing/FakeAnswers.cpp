@@ -42,7 +42,6 @@ ZumiCallId FakeAnswers::queue(ZumiHandle handle, const std::string& destination,
     pending.answer = std::move(answer);
     const ZumiCallId id = pending.id;
     m_queue.push_back(std::move(pending));
-    ++FakeBusCore::instance().answersInFlight;
     if (m_workerRunning) {
         m_wake.notify_one();
     } else {
@@ -84,7 +83,6 @@ void FakeAnswers::run() {
         lock.lock();
         m_delivering = false;
         m_running = nullptr;
-        --FakeBusCore::instance().answersInFlight;
         m_finished.notify_all();
     }
     m_workerRunning = false;
@@ -106,10 +104,7 @@ void FakeAnswers::drop(Lock& lock, Which which) {
     if (dropped.empty()) return;
     lock.unlock();
     FakeBusCore& bus = FakeBusCore::instance();
-    for (Pending& pending : dropped) {
-        bus.releaseArray(pending.answer->result.reply);
-        --bus.answersInFlight;
-    }
+    for (Pending& pending : dropped) bus.releaseArray(pending.answer->result.reply);
     lock.lock();
 }
 
@@ -135,6 +130,11 @@ void FakeAnswers::dropAll(ZumiHandle handle) {
     Lock lock(m_mutex);
     drop(lock, [&](const Pending& pending) { return pending.handle == handle; });
     awaitRunning(lock, handle);
+}
+
+size_t FakeAnswers::inFlight() {
+    Lock lock(m_mutex);
+    return m_queue.size() + (m_delivering ? 1 : 0);
 }
 
 void FakeAnswers::reset() {

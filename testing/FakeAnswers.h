@@ -19,9 +19,9 @@
 // (bounded) for a done still running on the worker, unless called from it.
 //
 // The worker starts with the first answer queued and ends when none is left;
-// reset() joins it, and so does the exit of the process. Every wait has a deadline: a done stuck for longer than
-// kStuck lets ZumiClose or reset() go on, and the test that made it so sees
-// its own failure.
+// reset() joins it, and so does the exit of the process. Every wait has a
+// deadline: a done stuck for longer than kStuck lets ZumiClose or reset() go
+// on, and the test that made it so sees its own failure.
 
 #include <chrono>
 #include <condition_variable>
@@ -57,6 +57,8 @@ public:
     void dropAll(ZumiHandle handle);
     // A new test: drops every queued answer and joins the worker.
     void reset();
+    // Answers neither delivered nor dropped yet: queued, or being delivered.
+    size_t inFlight();
 
 private:
     FakeAnswers() = default;

@@ -87,7 +87,8 @@ ZumiStatus ZumiAccessHasharrayPropertyAsync(ZumiHandle handle, const char* servi
 
 ZumiStatus ZumiCreateAndSendEventAsync(ZumiHandle handle, const char* eventName, ZumiCallDone done,
                                        void* data, ZumiCallId* id) {
-    return answer(handle, nullptr, done, data, id, [&](Answer&) { return ZumiCreateAndSendEvent(handle, eventName); });
+    return answer(handle, nullptr, done, data, id,
+                  [&](Answer&) { return ZumiCreateAndSendEvent(handle, eventName); });
 }
 
 ZumiStatus ZumiCancelCall(ZumiHandle handle, ZumiCallId id) {

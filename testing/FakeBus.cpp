@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "FakeAnswers.h"
 #include "FakeBusCore.h"
 #include "FakeHandles.h"
 #include "util/Log.h"
@@ -315,7 +316,7 @@ bool FakeBus::runUntilIdle(std::chrono::milliseconds limit) {
         [] {
             while (g_main_context_iteration(nullptr, FALSE)) {
             }
-            return core().answersInFlight.load() == 0 && !g_main_context_pending(nullptr);
+            return ::zumi::testing::FakeAnswers::instance().inFlight() == 0 && !g_main_context_pending(nullptr);
         },
         limit);
 }

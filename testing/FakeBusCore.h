@@ -27,7 +27,6 @@
 // Threads: every member may be called from any thread. Callbacks are invoked
 // without the double's own lock held, so they may call back into it.
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -160,10 +159,6 @@ public:
     private:
         DeferDelays* m_outer;
     };
-    // Answers of asynchronous calls started and neither delivered nor
-    // dropped (FakeAnswers).
-    std::atomic<int> answersInFlight{0};
-
     // ---- Published properties (registered by the code under test) ----
     // One registration per name and type (ZUMI_TYPE_*), as on the real bus.
     typedef zumi::bus::PropertyEntry Registration;
