@@ -50,14 +50,13 @@ std::string withoutGuid(const std::string& addresses) {
         const size_t colon = one.find(':');
         if (colon != std::string::npos) {
             std::string kept = one.substr(0, colon + 1);
-            bool first = true;
             for (size_t at = colon + 1; at <= one.size();) {
                 size_t comma = one.find(',', at);
                 if (comma == std::string::npos) comma = one.size();
                 const std::string pair = one.substr(at, comma - at);
                 if (!pair.empty() && pair.compare(0, 5, "guid=") != 0) {
-                    kept += (first ? "" : ",") + pair;
-                    first = false;
+                    if (kept.size() > colon + 1) kept += ',';
+                    kept += pair;
                 }
                 at = comma + 1;
             }
