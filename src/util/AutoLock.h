@@ -9,8 +9,9 @@ namespace util {
 
 // Scoped guard over a POSIX mutex; every lock of the library is taken through
 // it. On a machine with more than one processor it tries the mutex for a few
-// microseconds before it sleeps on it (see AutoLock.cpp for why). Throws std::runtime_error "mutex deadlock detected!" when the lock call
-// reports EDEADLK (an error-checking mutex locked again by its owner); any
+// microseconds before it sleeps on it (see AutoLock.cpp for why). Throws
+// std::runtime_error "mutex deadlock detected!" when the lock call reports
+// EDEADLK (an error-checking mutex locked again by its owner); any
 // other result counts as holding the mutex.
 class AutoLock {
 public:
