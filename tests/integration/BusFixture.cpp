@@ -152,8 +152,17 @@ Process::Process(const std::vector<std::string>& args, const std::vector<std::st
         return;
     }
     // Built before the fork: the child of a threaded process only execs.
+    // A variable given here replaces the inherited one instead of standing
+    // beside it: which of two copies getenv sees is nobody's promise (glibc
+    // takes the first, the ARM emulator passes the program the last).
     std::vector<std::string> envText(extraEnv.begin(), extraEnv.end());
-    for (char** e = environ; *e != nullptr; ++e) envText.push_back(*e);
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=') + 1); };
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string name = nameOf(*e);
+        if (std::none_of(extraEnv.begin(), extraEnv.end(), [&](const std::string& x) { return nameOf(x) == name; })) {
+            envText.push_back(*e);
+        }
+    }
     std::vector<char*> argv, env;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     for (const std::string& e : envText) env.push_back(const_cast<char*>(e.c_str()));
@@ -255,7 +264,7 @@ int Process::finish(std::string* out, std::string* err) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-Peer::Peer(const std::vector<std::string>& env) : Process({ZUMI_TEST_SERVICE}, env) {}
+Peer::Peer(const std::vector<std::string>& env, const std::string& program) : Process({program}, env) {}
 
 void Peer::kill() {
     signal(SIGKILL);

@@ -117,7 +117,8 @@ std::unique_ptr<Process> startDaemon(const std::string& address, std::string* pr
 // nextEvent(). A dead or silent peer fails the test instead of hanging it.
 class Peer : public Process {
 public:
-    explicit Peer(const std::vector<std::string>& env = {});
+    // `program`: another build's zumi_test_service (another architecture's).
+    explicit Peer(const std::vector<std::string>& env = {}, const std::string& program = ZUMI_TEST_SERVICE);
     ~Peer();
     std::string request(const std::string& line);
     void requestAll(std::initializer_list<std::string> lines);  // each answered "0"
