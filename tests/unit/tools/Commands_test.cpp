@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "Json.h"
+#include "Traffic.h"
 #include "ZumiTest.h"
 
 namespace zumi {
@@ -80,6 +81,14 @@ TEST(AHashListReader, RejectsEverythingOutsideTheShapeNamingWhereItIs) {
         EXPECT_EQ(c.second, zumi::testing::thrownMessage<JsonError>([&] { parseHashList(c.first); }))
             << c.first;
     }
+}
+
+// A recording made on the 32-bit device after January 2038 must not carry a
+// date from 1901: the build gives 32-bit targets a 64-bit time_t.
+TEST(ARecordingsTimestamp, IsTheDateItWasTakenOnBeforeAndAfter2038) {
+    EXPECT_EQ("2038-01-19T03:14:07.000001Z", isoTime(2147483647LL * 1000000 + 1));
+    EXPECT_EQ("2038-01-19T03:14:08.500000Z", isoTime(2147483648LL * 1000000 + 500000));
+    EXPECT_EQ("2100-01-01T00:00:00.250000Z", isoTime(4102444800LL * 1000000 + 250000));
 }
 
 }  // namespace
