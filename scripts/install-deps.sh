@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when
-# they are missing. Safe to run again; does nothing when all are present.
+# they are missing, and any further packages named on the command line (the
+# cross build's, with their :ARCH). Safe to run again; does nothing when all
+# are present.
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -11,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   python3
+  "$@"
 )
 
 missing=()
@@ -29,4 +33,5 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Waits for another apt-get rather than failing on its lock.
+$sudo apt-get install -o DPkg::Lock::Timeout=1800 -y -qq --no-install-recommends "${missing[@]}"
