@@ -147,6 +147,10 @@ TEST_F(TheKitsAnswers, KeepCallOrderAmongImmediateAnswersAndFailures) {
 }
 
 TEST_F(TheKitsAnswers, AreNotHeldBackByADelayedAnswerOfAnotherService) {
+    // Long enough that "slow" is still pending when the second read starts
+    // on a machine many times slower than this one (the ARM build's tests
+    // run under an emulator): 40 ms was not, there.
+    lamp.intProperty("slow", 1).delay(std::chrono::seconds(1));
     read("com.example.lamp", "slow", "slow");
     read("com.example.fan", "speed", "fan");
     ASSERT_TRUE(bus.runUntilIdle());
