@@ -4,7 +4,8 @@
 # program against its installed tree, then builds and runs every test in
 # a normal build, under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # concurrency tests under ThreadSanitizer, then cross-builds for aarch64 and
-# runs every test under emulation.
+# runs every test under emulation, and builds the Debian packages, installs
+# them, builds against them and purges them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -62,6 +63,12 @@ echo "== cross build for aarch64: every test under emulation, and aarch64 beside
 # armhf (scripts/cross.sh armhf) is left out here: with it the whole run
 # would take more than the half hour it is given.
 scripts/cross.sh aarch64
+
+echo "== Debian packages (scripts/package.sh), installed, built against, used and purged (tests/packages)"
+scripts/package.sh
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+$sudo tests/packages/package_test.sh
 
 if command -v clang++ >/dev/null 2>&1; then
   echo "== fuzzing the wire format (30 s)"
