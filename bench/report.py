@@ -239,6 +239,34 @@ def evaluate(medians, counters):
     return rows
 
 
+def fmt_kib(kib):
+    return "%.1f KiB" % kib if kib < 10240 else "%.1f MiB" % (kib / 1024.0)
+
+
+def footprint_rows(paths):
+    """Rows of bench/footprint.py's results, one architecture each: reported
+    only. Under the emulator the emulator's own memory counts in both
+    programs, so the difference is the figure there."""
+    rows = []
+    for path in paths:
+        with open(path) as f:
+            fp = json.load(f)
+        arch = fp["arch"] + (", emulated" if fp.get("emulated") else "")
+        for lib, size in sorted(fp["stripped_bytes"].items()):
+            rows.append({"figure": "footprint (%s): %s, stripped" % (arch, lib), "kind": "info",
+                         "value": fmt_kib(size / 1024.0), "base_value": "-", "ratio": None,
+                         "target_text": "reported", "result": "-"})
+        for key, what in (("rss", "resident"), ("private", "dirty private")):
+            app, without = fp["app_%s_kib" % key], fp["without_%s_kib" % key]
+            rows.append({"figure": "footprint (%s): minimal app, %s" % (arch, what), "kind": "info",
+                         "value": fmt_kib(app), "base_value": fmt_kib(without), "ratio": app / float(without),
+                         "target_text": "reported", "result": "-"})
+            rows.append({"figure": "  same, the library's share (app - without)", "kind": "info",
+                         "value": fmt_kib(app - without), "base_value": "-", "ratio": None,
+                         "target_text": "reported", "result": "-"})
+    return rows
+
+
 def print_table(rows, context):
     head = ("Figure", "Median", "CPU", "Baseline", "Ratio", "Target", "Result")
     lines = [head]
@@ -263,9 +291,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("results", nargs="+", help="Google Benchmark JSON files")
     parser.add_argument("--json", help="write the table with its medians here")
+    parser.add_argument("--footprint", nargs="*", default=[], help="bench/footprint.py results")
     args = parser.parse_args()
     medians, counters, context = collect(args.results)
-    rows = evaluate(medians, counters)
+    rows = evaluate(medians, counters) + footprint_rows(args.footprint)
     print_table(rows, context)
     if args.json:
         with open(args.json, "w") as f:

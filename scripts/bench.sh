@@ -3,7 +3,9 @@
 # dbus-daemon of our own configuration, runs every benchmark executable with
 # its figures and baselines interleaved in random order and repeated, then
 # prints one table of medians (figure, baseline, ratio, target) and writes
-# the JSON results.
+# the JSON results. The table ends with the footprint: stripped libraries and
+# the resident memory of a minimal application, for this machine and for each
+# cross build that scripts/cross.sh left in build/aarch64 or build/armhf.
 #
 #   ZUMI_BENCH_REPETITIONS  repetitions of every benchmark (default 9)
 #   ZUMI_BENCH_MIN_TIME     seconds per repetition of a fast benchmark (0.1)
@@ -65,5 +67,18 @@ for exe in "$build"/bench/zumi_bench_*; do
     >"$results/$name.log" 2>&1 || { echo "$name failed, see $results/$name.log" >&2; exit 1; }
 done
 
-python3 "$root/bench/report.py" "$results"/zumi_bench_*.json --json "$results/summary.json"
+# The footprint of this build and of the cross builds that scripts/cross.sh
+# left (their programs run under the emulator).
+cmake --build "$build" -j2 --target zumi_minimal_app zumi_minimal_app_without >/dev/null
+python3 "$root/bench/footprint.py" --build "$build" --arch "$(uname -m)" --out "$results/footprint-native.json"
+for cross in aarch64:aarch64-linux-gnu armhf:arm-linux-gnueabihf; do
+  dir=build/${cross%%:*}
+  [ -x "$dir/examples/zumi_minimal_app" ] || continue
+  cmake --build "$dir" -j2 --target zumi_minimal_app zumi_minimal_app_without >/dev/null
+  python3 "$root/bench/footprint.py" --build "$dir" --arch "${cross%%:*}" --strip "${cross#*:}-strip" \
+    --emulated --out "$results/footprint-${cross%%:*}.json"
+done
+
+python3 "$root/bench/report.py" "$results"/zumi_bench_*.json --footprint "$results"/footprint-*.json \
+  --json "$results/summary.json"
 echo "(JSON: $results/summary.json and $results/zumi_bench_*.json)" >&2
