@@ -21,6 +21,14 @@ cross_setup() {
   local sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 
+  # A container or a freshly started machine may have binfmt_misc unmounted:
+  # the registrations the emulator's package makes would then go nowhere.
+  # Mounted first, so that they land when the package is installed.
+  local binfmt=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$binfmt/status" ]; then
+    $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+  fi
+
   # install-deps.sh updates the package lists whenever something is missing,
   # which the target's packages are after a new architecture.
   if ! dpkg --print-foreign-architectures | grep -qx "$debian_arch"; then
@@ -30,12 +38,8 @@ cross_setup() {
     "libglib2.0-dev:$debian_arch" "libgtk-3-dev:$debian_arch" "libsystemd-dev:$debian_arch" \
     "libgtest-dev:$debian_arch" "libgmock-dev:$debian_arch"
 
-  # A container or a freshly started machine may have binfmt_misc unmounted:
-  # the registrations the emulator's package made are then nowhere.
-  local binfmt=/proc/sys/fs/binfmt_misc
-  if [ ! -e "$binfmt/status" ]; then
-    $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
-  fi
+  # Registered by the package when it was installed; again when binfmt_misc
+  # was mounted afresh since.
   if ! grep -qx enabled "$binfmt/$emulator" 2>/dev/null; then
     $sudo update-binfmts --enable "$emulator"
   fi
