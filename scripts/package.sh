@@ -43,9 +43,11 @@ rm -rf "$work"
 mkdir -p "$stage" "$out"
 
 echo "== packages for $arch: build and install into a staging tree"
-# No RUNPATH: the libraries are in the system's own directory.
+# No RUNPATH: the libraries are in the system's own directory, the multiarch
+# one (which GNUInstallDirs does not choose when cross-compiling).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DZUMI_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_RPATH=ON "${cmake_args[@]}" >/dev/null
+  -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" -DZUMI_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_RPATH=ON "${cmake_args[@]}" \
+  >/dev/null
 cmake --build "$build" -j"$(nproc)"
 DESTDIR=$root/$stage cmake --install "$build" >/dev/null
 libdir=usr/lib/$multiarch
@@ -158,6 +160,11 @@ control() {
   } >"$work/$name/DEBIAN/control"
   (cd "$work/$name" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | sort -z | xargs -0r md5sum) \
     >"$work/$name/DEBIAN/md5sums"
+  # Files in /etc (a D-Bus policy there) are the administrator's to change:
+  # an upgrade keeps their changes, a purge removes them.
+  if [ -d "$work/$name/etc" ]; then
+    (cd "$work/$name" && find etc -type f -printf '/%p\n' | sort) >"$work/$name/DEBIAN/conffiles"
+  fi
 }
 runtime() {
   local name=$1 lib=$2 depends
