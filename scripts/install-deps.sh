@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   python3
+  chromium
   "$@"
 )
 

@@ -12,7 +12,12 @@ namespace tool {
 Args::Args(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options) {
     bool optionsEnded = false;
     for (size_t i = 0; i < argv.size(); ++i) {
-        const std::string& arg = argv[i];
+        std::string arg = argv[i];
+        if (!optionsEnded && arg.size() == 2 && arg[0] == '-') {
+            for (const OptionSpec& option : options) {
+                if (option.shortName == arg[1]) arg = "--" + option.name;
+            }
+        }
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] != '-' && arg != "-h")) {
             m_positionals.push_back(arg);
             continue;

@@ -2,8 +2,8 @@
 #define ZUMI_TOOLS_ARGS_H
 
 // Command-line parsing shared by every subcommand. An argument is an option
-// only when it starts with "--" (or is "-h"), so negative numbers such as
-// "-5" stay values; "--name=value" and "--name value" are the same; "--"
+// only when it starts with "--" (or is "-h", or the short name that an option
+// declares, such as "-o"), so negative numbers such as "-5" stay values; "--name=value" and "--name value" are the same; "--"
 // ends the options. Every mistake is a UsageError whose text is one line
 // that the command prints before exiting with status 2.
 
@@ -23,6 +23,7 @@ public:
 struct OptionSpec {
     std::string name;  // without the leading "--"
     bool takesValue;
+    char shortName = 0;  // "-o" stands for the option when 'o'
 };
 
 class Args {

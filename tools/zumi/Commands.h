@@ -45,6 +45,7 @@ const Command& listCommand();
 const Command& monitorCommand();
 const Command& recordCommand();
 const Command& replayCommand();
+const Command& chartCommand();
 
 // Every command, in the order `zumi --help` lists them.
 std::vector<const Command*> allCommands();

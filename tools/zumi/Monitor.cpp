@@ -1,6 +1,7 @@
 // zumi monitor: the bus's traffic between other processes, one line per
 // operation, as it happens.
 
+#include "Chart.h"
 #include "Commands.h"
 #include "Stats.h"
 #include "Traffic.h"
@@ -21,6 +22,13 @@ int runMonitor(const Args& args, std::ostream& out, std::ostream& err) {
         limits.every = parseSeconds(args.value("every"), "--every");
         if (limits.every <= 0) throw UsageError("--every must be more than 0 seconds");
     }
+    const std::string chartPath = args.value("chart");
+    if (args.has("chart")) {
+        if (chartPath.empty() || chartPath == "-") throw UsageError("--chart needs a file (OUT.html or OUT.svg)");
+        chartFormat(chartPath, "");
+    }
+    std::vector<Operation> charted;
+    int64_t start = 0;
     StopSignals signals;
     Stats table;
     double periodStart = monotonicSeconds();
@@ -34,6 +42,10 @@ int runMonitor(const Args& args, std::ostream& out, std::ostream& err) {
         [&](const ZumiTraffic& traffic) {
             Operation op = fromTraffic(traffic);
             if (!filter.accepts(op)) return false;
+            if (!chartPath.empty()) {
+                op.offset = op.timeUsec > start ? static_cast<double>(op.timeUsec - start) / 1e6 : 0.0;
+                charted.push_back(op);
+            }
             if (stats) {
                 table.add(op);
             } else {
@@ -41,8 +53,13 @@ int runMonitor(const Args& args, std::ostream& out, std::ostream& err) {
             }
             return true;
         },
-        printStats);
+        printStats, [&] { start = realtimeUsec(); });
     if (stats) printStats();
+    if (!chartPath.empty()) {
+        const size_t count = charted.size();
+        writeChart(buildChart(std::move(charted), isoTime(start)), chartPath, "", out);
+        err << "zumi monitor: wrote the chart of " << count << " operations to " << chartPath << std::endl;
+    }
     return 0;
 }
 
@@ -53,6 +70,7 @@ const Command& monitorCommand() {
         "monitor", "show the bus traffic as it happens",
         "Usage: zumi monitor [--service NAME]... [--property NAME]... [--event NAME]...\n"
         "                    [--json] [--stats] [--every SECS] [--count N] [--duration SECS]\n"
+        "                    [--chart OUT]\n"
         "\n"
         "Shows the traffic between the processes on the bus, one line per operation,\n"
         "until interrupted (SIGINT or SIGTERM, exit status 0):\n"
@@ -78,8 +96,10 @@ const Command& monitorCommand() {
             "                    p99 latency in ms, errors (non-zero statuses, calls\n"
             "                    not answered, spoofed events); at the end\n"
             "  --every SECS      print those statistics every SECS seconds\n"
+            "  --chart OUT       when the monitor ends, also write what it showed as\n"
+            "                    zumi chart draws a recording: OUT.html or OUT.svg\n"
             "  -h, --help        show this help\n",
-        withFilterOptions({{"json", false}, {"stats", false}, {"every", true}}), runMonitor};
+        withFilterOptions({{"json", false}, {"stats", false}, {"every", true}, {"chart", true}}), runMonitor};
     return command;
 }
 

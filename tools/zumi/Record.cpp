@@ -25,12 +25,6 @@ using veltra::kesh::zumi::ZumiHandlerSharedPtr;
 
 namespace {
 
-int64_t realtimeUsec() {
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
 void readValue(ZumiHandle handle, Operation* op) {
     const char* service = op->service.c_str();
     const char* property = op->name.c_str();

@@ -11,7 +11,7 @@ void writeRecordingHeader(std::ostream& out, int64_t startUsec) {
     out << dumpLine(header) << std::endl;
 }
 
-std::vector<Operation> readRecording(std::istream& in, const std::string& name) {
+std::vector<Operation> readRecording(std::istream& in, const std::string& name, std::string* started) {
     std::vector<Operation> operations;
     bool headerSeen = false;
     long number = 0;
@@ -34,6 +34,7 @@ std::vector<Operation> readRecording(std::istream& in, const std::string& name) 
                 throw RecordingError(where + "recording version " + std::to_string(version.get<int>()) +
                                      " is newer than this zumi reads (" + std::to_string(RECORDING_VERSION) + ")");
             }
+            if (started != nullptr) *started = object.value("started", std::string());
             headerSeen = true;
             continue;
         }

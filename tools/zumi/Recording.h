@@ -32,8 +32,9 @@ constexpr int RECORDING_VERSION = 1;
 void writeRecordingHeader(std::ostream& out, int64_t startUsec);
 
 // The operations of the recording in file order. A line that is not JSON or
-// not an operation is a RecordingError "NAME:LINE: what is wrong".
-std::vector<Operation> readRecording(std::istream& in, const std::string& name);
+// not an operation is a RecordingError "NAME:LINE: what is wrong". The
+// header's "started" goes to *started when asked for.
+std::vector<Operation> readRecording(std::istream& in, const std::string& name, std::string* started = nullptr);
 
 }  // namespace tool
 }  // namespace zumi

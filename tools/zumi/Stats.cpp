@@ -17,14 +17,14 @@ long long percentile(std::vector<long long>& sorted, int percent) {
     return sorted[std::max<size_t>(rank, 1) - 1];
 }
 
-std::string milliseconds(long long usec) {
+}  // namespace
+
+std::string millisecondsText(long long usec) {
     if (usec < 0) return "-";
     char text[32];
     snprintf(text, sizeof text, "%.3f", static_cast<double>(usec) / 1000.0);
     return text;
 }
-
-}  // namespace
 
 void Stats::add(const Operation& op) {
     if (!op.isPropertyCall() && op.kind != Operation::Event) return;
@@ -35,26 +35,42 @@ void Stats::add(const Operation& op) {
     if (op.latencyUsec >= 0) row.latencies.push_back(op.latencyUsec);
 }
 
+std::vector<Stats::Summary> Stats::summaries() {
+    std::vector<Summary> rows;
+    for (auto& entry : m_rows) {
+        Row& row = entry.second;
+        std::sort(row.latencies.begin(), row.latencies.end());
+        Summary summary;
+        summary.service = entry.first.first;
+        summary.name = entry.first.second;
+        summary.isEvent = row.isEvent;
+        summary.calls = row.calls;
+        summary.errors = row.errors;
+        summary.p50 = percentile(row.latencies, 50);
+        summary.p99 = percentile(row.latencies, 99);
+        summary.max = row.latencies.empty() ? -1 : row.latencies.back();
+        rows.push_back(std::move(summary));
+    }
+    return rows;
+}
+
 void Stats::print(std::ostream& out, bool json, double seconds) {
     nlohmann::json rows = nlohmann::json::array();
     std::vector<std::vector<std::string>> table = {
         {"SERVICE", "PROPERTY/EVENT", "CALLS", "PER-SECOND", "P50-MS", "P99-MS", "ERRORS"}};
-    for (auto& entry : m_rows) {
-        Row& row = entry.second;
-        std::sort(row.latencies.begin(), row.latencies.end());
+    for (const Summary& row : summaries()) {
         const double perSecond = seconds > 0 ? static_cast<double>(row.calls) / seconds : 0;
-        const long long p50 = percentile(row.latencies, 50), p99 = percentile(row.latencies, 99);
         char rate[32];
         snprintf(rate, sizeof rate, "%.2f", perSecond);
-        table.push_back({entry.first.first, entry.first.second, std::to_string(row.calls), rate,
-                         milliseconds(p50), milliseconds(p99), std::to_string(row.errors)});
-        nlohmann::json object = {{"service", entry.first.first},
-                                 {row.isEvent ? "event" : "property", entry.first.second},
+        table.push_back({row.service, row.name, std::to_string(row.calls), rate, millisecondsText(row.p50),
+                         millisecondsText(row.p99), std::to_string(row.errors)});
+        nlohmann::json object = {{"service", row.service},
+                                 {row.isEvent ? "event" : "property", row.name},
                                  {"calls", row.calls},
                                  {"per_second", perSecond},
                                  {"errors", row.errors}};
-        if (p50 >= 0) object["p50_ms"] = static_cast<double>(p50) / 1000.0;
-        if (p99 >= 0) object["p99_ms"] = static_cast<double>(p99) / 1000.0;
+        if (row.p50 >= 0) object["p50_ms"] = static_cast<double>(row.p50) / 1000.0;
+        if (row.p99 >= 0) object["p99_ms"] = static_cast<double>(row.p99) / 1000.0;
         rows.push_back(object);
     }
     m_rows.clear();

@@ -66,8 +66,8 @@ int unknownCommand(const std::string& name, std::ostream& err) {
 }  // namespace
 
 std::vector<const Command*> allCommands() {
-    return {&listCommand(),    &getCommand(),    &setCommand(),   &sendCommand(),
-            &waitCommand(),    &monitorCommand(), &recordCommand(), &replayCommand()};
+    return {&listCommand(),    &getCommand(),     &setCommand(),    &sendCommand(),  &waitCommand(),
+            &monitorCommand(), &recordCommand(), &replayCommand(), &chartCommand()};
 }
 
 int runTool(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {

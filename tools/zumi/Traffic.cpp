@@ -59,6 +59,14 @@ void valueFromJson(const json& value, Operation* op) {
     op->hasValue = true;
 }
 
+template <typename T>
+T field(const json& object, const char* key, T fallback) {
+    auto found = object.find(key);
+    return found == object.end() || found->is_null() ? fallback : found->get<T>();
+}
+
+}  // namespace
+
 std::string valueText(const Operation& op) {
     switch (op.type) {
         case PropertyType::Int: return std::to_string(op.number);
@@ -67,14 +75,6 @@ std::string valueText(const Operation& op) {
     }
     return "";
 }
-
-template <typename T>
-T field(const json& object, const char* key, T fallback) {
-    auto found = object.find(key);
-    return found == object.end() || found->is_null() ? fallback : found->get<T>();
-}
-
-}  // namespace
 
 std::string isoTime(int64_t usec) {
     time_t seconds = static_cast<time_t>(usec / 1000000);
@@ -179,13 +179,14 @@ bool fromJson(const json& object, Operation* op) {
         }
         op->service = field<std::string>(object, "service", "");
         if (op->service.empty()) throw RecordingError("\"service\" is missing");
-        if (op->kind == Operation::ServiceUp || op->kind == Operation::ServiceDown || op->kind == Operation::List) {
-            return true;
-        }
+        if (op->kind == Operation::ServiceUp || op->kind == Operation::ServiceDown) return true;
+        op->status = field<ZumiStatus>(object, "status", ZUMI_OK);
+        const double latency = field<double>(object, "latency_ms", -1.0);
+        op->latencyUsec = latency < 0 ? -1 : static_cast<long long>(latency * 1000.0 + 0.5);
+        if (op->kind == Operation::List) return true;
         op->name = field<std::string>(object, "property", "");
         if (op->name.empty()) throw RecordingError("\"property\" is missing");
         op->type = typeFromName(field<std::string>(object, "type", ""));
-        op->status = field<ZumiStatus>(object, "status", ZUMI_OK);
         const std::string access = field<std::string>(object, "access", "read-write");
         op->readable = access == "read-write" || access == "read-only";
         op->writable = access == "read-write" || access == "write-only";

@@ -72,6 +72,10 @@ bool fromJson(const nlohmann::json& object, Operation* operation);
 // non-NUL byte) become U+FFFD rather than failing the line.
 std::string dumpLine(const nlohmann::json& object);
 
+// The value of a get, set or property as a line shows it: a number, a JSON
+// string literal, a hash array's JSON.
+std::string valueText(const Operation& operation);
+
 // One line for people: local time, caller, operation, value, status, latency.
 std::string toLine(const Operation& operation);
 

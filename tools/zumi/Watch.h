@@ -8,6 +8,8 @@
 // Threads: everything runs on the command's (main) thread; the signal
 // handlers only set a flag that the loops poll several times a second.
 
+#include <stdint.h>
+
 #include <functional>
 #include <ostream>
 
@@ -32,6 +34,8 @@ public:
 
 // Seconds on the monotonic clock.
 double monotonicSeconds();
+// Microseconds since the epoch on the wall clock, as operations are stamped.
+int64_t realtimeUsec();
 
 struct WatchLimits {
     long count = 0;        // stop after this many operations kept (0: no limit)

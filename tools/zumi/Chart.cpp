@@ -1,0 +1,71 @@
+// zumi chart: a recording drawn as a sequence diagram with its figures.
+
+#include <errno.h>
+#include <string.h>
+
+#include <fstream>
+
+#include "Chart.h"
+#include "Commands.h"
+#include "Recording.h"
+
+namespace zumi {
+namespace tool {
+
+namespace {
+
+int runChart(const Args& args, std::ostream& out, std::ostream&) {
+    args.expectPositionals({"RECORDING"}, 1);
+    if (!args.has("output")) throw UsageError("missing -o OUT.html, -o OUT.svg or -o -");
+    const std::string outPath = args.value("output"), path = args.positionals()[0];
+    chartFormat(outPath, args.value("format"));  // a usage error before the work
+    std::ifstream file(path);
+    if (!file) throw std::runtime_error("cannot read " + path + ": " + strerror(errno));
+    std::string started;
+    std::vector<Operation> operations = readRecording(file, path, &started);
+    writeChart(buildChart(std::move(operations), started), outPath, args.value("format"), out);
+    return 0;
+}
+
+}  // namespace
+
+const Command& chartCommand() {
+    static const Command command{
+        "chart", "draw a recording as a sequence diagram (HTML or SVG)",
+        "Usage: zumi chart [--format html|svg] -o OUT RECORDING\n"
+        "\n"
+        "Draws the recording that zumi record made (RECORDING) as a sequence\n"
+        "diagram: one lifeline per service and per calling process, time running\n"
+        "down to scale. A get, set or listing is an arrow from its caller to the\n"
+        "service at its request, labelled with the value read or written, and a\n"
+        "bar on the service as long as the call took (a dashed arrow back when the\n"
+        "answer came later); a refusal is red with its status and text. An event\n"
+        "is a broadcast from its source with its parameters; a spoofed one is drawn\n"
+        "from its real sender and marked SPOOFED. Services coming and going are\n"
+        "marked on their lifelines. A heading gives the recording's start and span.\n"
+        "Beside the diagram: per property and event, the count, calls per second,\n"
+        "p50, p99 and max latency and the errors (as zumi monitor --stats counts\n"
+        "them), and a plot of calls and events per second over time.\n"
+        "\n"
+        "OUT.html is one page that needs nothing else (no network): it scrolls,\n"
+        "zooms in time (+ and -, or Ctrl and the wheel), filters by service,\n"
+        "property or event, and shows an operation's whole record when pointed at\n"
+        "or clicked. Where more operations are in view than arrows can show, it\n"
+        "draws how many start in each few pixels of time instead, and says so.\n"
+        "OUT.svg is one picture of the whole at the page's opening scale (counts\n"
+        "instead of arrows past " +
+            std::to_string(SVG_MOST_ARROWS) +
+            " operations); each operation's record is its\n"
+            "tooltip.\n"
+            "\n"
+            "Options:\n"
+            "  -o, --output OUT  the file to write; '-' for standard output\n"
+            "  --format FORMAT   html or svg; without it, OUT's suffix tells\n"
+            "                    (.html, .htm or .svg)\n"
+            "  -h, --help        show this help\n",
+        {{"output", true, 'o'}, {"format", true}}, runChart};
+    return command;
+}
+
+}  // namespace tool
+}  // namespace zumi

@@ -1,0 +1,204 @@
+// The SVG picture: the whole recording at the opening scale, the figures and
+// the plot to its right. Every operation carries its record as a <title>,
+// which viewers show on hover.
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "Chart.h"
+
+namespace zumi {
+namespace tool {
+
+namespace {
+
+constexpr double LANE_WIDTH = 190, GUTTER = 80, TOP = 100, LABEL_GAP = 12, BIN = 4;
+constexpr int SIDE_WIDTH = 620;
+
+class Picture {
+public:
+    explicit Picture(const ChartModel& model) : m(model) {}
+
+    void write(std::ostream& out) {
+        const double diagramWidth = GUTTER + LANE_WIDTH * static_cast<double>(std::max<size_t>(1, m.lanes.size()));
+        const double height = TOP + m.span() * m.pixelsPerSecond + 40;
+        const double sideHeight = TOP + 40 + 20.0 * static_cast<double>(m.figures.size()) + 260;
+        const double width = diagramWidth + 40 + SIDE_WIDTH;
+        out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            << "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"zumi-chart\" width=\"" << width << "\" height=\""
+            << std::max(height, sideHeight) << "\" font-family=\"sans-serif\" font-size=\"12\">\n<style>"
+            << DIAGRAM_CSS << "</style>\n"
+            << "<rect class=\"page\" width=\"100%\" height=\"100%\"/>\n"
+            << "<text class=\"title\" x=\"10\" y=\"26\">zumi chart</text>\n"
+            << "<text class=\"heading\" x=\"10\" y=\"48\">" << xmlText(chartHeading(m)) << "</text>\n";
+        axis(out);
+        lanes(out, TOP + m.span() * m.pixelsPerSecond);
+        if (m.items.size() > SVG_MOST_ARROWS) {
+            out << "<text class=\"note\" x=\"10\" y=\"66\">" << m.items.size()
+                << " operations: too many to draw one by one, drawn as how many start in each " << BIN
+                << " px of time on each lifeline (red: refused); zumi chart -o FILE.html zooms in to each one</text>\n";
+            aggregated(out);
+        } else {
+            for (const ChartItem& item : m.items) this->item(out, item);
+        }
+        side(out, diagramWidth + 40);
+        out << "</svg>\n";
+    }
+
+private:
+    double x(int lane) const { return GUTTER + LANE_WIDTH * (lane + 0.5); }
+    double y(double t) const { return TOP + (t - m.first) * m.pixelsPerSecond; }
+
+    void axis(std::ostream& out) {
+        double step = 1e-6;
+        for (double candidate = 1e-6; candidate < 1e6; candidate *= 10) {
+            step = candidate;
+            if (candidate * m.pixelsPerSecond >= 60) break;
+            if (candidate * 2 * m.pixelsPerSecond >= 60) { step = candidate * 2; break; }
+            if (candidate * 5 * m.pixelsPerSecond >= 60) { step = candidate * 5; break; }
+        }
+        for (double t = std::ceil(m.first / step) * step; t <= m.last + 1e-12; t += step) {
+            out << "<g class=\"tick\"><line x1=\"" << GUTTER - 6 << "\" x2=\"" << GUTTER << "\" y1=\"" << y(t)
+                << "\" y2=\"" << y(t) << "\"/><text x=\"" << GUTTER - 8 << "\" y=\"" << y(t) + 4
+                << "\" text-anchor=\"end\">" << xmlText(durationText(t)) << "</text></g>\n";
+        }
+    }
+
+    void lanes(std::ostream& out, double bottom) {
+        for (size_t i = 0; i < m.lanes.size(); ++i) {
+            const double lx = x(static_cast<int>(i));
+            std::string name = m.lanes[i];
+            if (name.size() > 28) name = "…" + name.substr(name.size() - 27);
+            out << "<g class=\"lane\"><title>" << xmlText(m.lanes[i]) << "</title><rect x=\"" << lx - LANE_WIDTH / 2 + 6
+                << "\" y=\"" << TOP - 26 << "\" width=\"" << LANE_WIDTH - 12 << "\" height=\"20\" rx=\"4\"/>"
+                << "<text x=\"" << lx << "\" y=\"" << TOP - 12 << "\" text-anchor=\"middle\">" << xmlText(name)
+                << "</text><line x1=\"" << lx << "\" x2=\"" << lx << "\" y1=\"" << TOP - 6 << "\" y2=\"" << bottom
+                << "\"/></g>\n";
+        }
+    }
+
+    std::string classes(const ChartItem& item) {
+        static const char* const names[] = {"get", "set", "list", "event", "up", "down", "property"};
+        std::string text = std::string("op ") + names[item.op->kind];
+        if (item.op->status != ZUMI_OK) text += " refused";
+        if (item.op->spoofed) text += " spoofed";
+        return text;
+    }
+
+    void label(std::ostream& out, const ChartItem& item, double lx, double ly, const char* anchor) {
+        if (ly - m_lastLabel < LABEL_GAP) return;  // the arrow stays; its record is in its title
+        m_lastLabel = ly;
+        out << "<text x=\"" << lx << "\" y=\"" << ly << "\" text-anchor=\"" << anchor << "\">"
+            << xmlText(itemLabel(item)) << "</text>";
+    }
+
+    void item(std::ostream& out, const ChartItem& item) {
+        const Operation& op = *item.op;
+        out << "<g class=\"" << classes(item) << "\"><title>" << xmlText(dumpLine(toJson(op, true))) << "</title>";
+        const double top = y(item.start), bottom = std::max(y(item.end), top + 2);
+        if (op.kind == Operation::Event) {
+            const double ox = x(item.origin());
+            const double left = x(0), right = x(static_cast<int>(m.lanes.size()) - 1);
+            out << "<line class=\"broadcast\" x1=\"" << left << "\" x2=\"" << right << "\" y1=\"" << top << "\" y2=\""
+                << top << "\"/><circle cx=\"" << ox << "\" cy=\"" << top << "\" r=\"4\"/>";
+            const bool rightHalf = item.origin() * 2 >= static_cast<int>(m.lanes.size());
+            label(out, item, rightHalf ? ox - 7 : ox + 7, top - 3, rightHalf ? "end" : "start");
+        } else if (op.kind == Operation::ServiceUp || op.kind == Operation::ServiceDown) {
+            const double sx = x(item.to);
+            out << "<rect x=\"" << sx - 5 << "\" y=\"" << top - 5 << "\" width=\"10\" height=\"10\"/>";
+            label(out, item, sx + 8, top + 4, "start");
+        } else {
+            const double from = x(item.from), to = x(item.to);
+            const double direction = to >= from ? 1 : -1;
+            out << "<rect class=\"active\" x=\"" << to - 3 << "\" y=\"" << top << "\" width=\"6\" height=\""
+                << bottom - top << "\"/>";
+            if (item.from == item.to) {
+                out << "<path d=\"M" << from << "," << top << " h30 v" << bottom - top + 4 << " h-26\"/>";
+            } else {
+                const double tip = to - direction * 3;
+                out << "<line x1=\"" << from << "\" y1=\"" << top << "\" x2=\"" << tip << "\" y2=\"" << top
+                    << "\"/><polygon points=\"" << tip << "," << top << " " << tip - direction * 8 << ","
+                    << top - 4 << " " << tip - direction * 8 << "," << top + 4 << "\"/>";
+                if (bottom - top >= 4) {
+                    out << "<line class=\"reply\" x1=\"" << to << "\" y1=\"" << bottom << "\" x2=\"" << from
+                        << "\" y2=\"" << bottom << "\"/>";
+                }
+            }
+            label(out, item, (from + to) / 2 + (item.from == item.to ? 36 : 0), top - 3,
+                  item.from == item.to ? "start" : "middle");
+        }
+        out << "</g>\n";
+    }
+
+    // How many operations start in each BIN pixels on each lifeline: a bar
+    // as wide as its share of the busiest bin.
+    void aggregated(std::ostream& out) {
+        const size_t rows = static_cast<size_t>(m.span() * m.pixelsPerSecond / BIN) + 1;
+        std::vector<std::vector<long>> all(m.lanes.size(), std::vector<long>(rows, 0)), refused = all;
+        long most = 1;
+        for (const ChartItem& item : m.items) {
+            const int lane = item.op->kind == Operation::Event ? item.origin() : item.to;
+            const size_t row = std::min(rows - 1, static_cast<size_t>((y(item.start) - TOP) / BIN));
+            most = std::max(most, ++all[lane][row]);
+            if (item.op->status != ZUMI_OK || item.op->spoofed) ++refused[lane][row];
+        }
+        for (size_t lane = 0; lane < all.size(); ++lane) {
+            for (size_t row = 0; row < rows; ++row) {
+                if (all[lane][row] == 0) continue;
+                const double w = (LANE_WIDTH - 20) * static_cast<double>(all[lane][row]) / static_cast<double>(most);
+                const double wr = w * static_cast<double>(refused[lane][row]) / static_cast<double>(all[lane][row]);
+                const double top = TOP + static_cast<double>(row) * BIN;
+                out << "<g class=\"bin\"><title>" << all[lane][row] << " operations (" << refused[lane][row]
+                    << " refused or spoofed)</title><rect x=\"" << x(static_cast<int>(lane)) - w / 2 << "\" y=\"" << top
+                    << "\" width=\"" << w << "\" height=\"" << BIN << "\"/>";
+                if (wr > 0) {
+                    out << "<rect class=\"refused\" x=\"" << x(static_cast<int>(lane)) - w / 2 << "\" y=\"" << top
+                        << "\" width=\"" << wr << "\" height=\"" << BIN << "\"/>";
+                }
+                out << "</g>\n";
+            }
+        }
+    }
+
+    void side(std::ostream& out, double left) {
+        out << "<g class=\"figures\"><text class=\"subtitle\" x=\"" << left << "\" y=\"" << TOP - 12
+            << "\">Per property and event</text>\n";
+        const double columns[] = {0, 250, 320, 380, 440, 500, 560};
+        const char* const heads[] = {"service / name", "count", "per s", "p50", "p99", "max", "errors"};
+        double row = TOP + 8;
+        for (size_t c = 0; c < 7; ++c) {
+            out << "<text class=\"head\" x=\"" << left + columns[c] << "\" y=\"" << row << "\">" << heads[c] << "</text>";
+        }
+        for (const Stats::Summary& figure : m.figures) {
+            row += 20;
+            char rate[32];
+            snprintf(rate, sizeof rate, "%.2f", m.span() > 0 ? static_cast<double>(figure.calls) / m.span() : 0.0);
+            std::string name = figure.service + (figure.isEvent ? " event " : " ") + figure.name;
+            if (name.size() > 40) name = "…" + name.substr(name.size() - 39);
+            const std::string cells[] = {name, std::to_string(figure.calls), rate, millisecondsText(figure.p50),
+                                         millisecondsText(figure.p99), millisecondsText(figure.max),
+                                         std::to_string(figure.errors)};
+            out << "<g class=\"" << (figure.errors > 0 ? "row errors" : "row") << "\">";
+            for (size_t c = 0; c < 7; ++c) {
+                out << "<text x=\"" << left + columns[c] << "\" y=\"" << row << "\">" << xmlText(cells[c]) << "</text>";
+            }
+            out << "</g>\n";
+        }
+        out << "<text class=\"note\" x=\"" << left << "\" y=\"" << row + 20 << "\">" << xmlText(figuresNote(m))
+            << "</text></g>\n";
+        out << "<text class=\"subtitle\" x=\"" << left << "\" y=\"" << row + 56 << "\">Calls and events per second</text>\n"
+            << "<g transform=\"translate(" << left << "," << row + 64 << ")\">" << rateSvg(m, SIDE_WIDTH - 20, 180)
+            << "</g>\n";
+    }
+
+    const ChartModel& m;
+    double m_lastLabel = -1e9;
+};
+
+}  // namespace
+
+void writeChartSvg(const ChartModel& model, std::ostream& out) { Picture(model).write(out); }
+
+}  // namespace tool
+}  // namespace zumi
