@@ -5,6 +5,7 @@
 // test program (never the machine's buses), child processes on pipes, peers
 // driven line by line, and waits on conditions with deadlines.
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -108,6 +109,27 @@ Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::st
 // The zumi command's argv for `args`, and the command run to its end.
 std::vector<std::string> zumiCommand(std::vector<std::string> args);
 Outcome zumi(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// A zumi command in the background; constructed once its note on stderr
+// (such as "watching the bus") has come.
+class Zumi : public Process {
+public:
+    Zumi(std::vector<std::string> args, const std::string& note, const std::vector<std::string>& env = {})
+        : Process(zumiCommand(args), env) {
+        EXPECT_NE("", errorLineWith(note)) << args[0] << " never said: " << note;
+    }
+    // Interrupted, it ends with status 0; its remaining output, by lines.
+    std::vector<std::string> stop() {
+        signal(SIGINT);
+        std::string out, err;
+        EXPECT_EQ(0, finish(&out, &err)) << err;
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(out.substr(start, end - start));
+        }
+        return lines;
+    }
+};
+
 // A dbus-daemon of the tests' configuration listening on `address`; the
 // address it printed (with the guid of this run) goes to `printed`.
 std::unique_ptr<Process> startDaemon(const std::string& address, std::string* printed = nullptr);

@@ -21,27 +21,6 @@ namespace {
 
 using nlohmann::json;
 
-// A zumi command in the background; constructed once its note on stderr
-// (such as "watching the bus") has come.
-class Zumi : public Process {
-public:
-    Zumi(std::vector<std::string> args, const std::string& note, const std::vector<std::string>& env = {})
-        : Process(zumiCommand(args), env) {
-        EXPECT_NE("", errorLineWith(note)) << args[0] << " never said: " << note;
-    }
-    // Interrupted, it ends with status 0; its remaining output, by lines.
-    std::vector<std::string> stop() {
-        signal(SIGINT);
-        std::string out, err;
-        EXPECT_EQ(0, finish(&out, &err)) << err;
-        std::vector<std::string> lines;
-        for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
-            lines.push_back(out.substr(start, end - start));
-        }
-        return lines;
-    }
-};
-
 // Times, latencies and process ids vary from run to run. A short-lived
 // zumi command may have left before the monitor could ask who it was, and is
 // then named by its unique bus name.

@@ -11,10 +11,10 @@ namespace tool {
 
 namespace {
 
-// A line of the diagram: where operations are about this far apart, the
-// opening scale keeps them apart.
+// A line of the diagram: where operations are about this far apart (a
+// quarter of them are closer), the opening scale keeps them apart.
 constexpr double LINE_PIXELS = 18;
-constexpr double MIN_HEIGHT = 400, MAX_HEIGHT = 30000;
+constexpr double MIN_HEIGHT = 600, MAX_HEIGHT = 30000;
 constexpr size_t MAX_RATE_BUCKETS = 100;
 
 class Lanes {
@@ -45,11 +45,12 @@ double openingScale(const std::vector<ChartItem>& items, double span) {
     }
     double scale = 100;
     if (!gaps.empty()) {
-        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-        scale = LINE_PIXELS / gaps[gaps.size() / 2];
+        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 4, gaps.end());
+        scale = LINE_PIXELS / gaps[gaps.size() / 4];
     }
     if (span <= 0) return scale;
-    const double most = std::max(MIN_HEIGHT, std::min(MAX_HEIGHT, LINE_PIXELS * static_cast<double>(items.size())));
+    const double most =
+        std::max(MIN_HEIGHT, std::min(MAX_HEIGHT, 2 * LINE_PIXELS * static_cast<double>(items.size())));
     return std::max(MIN_HEIGHT / span, std::min(scale, most / span));
 }
 
@@ -158,7 +159,9 @@ ChartModel buildChart(std::vector<Operation> operations, const std::string& star
     }
     model.figures = figures.summaries();
     if (!model.items.empty()) {
-        model.first = std::min(0.0, model.items.front().start);
+        // From the first request: a recording often starts well before its traffic.
+        model.first = model.items.front().start;
+        model.last = model.first;
         for (const ChartItem& item : model.items) model.last = std::max(model.last, item.end);
     }
     model.pixelsPerSecond = openingScale(model.items, model.span());

@@ -44,7 +44,7 @@ struct ChartModel {
     ChartModel& operator=(const ChartModel&) = delete;
 
     std::string started;              // the recording's start, as its header has it
-    double first = 0, last = 0;       // the time axis, in seconds from the start
+    double first = 0, last = 0;       // the time axis: the first request, the last answer (s from the start)
     std::vector<Operation> operations;     // what the items point into
     std::vector<Operation> startValues;    // "property" lines: values when recording started
     std::vector<std::string> lanes;

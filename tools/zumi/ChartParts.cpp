@@ -67,7 +67,8 @@ std::string xmlText(const std::string& text) {
 
 std::string chartHeading(const ChartModel& model) {
     std::string started = model.started.empty() ? "at an unknown time" : model.started;
-    return "Recording started " + started + ", spanning " + durationText(model.span()) + ": " +
+    return "Recording started " + started + ", spanning " + durationText(model.last) + " (traffic from " +
+           durationText(model.first) + "): " +
            std::to_string(model.calls) + " calls (" + std::to_string(model.refusals) + " refused), " +
            std::to_string(model.events) + " events, " + std::to_string(model.lanes.size()) + " lifelines";
 }

@@ -87,7 +87,10 @@ private:
     }
 
     void label(std::ostream& out, const ChartItem& item, double lx, double ly, const char* anchor) {
-        if (ly - m_lastLabel < LABEL_GAP) return;  // the arrow stays; its record is in its title
+        // Where labels would overlap, the arrow stays and its record is in
+        // its title; a refusal's label is always shown.
+        const bool refusal = item.op->status != ZUMI_OK || item.op->spoofed;
+        if (ly - m_lastLabel < LABEL_GAP && !refusal) return;
         m_lastLabel = ly;
         out << "<text x=\"" << lx << "\" y=\"" << ly << "\" text-anchor=\"" << anchor << "\">"
             << xmlText(itemLabel(item)) << "</text>";

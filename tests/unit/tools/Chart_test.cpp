@@ -63,7 +63,8 @@ TEST(AChartModel, PlacesEachCallFromItsRequestOnLifelinesInTheOrderTheyTakePart)
     EXPECT_EQ(4, model.calls);
     EXPECT_EQ(2, model.events);
     EXPECT_EQ(1, model.refusals);
-    EXPECT_DOUBLE_EQ(0.9, model.span());
+    EXPECT_DOUBLE_EQ(0.05, model.first);
+    EXPECT_DOUBLE_EQ(0.85, model.span());
     EXPECT_EQ("get level → 5", itemLabel(model.items[1]));
     EXPECT_EQ("set mode = \"loud \\u0001<&>\" ✗ 9 The property does not allow this access", itemLabel(model.items[2]));
     EXPECT_EQ("event changed(2, \"</script>\") SPOOFED as com.example.audio", itemLabel(model.items[3]));
@@ -104,7 +105,7 @@ TEST(AChartSvg, IsWellFormedWhateverTheBusCarriedAndShowsEveryOperation) {
     EXPECT_EQ(1, xml.classes.at("spoofed"));
     EXPECT_EQ(6, xml.classes.at("lane"));
     EXPECT_NE(std::string::npos, xml.text.find("✗ 9 The property does not allow this access"));
-    EXPECT_NE(std::string::npos, xml.text.find("Recording started 2026-12-06T03:29:24.996712Z, spanning 950 ms"));
+    EXPECT_NE(std::string::npos, xml.text.find("Recording started 2026-12-06T03:29:24.996712Z, spanning 950 ms (traffic from 50 ms)"));
     // Each operation's record is its tooltip, as the recording has it.
     EXPECT_NE(std::string::npos, xml.text.find(R"("latency_ms":300.0)"));
 }

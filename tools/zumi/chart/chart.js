@@ -169,8 +169,10 @@
     });
   }
 
+  // Where labels would overlap, the arrow stays and its record is a point
+  // away; a refusal's label is always shown.
   function label(group, i, x, y, anchor, lastLabel) {
-    if (y - lastLabel < LABEL_GAP) return lastLabel;
+    if (y - lastLabel < LABEL_GAP && D.st[i] === 0 && !spoofed.has(i)) return lastLabel;
     make(group, "text", { x: x, y: y, "text-anchor": anchor }, D.l[i]);
     return y;
   }
