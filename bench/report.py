@@ -58,6 +58,8 @@ ROWS = [
     ("  same, main loop not running meanwhile", "BM_Double_EventReadCopyQueue/0", None, "ns", 2000),
     ("publish 10,000 properties, per property", "BM_Double_Publish/10000", "BM_Double_Publish/100", "each", 1.5),
     ("  the double alone, 10,000 vs 100, per property", "BM_Double_RegisterOnly/10000", "BM_Double_RegisterOnly/100", "each", None),
+    ("zumi chart, 100,000 operations to the HTML page", "BM_Tool_Chart/Html/100000", None, "ns", 30e9),
+    ("zumi chart, 100,000 operations to the SVG", "BM_Tool_Chart/Svg/100000", None, "ns", 30e9),
 ]
 
 # Conditions that hold on a figure's counters whatever its speed: a number,
@@ -88,6 +90,8 @@ COUNTER_ROWS = [
     ("event flood: events dropped (told by W lines)", "BM_Zumi_EventFlood", "told", "", "info", None),
     ("event flood: sent - delivered - told", "BM_Zumi_EventFlood", "unaccounted", "", "zero", None),
     ("event flood: delivered out of order", "BM_Zumi_EventFlood", "reordered", "", "zero", None),
+    ("zumi chart: HTML page of 100,000 operations", "BM_Tool_Chart/Html/100000", "page_mib", "MiB", "max", 20),
+    ("zumi chart: SVG of 100,000 operations", "BM_Tool_Chart/Svg/100000", "page_mib", "MiB", "info", None),
 ]
 COUNTER_KEYS = {"lost", "reordered", "subscriptions"} | {row[2] for row in COUNTER_ROWS}
 

@@ -31,6 +31,13 @@ start_private_bus
 start_display
 start_panel "$PANEL"
 echo "== a private bus at $ZUMI_BUS_ADDRESS, the panel on display $DISPLAY"
+# ZUMI_DEMO_RECORDING=FILE records the session's traffic into FILE (what
+# scripts/chart-picture.sh draws); the recorder stops with the session.
+if [ -n "${ZUMI_DEMO_RECORDING:-}" ]; then
+  zumi record "$ZUMI_DEMO_RECORDING" 2>"$session_dir/record.log" &
+  session_pids+=($!)
+  wait_for 10 grep -q "watching the bus" "$session_dir/record.log"
+fi
 
 passed=0
 failed=0

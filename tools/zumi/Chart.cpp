@@ -60,8 +60,8 @@ const Command& chartCommand() {
             "\n"
             "Options:\n"
             "  -o, --output OUT  the file to write; '-' for standard output\n"
-            "  --format FORMAT   html or svg; without it, OUT's suffix tells\n"
-            "                    (.html, .htm or .svg)\n"
+            "  --format html|svg the page or the picture; without it, OUT's suffix\n"
+            "                    tells (.html, .htm or .svg)\n"
             "  -h, --help        show this help\n",
         {{"output", true, 'o'}, {"format", true}}, runChart};
     return command;

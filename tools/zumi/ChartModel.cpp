@@ -86,9 +86,10 @@ std::string clipped(std::string text, size_t most) {
 
 std::string durationText(double seconds) {
     char text[32];
-    if (seconds >= 1 || seconds == 0) {
+    const double size = std::fabs(seconds);
+    if (size >= 1 || size == 0) {
         snprintf(text, sizeof text, "%.3f s", seconds);
-    } else if (seconds >= 0.001) {
+    } else if (size >= 0.001) {
         snprintf(text, sizeof text, "%.3g ms", seconds * 1e3);
     } else {
         snprintf(text, sizeof text, "%.3g µs", seconds * 1e6);

@@ -3,7 +3,9 @@
 # from its help, so a new command completes without a change here: the
 # options from its Options section (those shown with a placeholder take a
 # value), the positionals from its Usage line, where SERVICE and SOURCE are
-# services, PROPERTY a property of the SERVICE before it, FILE a file.
+# services, PROPERTY a property of the SERVICE before it, FILE and RECORDING
+# files. An option's value completes as a service for --as, a file for an
+# OUT or FILE, and the words of an "a|b" placeholder otherwise.
 
 _zumi_commands() {
     "$1" --help 2>/dev/null | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'
@@ -29,17 +31,17 @@ _zumi() {
     local help
     help=$("$zumi" "$command" --help 2>/dev/null) || return
     local options valued
-    options=$(sed -n '/^Options:/,$s/^  *\(-h, \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' <<<"$help")
-    valued=$(sed -n '/^Options:/,$s/^  *\(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help")
+    options=$(sed -n '/^Options:/,$s/^  *\(-[a-z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' <<<"$help")
+    valued=$(sed -n '/^Options:/,$s/^  *\(-[a-z]\), \(--[a-z][a-z-]*\) [A-Z].*/\1\n\2/p; /^Options:/,$s/^  *\(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help")
 
     # The positionals so far, skipping options and the values they take.
     local i word ended= service= position=0
     local -a names
-    names=($(sed -n 's/^Usage: zumi [a-z-]* //p' <<<"$help" | sed 's/\[[^]]*\]//g; s/\.\.\.//g'))
+    names=($(sed -n 's/^Usage: zumi [a-z-]* //p' <<<"$help" | sed 's/\[[^]]*\]//g; s/\.\.\.//g; s/-[a-z] [A-Z]*//g'))
     for ((i = 2; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         if [ -z "$ended" ] && [ "$word" = -- ]; then ended=1; continue; fi
-        if [ -z "$ended" ] && [[ $word == --* ]]; then
+        if [ -z "$ended" ] && [[ $word == -?* ]]; then
             grep -qx -- "${word%%=*}" <<<"$valued" && [[ $word != *=* ]] && ((i++))
             continue
         fi
@@ -48,7 +50,16 @@ _zumi() {
     done
 
     if [ -z "$ended" ] && grep -qx -- "$prev" <<<"$valued"; then
-        [ "$prev" = --as ] && COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list)" -- "$cur"))
+        local placeholder
+        placeholder=$(sed -n '/^Options:/,$p' <<<"$help" | grep -E -- "^ +($prev,|$prev |-[a-z], $prev )" |
+            head -1 | sed 's/^ *\(-[a-z], \)\{0,1\}--[a-z-]* \([^ ]*\).*/\2/')
+        if [ "$prev" = --as ]; then
+            COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list)" -- "$cur"))
+        elif [ "$placeholder" = OUT ] || [ "$placeholder" = FILE ]; then
+            COMPREPLY=($(compgen -f -- "$cur"))
+        elif [[ $placeholder == *'|'* ]]; then
+            COMPREPLY=($(compgen -W "${placeholder//|/ }" -- "$cur"))
+        fi
         return
     fi
     if [ -z "$ended" ] && [[ $cur == -* ]]; then
@@ -61,7 +72,7 @@ _zumi() {
             [ -n "$service" ] &&
                 COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list -- "$service" | cut -d' ' -f1)" -- "$cur"))
             ;;
-        FILE) COMPREPLY=($(compgen -f -- "$cur")) ;;
+        FILE | RECORDING) COMPREPLY=($(compgen -f -- "$cur")) ;;
     esac
 }
 
