@@ -11,6 +11,8 @@
 namespace zumi {
 namespace bus {
 
+const char* const kSystemBusAddress = "unix:path=/run/dbus/system_bus_socket";
+
 namespace {
 
 std::mutex g_outageLock;
@@ -83,9 +85,19 @@ int millisecondsUntil(uint64_t untilUsec, int capMs) {
     return static_cast<int>(std::min<uint64_t>((untilUsec - now + 999) / 1000, static_cast<uint64_t>(capMs)));
 }
 
+std::string chooseBusAddress(const char* zumiAddress, const char* zumiBus, const char* sessionAddress,
+                             const char* systemAddress) {
+    auto given = [](const char* text) { return text != nullptr && *text != '\0'; };
+    if (given(zumiAddress)) return zumiAddress;
+    const std::string choice = zumiBus != nullptr ? zumiBus : "";
+    const bool session = choice == "session" || (choice != "system" && given(sessionAddress));
+    if (session) return given(sessionAddress) ? sessionAddress : "";
+    return given(systemAddress) ? systemAddress : kSystemBusAddress;
+}
+
 std::string configuredAddress() {
-    const char* address = getenv("ZUMI_BUS_ADDRESS");
-    return address == nullptr ? std::string() : std::string(address);
+    return chooseBusAddress(getenv("ZUMI_BUS_ADDRESS"), getenv("ZUMI_BUS"),
+                            getenv("DBUS_SESSION_BUS_ADDRESS"), getenv("DBUS_SYSTEM_BUS_ADDRESS"));
 }
 
 uint64_t configuredTimeoutUsec() {

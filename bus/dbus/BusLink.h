@@ -26,7 +26,18 @@ uint64_t monotonicNowUsec();
 // capMs.
 int millisecondsUntil(uint64_t untilUsec, int capMs = 60000);
 
-// The bus address and call timeout this process uses (ZUMI_BUS_ADDRESS,
+// Where the system bus listens when DBUS_SYSTEM_BUS_ADDRESS does not say.
+extern const char* const kSystemBusAddress;
+
+// The bus a process uses, from its environment: ZUMI_BUS_ADDRESS when set
+// and not empty; else ZUMI_BUS ("system" or "session") chooses; else the
+// session bus when DBUS_SESSION_BUS_ADDRESS names one, else the system bus,
+// as a daemon started at boot has no session. The system bus is at
+// DBUS_SYSTEM_BUS_ADDRESS, or its usual socket. "" is the session bus found
+// the way sd-bus finds it ($XDG_RUNTIME_DIR/bus).
+std::string chooseBusAddress(const char* zumiAddress, const char* zumiBus, const char* sessionAddress,
+                             const char* systemAddress);
+// The bus address and call timeout this process uses (the choice above,
 // ZUMI_CALL_TIMEOUT_MS; 25 s by default).
 std::string configuredAddress();
 uint64_t configuredTimeoutUsec();

@@ -50,6 +50,8 @@ class PrivateBus : public ::testing::Environment {
 
 }  // namespace
 
+const std::string& busAddress() { return g_address; }
+
 void killBus() { g_daemon.reset(); }
 
 std::unique_ptr<Process> startDaemon(const std::string& address, std::string* printed) {

@@ -29,6 +29,8 @@ typedef std::chrono::steady_clock::time_point Deadline;
 inline Deadline deadlineIn(std::chrono::milliseconds timeout) { return std::chrono::steady_clock::now() + timeout; }
 const std::chrono::milliseconds kPatience = std::chrono::seconds(20);
 
+// The private daemon's address (no guid).
+const std::string& busAddress();
 // The private daemon: killed with SIGKILL, as a crash ends it, and started
 // again on the same address, as a supervisor does.
 void killBus();

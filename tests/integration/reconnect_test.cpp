@@ -117,11 +117,13 @@ TEST_F(ARestartedBus, LeavesTheNameToAProcessThatTookItMeanwhileAndServesAgainOn
 // dbus-daemon prints its address with the guid of its run, as session
 // addresses carry it; started again, it has another. Processes given such an
 // address, in either variable, still reconnect to it, and new connections
-// still open.
+// still open. The system bus, chosen when no session bus is named, is
+// reconnected to alike.
 TEST(ABusAddressWithTheDaemonsGuid, StillReachesTheDaemonStartedAgainOnIt) {
     const std::string listen = "unix:abstract=/tmp/zumi-guid-" + std::to_string(getpid());
-    // The address in each variable; ZUMI_BUS_ADDRESS empty sends the library to the session bus.
-    for (const std::string variable : {"ZUMI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"}) {
+    // The address in each variable; ZUMI_BUS_ADDRESS empty sends the library to the session bus,
+    // or, with none named, to the system bus.
+    for (const std::string variable : {"ZUMI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS"}) {
         SCOPED_TRACE(variable);
         std::string printed, printedAgain;
         std::unique_ptr<Process> daemon = startDaemon(listen, &printed);

@@ -87,5 +87,39 @@ TEST_F(AZumiCommand, SendsEventsWithTheirParametersInOrderUnderTheGivenOrAUnique
     EXPECT_EQ(0, unnamed.status) << unnamed.err;
 }
 
+// Which bus a process reaches, from its environment and the command's bus
+// options: only the private bus answers, and every other choice names a
+// socket where nothing listens.
+TEST_F(AZumiCommand, ReachesTheBusThatTheEnvironmentAndItsBusOptionsChoose) {
+    peer.requestAll({"int level 5 r"});
+    const std::string here = busAddress(), nowhere = "unix:path=/nonexistent/zumi-bus";
+    const struct {
+        std::vector<std::string> env;
+        std::vector<std::string> options;
+        bool reached;
+    } cases[] = {
+        {{"ZUMI_BUS_ADDRESS=" + here, "ZUMI_BUS=system", "DBUS_SYSTEM_BUS_ADDRESS=" + nowhere}, {}, true},
+        {{"ZUMI_BUS_ADDRESS=", "DBUS_SYSTEM_BUS_ADDRESS=" + here}, {}, true},  // no session: the system bus
+        {{"ZUMI_BUS_ADDRESS=", "DBUS_SESSION_BUS_ADDRESS=" + nowhere, "DBUS_SYSTEM_BUS_ADDRESS=" + here}, {}, false},
+        {{"ZUMI_BUS_ADDRESS=", "ZUMI_BUS=system", "DBUS_SESSION_BUS_ADDRESS=" + nowhere,
+          "DBUS_SYSTEM_BUS_ADDRESS=" + here}, {}, true},
+        {{"ZUMI_BUS_ADDRESS=", "ZUMI_BUS=session", "DBUS_SESSION_BUS_ADDRESS=" + here,
+          "DBUS_SYSTEM_BUS_ADDRESS=" + nowhere}, {}, true},
+        {{"ZUMI_BUS_ADDRESS=" + nowhere, "DBUS_SYSTEM_BUS_ADDRESS=" + here}, {"--system"}, true},
+        {{"ZUMI_BUS_ADDRESS=" + nowhere, "ZUMI_BUS=system", "DBUS_SESSION_BUS_ADDRESS=" + here}, {"--session"}, true},
+        {{"ZUMI_BUS_ADDRESS=" + nowhere}, {"--system", "--address", here}, true},
+        {{"ZUMI_BUS_ADDRESS=" + here}, {"--address", nowhere}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"get", service, "level"});
+        Outcome outcome = zumi(args, c.env);
+        SCOPED_TRACE(::testing::PrintToString(c.env) + " " + ::testing::PrintToString(c.options));
+        EXPECT_EQ(c.reached ? "5\n" : "", outcome.out);
+        EXPECT_EQ(c.reached ? 0 : 1, outcome.status) << outcome.err;
+    }
+    EXPECT_EQ("zumi: --address needs a D-Bus address (see zumi --help)\n", zumi({"--address"}).err);
+}
+
 }  // namespace
 }  // namespace zumi::testing

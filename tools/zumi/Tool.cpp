@@ -1,3 +1,6 @@
+#include <stdlib.h>
+
+#include <cstddef>
 #include <exception>
 
 #include <zumi/ZumiException.h>
@@ -17,7 +20,7 @@ const char* const CLIENT_ID = "";
 namespace {
 
 const char* const TOOL_HELP =
-    "Usage: zumi COMMAND [OPTIONS] [ARGUMENTS]\n"
+    "Usage: zumi [--system | --session | --address ADDRESS] COMMAND [OPTIONS] [ARGUMENTS]\n"
     "       zumi help [COMMAND]\n"
     "       zumi --version\n"
     "\n"
@@ -35,7 +38,10 @@ const char* const TOOL_FOOTER =
     "Values are printed as JSON: integers in decimal, strings in double quotes\n"
     "with JSON escapes, hash arrays as lists of objects of integers and strings.\n"
     "\n"
-    "The bus is the one at ZUMI_BUS_ADDRESS (a D-Bus address), else the session bus.\n"
+    "The bus: --address ADDRESS (a D-Bus address), --system or --session before\n"
+    "the command; else the one at ZUMI_BUS_ADDRESS; else ZUMI_BUS=system or\n"
+    "ZUMI_BUS=session; else the session bus when DBUS_SESSION_BUS_ADDRESS is set,\n"
+    "else the system bus (at DBUS_SYSTEM_BUS_ADDRESS, or its usual socket).\n"
     "\n"
     "Exit status: 0 on success, 1 when the bus or the service refuses, 2 on a\n"
     "usage error, 3 when a --timeout runs out. Messages go to stderr, one line\n"
@@ -63,6 +69,30 @@ int unknownCommand(const std::string& name, std::ostream& err) {
     return EXIT_USAGE;
 }
 
+// The bus options before the command (`zumi --system get ...`), as busctl's
+// and gdbus's users write them. They choose through the environment that
+// libzumi reads, so that every connection the command opens goes there.
+bool takeBusOptions(std::vector<std::string>* argv, std::ostream& err) {
+    size_t taken = 0;
+    for (; taken < argv->size(); ++taken) {
+        const std::string& option = (*argv)[taken];
+        if (option == "--system" || option == "--session") {
+            unsetenv("ZUMI_BUS_ADDRESS");
+            setenv("ZUMI_BUS", option.c_str() + 2, 1);
+        } else if (option == "--address") {
+            if (taken + 1 == argv->size() || (*argv)[taken + 1].empty()) {
+                err << "zumi: --address needs a D-Bus address (see zumi --help)\n";
+                return false;
+            }
+            setenv("ZUMI_BUS_ADDRESS", (*argv)[++taken].c_str(), 1);
+        } else {
+            break;
+        }
+    }
+    argv->erase(argv->begin(), argv->begin() + static_cast<std::ptrdiff_t>(taken));
+    return true;
+}
+
 }  // namespace
 
 std::vector<const Command*> allCommands() {
@@ -70,7 +100,9 @@ std::vector<const Command*> allCommands() {
             &monitorCommand(), &recordCommand(), &replayCommand(), &chartCommand()};
 }
 
-int runTool(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+int runTool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> argv = arguments;
+    if (!takeBusOptions(&argv, err)) return EXIT_USAGE;
     if (argv.empty()) {
         err << "zumi: missing COMMAND (see zumi --help)\n";
         return EXIT_USAGE;
