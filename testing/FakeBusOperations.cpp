@@ -350,6 +350,8 @@ ZumiStatus ZumiGetStringParam(ZumiEventHandle event, const char** value) {
 
 const char* ZumiGetErrorString(ZumiStatus status) { return hb::statusText(status); }
 
+const char* ZumiGetLastRefusal(void) { return hb::lastRefusal(); }
+
 ZumiHasharrayHandleStruct* ZumiHasharrayNew(ZumiHandle handle) {
     return intercept(call("ZumiHasharrayNew", handle)) ? nullptr : bus().track(hb::hashArrayNew());
 }

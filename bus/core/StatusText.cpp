@@ -1,5 +1,7 @@
 #include "core/StatusText.h"
 
+#include <string>
+
 #include <libzumi/ZumiBus.h>
 
 namespace zumi {
@@ -28,6 +30,7 @@ const char* statusText(ZumiStatus status) {
         case ZUMI_ERR_NOT_SUBSCRIBED: return "Not subscribed to that event";
         case ZUMI_ERR_TOO_LARGE: return "The value exceeds the bus's size limits";
         case ZUMI_ERR_FAILED: return "The bus operation failed";
+        case ZUMI_ERR_POLICY_DENIED: return "The bus's policy does not allow this";
         case ZUMI_ERR_BUS_LOST: return "The bus is not reachable at the moment; the connection is reconnecting";
         case ZUMI_HASH_KEY_ABSENT: return "The hash has no value under that key";
         case ZUMI_HASH_WRONG_TYPE: return "The hash holds a value of the other type under that key";
@@ -35,6 +38,14 @@ const char* statusText(ZumiStatus status) {
         default: return "Unknown status";
     }
 }
+
+namespace {
+thread_local std::string t_refusal;
+}  // namespace
+
+void noteRefusal(const char* message) { t_refusal = message != nullptr ? message : ""; }
+
+const char* lastRefusal() { return t_refusal.c_str(); }
 
 }  // namespace bus
 }  // namespace zumi

@@ -10,6 +10,11 @@ namespace bus {
 // messages read the same in unit tests and on a real bus.
 const char* statusText(ZumiStatus status);
 
+// The daemon's words for this thread's latest ZUMI_ERR_POLICY_DENIED
+// (ZumiGetLastRefusal).
+void noteRefusal(const char* message);
+const char* lastRefusal();
+
 }  // namespace bus
 }  // namespace zumi
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "core/StatusText.h"
 #include "dbus/BusLink.h"
 #include "dbus/BusNames.h"
 #include "dbus/CallerPool.h"
@@ -201,7 +202,7 @@ int AsyncCalls::onReply(sd_bus_message* reply, void* data, sd_bus_error*) {
             const bool timedOut = monotonicUsec() - call.startedUsec + 1000 >= call.timeoutUsec;
             status = sd_bus_is_open(self.m_bus) <= 0
                          ? static_cast<ZumiStatus>(ZUMI_ERR_DISCONNECTED)
-                         : statusFromCallError(-sd_bus_message_get_errno(reply),
+                         : statusOfOwnCall(-sd_bus_message_get_errno(reply),
                                                sd_bus_message_get_error(reply), timedOut);
         } else {
             switch (call.kind) {
@@ -219,6 +220,7 @@ int AsyncCalls::onReply(sd_bus_message* reply, void* data, sd_bus_error*) {
     if (call.state == AsyncCall::kPending) {
         call.resultNumber = number;
         call.resultText.swap(text);
+        if (status == ZUMI_ERR_POLICY_DENIED) call.refusal = lastRefusal();
         call.reply = std::move(owned);
         self.finish(call, status);
     }
@@ -385,6 +387,9 @@ void AsyncCalls::deliverReady() {
         result.intValue = call->resultNumber;
         result.text = call->resultText.c_str();
         result.reply = call->reply.release();
+        // The refusal was noted on the thread that read the reply; `done`
+        // finds it on its own.
+        if (call->status == ZUMI_ERR_POLICY_DENIED) noteRefusal(call->refusal.c_str());
         call->done(&result, call->data);
         std::lock_guard<std::mutex> lock(m_lock);
         call->state = AsyncCall::kDone;

@@ -68,6 +68,7 @@ struct AsyncCall {
     ZumiStatus status = ZUMI_OK;
     int resultNumber = 0;
     std::string resultText;
+    std::string refusal;  // the daemon's words, with ZUMI_ERR_POLICY_DENIED
     std::unique_ptr<HashArray> reply;
 };
 

@@ -3,6 +3,9 @@
 #include <errno.h>
 #include <poll.h>
 
+#include "core/StatusText.h"
+#include "dbus/BusLog.h"
+
 namespace zumi {
 namespace bus {
 
@@ -47,6 +50,9 @@ ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timed
         // without answering: only a call that used up its time timed out.
         return timedOut ? ZUMI_ERR_TIMEOUT : ZUMI_ERR_NO_SERVICE;
     }
+    if (sd_bus_error_has_names(error, "org.freedesktop.DBus.Error.AccessDenied")) {
+        return ZUMI_ERR_POLICY_DENIED;
+    }
     if (sd_bus_error_has_names(error, "org.freedesktop.DBus.Error.InvalidArgs")) {
         return ZUMI_ERR_PROTOCOL;
     }
@@ -55,6 +61,18 @@ ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timed
         return ZUMI_ERR_TOO_LARGE;
     }
     return statusFromErrno(result);
+}
+
+ZumiStatus statusOfOwnCall(int result, const sd_bus_error* error, bool timedOut) {
+    const ZumiStatus status = statusFromCallError(result, error, timedOut);
+    if (status == ZUMI_ERR_POLICY_DENIED) noteDaemonRefusal(error);
+    return status;
+}
+
+void noteDaemonRefusal(const sd_bus_error* error) {
+    const char* message = error != nullptr && error->message != nullptr ? error->message : "";
+    noteRefusal(message);
+    logBus(LogLevel::W, "W %s:%s:%s: %s:", ZumiGetErrorString(ZUMI_ERR_POLICY_DENIED), message);
 }
 
 CallerPool::CallerPool() = default;
@@ -198,7 +216,7 @@ ZumiStatus CallerPool::finishCall(sd_bus* bus, sd_bus_message* message, sd_bus_m
     sd_bus_message_unref(message);
     ZumiStatus status = ZUMI_OK;
     if (r < 0) {
-        status = statusFromCallError(r, &error, monotonicNowUsec() - start + 1000 >= timeoutUsec);
+        status = statusOfOwnCall(r, &error, monotonicNowUsec() - start + 1000 >= timeoutUsec);
         *reply = nullptr;
     }
     sd_bus_error_free(&error);

@@ -142,6 +142,10 @@ ZumiStatus statusFromErrno(int result);
 
 // Turns the outcome of a method call into a status.
 ZumiStatus statusFromCallError(int result, const sd_bus_error* error, bool timedOut);
+// The same for a call of this process's own: a refusal by the bus's policy
+// is also kept for ZumiGetLastRefusal and logged (W), with the daemon's words.
+ZumiStatus statusOfOwnCall(int result, const sd_bus_error* error, bool timedOut);
+void noteDaemonRefusal(const sd_bus_error* error);
 
 }  // namespace bus
 }  // namespace zumi

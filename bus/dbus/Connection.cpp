@@ -297,11 +297,30 @@ void Connection::listProperties(std::vector<std::pair<std::string, PropertyEntry
     for (const auto& entry : m_properties) out->emplace_back(entry.first.first, entry.second);
 }
 
+int requestBusName(sd_bus* bus, const std::string& name, bool queue) {
+    enum { kDoNotQueue = 4, kPrimaryOwner = 1, kInQueue = 2, kExists = 3 };
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int r = sd_bus_call_method(bus, kDaemon, kDaemonPath, kDaemon, "RequestName", &error, &reply, "su",
+                               name.c_str(), queue ? 0u : static_cast<unsigned>(kDoNotQueue));
+    if (r < 0 && sd_bus_error_has_name(&error, "org.freedesktop.DBus.Error.AccessDenied")) {
+        noteDaemonRefusal(&error);
+        r = -EACCES;
+    }
+    uint32_t answer = 0;
+    if (r >= 0) r = sd_bus_message_read(reply, "u", &answer);
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    if (r < 0) return r;
+    return answer == kPrimaryOwner ? 1 : answer == kInQueue ? 0 : answer == kExists ? -EEXIST : -EALREADY;
+}
+
 ZumiStatus Connection::requestName(bool queue, bool* primary) {
     std::lock_guard<std::mutex> lock(m_busLock);
     if (m_bus == nullptr) return ZUMI_ERR_NO_BUS;
-    int r = sd_bus_request_name(m_bus, m_serviceId.c_str(), queue ? SD_BUS_NAME_QUEUE : 0);
+    int r = requestBusName(m_bus, m_serviceId, queue);
     if (r == -EEXIST) return ZUMI_ERR_NAME_TAKEN;
+    if (r == -EACCES) return ZUMI_ERR_POLICY_DENIED;
     if (r == -EINVAL) return ZUMI_ERR_INVALID_NAME;
     if (r == -ENOMEM) return ZUMI_ERR_NO_MEMORY;
     if (isConnectionLoss(r)) return ZUMI_ERR_NO_BUS;

@@ -107,6 +107,11 @@ struct ZumiEventHandleStruct {
 namespace zumi {
 namespace bus {
 
+// RequestName of `name` on `bus`, answered as sd_bus_request_name answers
+// (1 owned, 0 queued, -EEXIST, -EALREADY, another -errno), and -EACCES when
+// the bus's policy refuses, with the daemon's words noted as a refusal.
+int requestBusName(sd_bus* bus, const std::string& name, bool queue);
+
 class Connection;
 
 // Marks a callback of `owner` as running on this thread for its lifetime;
@@ -145,6 +150,8 @@ public:
     CallerPool& callers() { return m_callers; }
 
     // Called by the Registry under its lock.
+    // ZUMI_ERR_POLICY_DENIED when the bus's policy does not let this user
+    // own the name.
     ZumiStatus requestName(bool queue, bool* primary);
     // Read without a lock: the daemon's view as last heard by this connection.
     bool ownsName() const { return m_nameState.load() == kNameOwned; }

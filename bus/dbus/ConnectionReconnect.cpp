@@ -77,7 +77,7 @@ int Connection::reconnect() {
 bool Connection::restoreBus() {
     if (sd_bus_add_filter(m_bus, &m_filter, &Connection::onMessage, this) < 0) return false;
     if (m_wantsName) {
-        const int r = sd_bus_request_name(m_bus, m_serviceId.c_str(), SD_BUS_NAME_QUEUE);
+        const int r = requestBusName(m_bus, m_serviceId, true);
         if (r < 0) return false;
         m_nameState.store(r > 0 ? kNameOwned : kNameQueued);
     }

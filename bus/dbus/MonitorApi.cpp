@@ -63,13 +63,7 @@ public:
         sd_bus_error error = SD_BUS_ERROR_NULL;
         int r = sd_bus_call_method(m_bus, kDaemon, kDaemonPath, "org.freedesktop.DBus.Monitoring",
                                    "BecomeMonitor", &error, nullptr, "asu", 0, 0u);
-        if (r >= 0) {
-            status = ZUMI_OK;
-        } else if (sd_bus_error_has_name(&error, "org.freedesktop.DBus.Error.AccessDenied")) {
-            status = ZUMI_ERR_ACCESS_DENIED;
-        } else {
-            status = statusFromCallError(r, &error, false);
-        }
+        status = r >= 0 ? static_cast<ZumiStatus>(ZUMI_OK) : statusOfOwnCall(r, &error, false);
         sd_bus_error_free(&error);
         // Owners asked after the monitor started: a change after that point is
         // in the stream too and is applied afterwards, in order.

@@ -232,4 +232,6 @@ ZumiStatus ZumiUnregisterPropertyOfType(ZumiHandle handle, const char* name, int
 
 const char* ZumiGetErrorString(ZumiStatus status) { return zumi::bus::statusText(status); }
 
+const char* ZumiGetLastRefusal(void) { return zumi::bus::lastRefusal(); }
+
 }  // extern "C"

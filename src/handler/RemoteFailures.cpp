@@ -29,11 +29,10 @@ ZumiException writeFailureOf(const char* source, const char* property, Value val
 
 ZumiException readFailure(const char* source, const char* property, ZumiStatus status,
                           const char* error) {
-    return ZumiException(ExceptionMessage("Could not retrieve the request property.")
-                             .field("source", source)
-                             .field("property", property)
-                             .status(status, error != nullptr ? error : ZumiGetErrorString(status))
-                             .str());
+    ExceptionMessage message("Could not retrieve the request property.");
+    message.field("source", source).field("property", property);
+    if (error != nullptr) return ZumiException(message.status(status, error).str());
+    return ZumiException(message.status(status).str());
 }
 
 ZumiException writeFailure(const char* source, const char* property, const char* value,

@@ -18,6 +18,12 @@ ExceptionMessage& ExceptionMessage::field(const char* name, int value) {
 }
 
 ExceptionMessage& ExceptionMessage::status(ZumiStatus status) {
+    // A refusal by the bus's policy is useless without the daemon's words:
+    // which rule refused whom what.
+    if (status == ZUMI_ERR_POLICY_DENIED && *ZumiGetLastRefusal() != '\0') {
+        return this->status(status,
+                            (std::string(ZumiGetErrorString(status)) + ": " + ZumiGetLastRefusal()).c_str());
+    }
     return this->status(status, ZumiGetErrorString(status));
 }
 

@@ -11,7 +11,8 @@
 //                           .str());
 //
 // A null text is written "(null)", integers in signed decimal, and status()
-// adds errorCode (unsigned decimal) and error (ZumiGetErrorString's text).
+// adds errorCode (unsigned decimal) and error (ZumiGetErrorString's text,
+// followed by ": " and the daemon's words for a refusal by the bus's policy).
 
 #include <string>
 

@@ -536,5 +536,43 @@ TEST_F(AnAsynchronousCall, InFlightWhenItsServiceIsKilledFailsAsTheSynchronousCa
     EXPECT_EQ("4 ! Could not set the request property. --source: " + service + " --property: s --value: x" + fields, results[4]);
 }
 
+// ---- Refusals by the bus's policy ---------------------------------------------
+
+// The private bus's policy refuses the "forbidden" names to everyone, and
+// integer writes to the "guarded" services. Each refusal says so, with the
+// daemon's words, in every form of the call, and a handler that may not own
+// its name is never created.
+TEST_F(LibraryTest, RefusedByTheBusPolicyFailsWithTheDaemonsWordsInEveryFormAndAtTheHandlersCreation) {
+    const std::string refused = "--errorCode: 22 --error: The bus's policy does not allow this: ";
+    const std::string forbidden = serviceName("forbidden");
+    std::string created;
+    try {
+        zk::ZumiHandlerFactory::getZumiHandler(forbidden.c_str());
+    } catch (const zk::ZumiException& e) {
+        created = e.what();
+    }
+    EXPECT_EQ(0u, created.find("Could not register zumi handle. " + refused)) << created;
+    EXPECT_NE(std::string::npos, created.find("is not allowed to own the service \"" + forbidden)) << created;
+    EXPECT_EQ("22", peer.request("open " + forbidden));
+    EXPECT_NE("", peer.errorLineWith("W zumi_test_service:zumi.bus:The bus's policy does not allow this: "));
+
+    const std::string guarded = serviceName("guarded");
+    Peer server;
+    server.requestAll({"open " + guarded, "int n 7 rw"});
+    const std::string set = "Could not set the request property. --source: " + guarded + " --property: n --value: 8 ";
+    const std::string synchronous = outcome([&] { handler->setIntProperty(guarded.c_str(), "n", 8); });
+    EXPECT_EQ(0u, synchronous.find("! " + set + refused + "Rejected send message")) << synchronous;
+    std::string async;
+    zk::ZumiAsync::setIntProperty(handler, guarded.c_str(), "n", 8, [&](const zk::ZumiResult<void>& r) { async = outcomeOf(r); });
+    ASSERT_TRUE(runMainLoopUntil([&] { return !async.empty(); }));
+    EXPECT_EQ(synchronous.substr(0, synchronous.find(" matched rules")), async.substr(0, async.find(" matched rules")));
+    EXPECT_EQ("7", outcome([&] { return handler->getIntProperty(guarded.c_str(), "n"); })) << "reads stay allowed";
+
+    Outcome command = zumi({"set", guarded, "n", "8"});
+    EXPECT_EQ(1, command.status);
+    EXPECT_EQ(0u, command.err.find("zumi: " + set + refused + "Rejected send message")) << command.err;
+    EXPECT_EQ("0 7", server.request("getint " + guarded + " n"));
+}
+
 }  // namespace
 }  // namespace zumi::testing

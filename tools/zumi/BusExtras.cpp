@@ -29,6 +29,10 @@ void throwBusFailure(const char* headline, const Fields& fields, ZumiStatus stat
     }
     message += " --errorCode: " + std::to_string(status);
     message += std::string(" --error: ") + ZumiGetErrorString(status);
+    // The daemon says which rule refused what; the library's messages carry it too.
+    if (status == ZUMI_ERR_POLICY_DENIED && *ZumiGetLastRefusal() != '\0') {
+        message += std::string(": ") + ZumiGetLastRefusal();
+    }
     throw ZumiException(message);
 }
 

@@ -56,6 +56,7 @@ enum {
     ZUMI_ERR_TOO_LARGE = 19,        /* a value over the bus's size limits */
     ZUMI_ERR_FAILED = 20,           /* any other bus failure */
     ZUMI_ERR_BUS_LOST = 21,         /* the bus went away; the connection is reconnecting */
+    ZUMI_ERR_POLICY_DENIED = 22,    /* the bus daemon's policy refused it (ZumiGetLastRefusal) */
     ZUMI_HASH_KEY_ABSENT = 81,      /* the hash has no such key: no value delivered */
     ZUMI_HASH_WRONG_TYPE = 82,      /* the key holds the other type: no value delivered */
     ZUMI_ERR_SERVICE_FAILED = 258   /* the service's callback failed */
@@ -222,6 +223,11 @@ ZUMI_BUS_EXPORT ZumiStatus ZumiGetStringParam(ZumiEventHandle event, const char*
 /* ---- Statuses as text ------------------------------------------------------ */
 /* Static text; an unknown status has a text too. Never NULL. */
 ZUMI_BUS_EXPORT const char* ZumiGetErrorString(ZumiStatus status);
+/* The bus daemon's own words for the latest ZUMI_ERR_POLICY_DENIED of this
+ * thread (which rule refused what, from whom to whom), "" before any. Valid
+ * until this thread meets the next such refusal. An asynchronous call's
+ * refusal is this thread's for the `done` that reports it. Never NULL. */
+ZUMI_BUS_EXPORT const char* ZumiGetLastRefusal(void);
 
 /* ---- Hash arrays ----------------------------------------------------------
  * None of these crashes on a NULL array: clone gives NULL, count is negative,
