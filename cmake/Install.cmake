@@ -1,7 +1,8 @@
 # What `cmake --install` puts in place. libzumi's part comes first and is all
 # that a ZUMI_BUS_ONLY build installs: its C headers under include/libzumi/
 # (the bus contract, its handle types, and the platform symbols: the log mask,
-# APP_ID), libzumi.so.1 with its links and zumi.pc. The rest: the public
+# APP_ID), libzumi.so.1 with its links, zumi.pc and the base policy of the
+# system bus (share/dbus-1/system.d/com.tessal.zumi.conf). The rest: the public
 # headers under include/zumi/, libbramwickzumi.so.1 with its links,
 # bramwickzumi.pc, the CMake package BramwickZumi (targets
 # BramwickZumi::bramwickzumi and BramwickZumi::zumi), the test kit
@@ -21,6 +22,12 @@ file(RELATIVE_PATH ZUMI_PC_TO_PREFIX /root/${ZUMI_PKGCONFIG_DIR} /root)
 string(REGEX REPLACE "/$" "" ZUMI_PC_TO_PREFIX "${ZUMI_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/zumi.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zumi.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zumi.pc DESTINATION ${ZUMI_PKGCONFIG_DIR})
+
+# The base policy of a system-type bus for libzumi's services (what `zumi
+# policy --base` prints; tests/unit/tools checks that they agree), where the
+# system bus reads it.
+install(FILES ${PROJECT_SOURCE_DIR}/bus/policy/com.tessal.zumi.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
 
 if(ZUMI_BUS_ONLY)
   install(TARGETS zumi LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

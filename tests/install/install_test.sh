@@ -41,7 +41,8 @@ for lib in bramwickzumi zumi bramwickzumi-testing; do
 done
 for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/libzumi/ZumiBus.h bin/zumi \
          include/zumi/testing/FakeBus.h include/zumi/testing/FakeBusTest.h \
-         share/bash-completion/completions/zumi share/man/man1/zumi.1; do
+         share/bash-completion/completions/zumi share/man/man1/zumi.1 \
+         share/dbus-1/system.d/com.tessal.zumi.conf; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc pkgconfig/bramwickzumi-testing.pc cmake/BramwickZumi/BramwickZumiConfig.cmake; do

@@ -46,6 +46,7 @@ const Command& monitorCommand();
 const Command& recordCommand();
 const Command& replayCommand();
 const Command& chartCommand();
+const Command& policyCommand();
 
 // Every command, in the order `zumi --help` lists them.
 std::vector<const Command*> allCommands();

@@ -97,7 +97,7 @@ bool takeBusOptions(std::vector<std::string>* argv, std::ostream& err) {
 
 std::vector<const Command*> allCommands() {
     return {&listCommand(),    &getCommand(),     &setCommand(),    &sendCommand(),  &waitCommand(),
-            &monitorCommand(), &recordCommand(), &replayCommand(), &chartCommand()};
+            &monitorCommand(), &recordCommand(), &replayCommand(), &chartCommand(), &policyCommand()};
 }
 
 int runTool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

@@ -1,6 +1,7 @@
 // The zumi command's exit statuses and one-line mistakes, and the hash-array
 // JSON reader's refusals; the commands' work is tested end to end elsewhere.
 
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,10 @@ TEST_F(AZumiCommand, AnswersEachMistakeWithOneLineAndItsExitStatus) {
          "zumi: Could not list the properties. --source: com.example.absent --errorCode: 5 "
          "--error: No service owns that identifier"},
         {3, {"wait", "--timeout", "0.05", "s", "e"}, "zumi wait: timed out"},
+        {2, {"policy", "com.example.audio"}, "zumi policy: missing --owner USER (see zumi policy --help)"},
+        {2, {"policy", "audio", "--owner", "a"}, "zumi policy: 'audio' is not a bus name (see zumi policy --help)"},
+        {2, {"policy", "com.example.audio", "--owner", "a", "--writer", "x\"/><allow own=\"*"},
+         "zumi policy: 'x\"/><allow own=\"*' is not a group name (see zumi policy --help)"},
         {2, {"help", "frob"}, "zumi: unknown command 'frob' (see zumi --help)"},
     };
     for (const Case& c : cases) {
@@ -58,6 +63,26 @@ TEST_F(AZumiCommand, GivesTheSameHelpForHelpCommandAsForCommandHelp) {
         EXPECT_EQ(0, runTool({command->name, "--help"}, viaOption, err));
         EXPECT_EQ(viaOption.str(), viaHelp.str()) << command->name;
         EXPECT_EQ(command->help, viaHelp.str());
+    }
+}
+
+// The installed policies are the table's output, never edited apart from it.
+TEST(TheInstalledPolicies, AreWhatZumiPolicyPrints) {
+    const struct {
+        const char* file;
+        std::vector<std::string> argv;
+    } policies[] = {
+        {ZUMI_BASE_POLICY, {"policy", "--base"}},
+        {ZUMI_EXAMPLE_POLICY,
+         {"policy", "com.tessal.example.settings", "--owner", "zumi-settings", "--writer", "zumi-settings-writers"}},
+    };
+    for (const auto& policy : policies) {
+        std::ifstream file(policy.file);
+        std::stringstream installed;
+        installed << file.rdbuf();
+        std::ostringstream out, err;
+        EXPECT_EQ(0, runTool(policy.argv, out, err)) << err.str();
+        EXPECT_EQ(installed.str(), out.str()) << policy.file << " is no longer what zumi policy prints";
     }
 }
 
