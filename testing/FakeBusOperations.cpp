@@ -447,6 +447,14 @@ ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count) {
     return ZUMI_OK;
 }
 
+// The double has no daemon that would start a service: none is activatable.
+ZumiStatus ZumiListActivatableServices(ZumiHandle handle, char*** names, size_t* count) {
+    if (auto answer = intercept(call("ZumiListActivatableServices", handle))) return *answer;
+    *names = nullptr;
+    *count = 0;
+    return ZUMI_OK;
+}
+
 void ZumiFreeServiceList(char** names, size_t count) {
     for (size_t i = 0; names != nullptr && i < count; ++i) free(names[i]);
     free(names);

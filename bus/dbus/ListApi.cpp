@@ -54,6 +54,38 @@ ZumiStatus listRemote(Connection& connection, const char* service, std::vector<L
         [out](sd_bus_message* reply) { return readListing(reply, out); }, timeoutUsec);
 }
 
+// The well-known names a method of the daemon lists (its own left out).
+ZumiStatus daemonNames(Connection& connection, const char* method, std::vector<std::string>* out) {
+    char** all = nullptr;
+    ZumiStatus status = connection.callers().callDaemon(method, [&all](sd_bus_message* reply) {
+        return static_cast<ZumiStatus>(sd_bus_message_read_strv(reply, &all) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK);
+    });
+    for (char** name = all; name != nullptr && *name != nullptr; ++name) {
+        if (zumi::bus::isOwnableBusName(*name)) out->emplace_back(*name);
+        free(*name);
+    }
+    free(all);
+    return status;
+}
+
+// The names, sorted, as the C API hands them out.
+ZumiStatus namesOut(std::vector<std::string> found, char*** names, size_t* count) {
+    std::sort(found.begin(), found.end());
+    if (found.empty()) return ZUMI_OK;
+    char** result = static_cast<char**>(calloc(found.size(), sizeof(char*)));
+    if (result == nullptr) return ZUMI_ERR_NO_MEMORY;
+    for (size_t i = 0; i < found.size(); ++i) {
+        result[i] = strdup(found[i].c_str());
+        if (result[i] == nullptr) {
+            ZumiFreeServiceList(result, i);
+            return ZUMI_ERR_NO_MEMORY;
+        }
+    }
+    *names = result;
+    *count = found.size();
+    return ZUMI_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -111,41 +143,31 @@ ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count) {
     if (!connection) return ZUMI_ERR_DISCONNECTED;
     return guardedStatus([&]() -> ZumiStatus {
         std::vector<std::string> found = Registry::instance().localServices();
-        char** all = nullptr;
-        ZumiStatus status = connection->callers().callDaemon("ListNames", [&all](sd_bus_message* reply) {
-            return static_cast<ZumiStatus>(sd_bus_message_read_strv(reply, &all) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK);
-        });
-        if (status != ZUMI_OK) return status;
         std::vector<std::string> candidates;
-        for (char** name = all; name != nullptr && *name != nullptr; ++name) {
-            if (zumi::bus::isOwnableBusName(*name) &&
-                std::find(found.begin(), found.end(), *name) == found.end()) {
-                candidates.emplace_back(*name);
-            }
-            free(*name);
-        }
-        free(all);
+        ZumiStatus status = daemonNames(*connection, "ListNames", &candidates);
+        if (status != ZUMI_OK) return status;
         // Only our services answer List; the daemon's other clients refuse it.
         for (const std::string& name : candidates) {
             std::vector<Listed> ignored;
-            if (listRemote(*connection, name.c_str(), &ignored, kProbeTimeoutUsec) == ZUMI_OK) {
+            if (std::find(found.begin(), found.end(), name) == found.end() &&
+                listRemote(*connection, name.c_str(), &ignored, kProbeTimeoutUsec) == ZUMI_OK) {
                 found.push_back(name);
             }
         }
-        std::sort(found.begin(), found.end());
-        if (found.empty()) return ZUMI_OK;
-        char** result = static_cast<char**>(calloc(found.size(), sizeof(char*)));
-        if (result == nullptr) return ZUMI_ERR_NO_MEMORY;
-        for (size_t i = 0; i < found.size(); ++i) {
-            result[i] = strdup(found[i].c_str());
-            if (result[i] == nullptr) {
-                ZumiFreeServiceList(result, i);
-                return ZUMI_ERR_NO_MEMORY;
-            }
-        }
-        *names = result;
-        *count = found.size();
-        return ZUMI_OK;
+        return namesOut(std::move(found), names, count);
+    });
+}
+
+ZumiStatus ZumiListActivatableServices(ZumiHandle handle, char*** names, size_t* count) {
+    if (names == nullptr || count == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    *names = nullptr;
+    *count = 0;
+    std::shared_ptr<Connection> connection = Registry::instance().find(handle);
+    if (!connection) return ZUMI_ERR_DISCONNECTED;
+    return guardedStatus([&]() -> ZumiStatus {
+        std::vector<std::string> found;
+        ZumiStatus status = daemonNames(*connection, "ListActivatableNames", &found);
+        return status != ZUMI_OK ? status : namesOut(std::move(found), names, count);
     });
 }
 

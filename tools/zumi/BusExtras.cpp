@@ -45,10 +45,11 @@ const char* typeName(PropertyType type) {
     return "?";
 }
 
-std::vector<std::string> listServices(ZumiHandle handle) {
+std::vector<std::string> listServices(ZumiHandle handle, bool activatable) {
     char** names = nullptr;
     size_t count = 0;
-    ZumiStatus status = ZumiListServices(handle, &names, &count);
+    ZumiStatus status = activatable ? ZumiListActivatableServices(handle, &names, &count)
+                                    : ZumiListServices(handle, &names, &count);
     if (status != ZUMI_OK) throwBusFailure("Could not list the services.", {}, status);
     std::vector<std::string> result(names, names + count);
     ZumiFreeServiceList(names, count);

@@ -40,7 +40,8 @@ const char* typeName(PropertyType type);
                                   const std::vector<std::pair<const char*, std::string>>& fields,
                                   ZumiStatus status);
 
-std::vector<std::string> listServices(ZumiHandle handle);
+// The services running on the bus, or those the daemon starts when called.
+std::vector<std::string> listServices(ZumiHandle handle, bool activatable = false);
 std::vector<PropertyInfo> listProperties(ZumiHandle handle, const std::string& service);
 // The same without throwing: the bus's status, *properties filled on 0.
 ZumiStatus tryListProperties(ZumiHandle handle, const std::string& service,

@@ -29,12 +29,21 @@ int runList(const Args& args, std::ostream& out, std::ostream&) {
     ZumiHandlerSharedPtr handler = ZumiHandlerFactory::getZumiHandler(CLIENT_ID);
     ZumiHandle handle = handler->getUnderlyingZumiHandle();
     if (args.positionals().empty()) {
-        std::vector<std::string> services = listServices(handle);
+        // A service that the daemon would start is listed too, unless it runs.
+        std::vector<std::string> running = listServices(handle);
+        std::vector<std::string> startable;
+        for (const std::string& name : listServices(handle, true)) {
+            if (std::find(running.begin(), running.end(), name) == running.end()) startable.push_back(name);
+        }
         if (json) {
-            out << nlohmann::json(services).dump() << "\n";
+            nlohmann::json list = nlohmann::json::array();
+            for (const std::string& name : running) list.push_back({{"name", name}, {"state", "running"}});
+            for (const std::string& name : startable) list.push_back({{"name", name}, {"state", "activatable"}});
+            out << list.dump() << "\n";
             return 0;
         }
-        for (const std::string& name : services) out << name << "\n";
+        for (const std::string& name : running) out << name << "\n";
+        for (const std::string& name : startable) out << name << " (activatable)\n";
         return 0;
     }
     std::vector<PropertyInfo> properties = listProperties(handle, args.positionals()[0]);
@@ -63,14 +72,18 @@ const Command& listCommand() {
         "list", "list the services, or the properties of one",
         "Usage: zumi list [--json] [SERVICE]\n"
         "\n"
-        "Without SERVICE, prints the services on the bus, one a line.\n"
+        "Without SERVICE, prints the services on the bus, one a line, then those\n"
+        "that the bus daemon starts on the first call to them (from their D-Bus\n"
+        "service files), marked \"(activatable)\": the daemon lists them all, ours\n"
+        "or not, as it cannot tell without starting them.\n"
         "With SERVICE, prints its properties, one a line: the name, the type\n"
         "(int, string or hash) and the access (read-write, read-only, write-only\n"
         "or none).\n"
         "\n"
         "Options:\n"
-        "  --json      print one JSON array instead: of the names, or of objects\n"
-        "              {\"name\", \"type\", \"access\"} with the words above\n"
+        "  --json      print one JSON array instead: of objects {\"name\", \"state\"}\n"
+        "              (\"running\" or \"activatable\"), or {\"name\", \"type\",\n"
+        "              \"access\"} with the words above\n"
         "  -h, --help  show this help\n",
         {{"json", false}}, runList};
     return command;

@@ -16,20 +16,37 @@ _zumi_bus() {
     timeout 2 "$@" 2>/dev/null
 }
 
+# The services running or activatable, without the "(activatable)" mark.
+_zumi_services() {
+    _zumi_bus "$@" list | cut -d' ' -f1
+}
+
 _zumi() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local zumi=${COMP_WORDS[0]}
-    if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "$(_zumi_commands "$zumi") help --help --version" -- "$cur"))
+    # The bus options before the command go to every zumi asked here too, so
+    # that services are those of the bus chosen.
+    local -a zumi=("${COMP_WORDS[0]}")
+    local first=1
+    while [ "$first" -lt "$COMP_CWORD" ]; do
+        case ${COMP_WORDS[first]} in
+            --system | --session) zumi+=("${COMP_WORDS[first]}") ;;
+            --address) zumi+=(--address "${COMP_WORDS[first+1]}"); ((first++)) ;;
+            *) break ;;
+        esac
+        ((first++))
+    done
+    [ "$prev" = --address ] && [ "$first" -gt "$COMP_CWORD" ] && return
+    if [ "$COMP_CWORD" -eq "$first" ]; then
+        COMPREPLY=($(compgen -W "$(_zumi_commands "${zumi[0]}") help --help --version --system --session --address" -- "$cur"))
         return
     fi
-    local command=${COMP_WORDS[1]}
+    local command=${COMP_WORDS[first]}
     if [ "$command" = help ]; then
-        [ "$COMP_CWORD" -eq 2 ] && COMPREPLY=($(compgen -W "$(_zumi_commands "$zumi")" -- "$cur"))
+        [ "$COMP_CWORD" -eq $((first + 1)) ] && COMPREPLY=($(compgen -W "$(_zumi_commands "${zumi[0]}")" -- "$cur"))
         return
     fi
     local help
-    help=$("$zumi" "$command" --help 2>/dev/null) || return
+    help=$("${zumi[0]}" "$command" --help 2>/dev/null) || return
     local options valued
     options=$(sed -n '/^Options:/,$s/^  *\(-[a-z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' <<<"$help")
     valued=$(sed -n '/^Options:/,$s/^  *\(-[a-z]\), \(--[a-z][a-z-]*\) [A-Z].*/\1\n\2/p; /^Options:/,$s/^  *\(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help")
@@ -38,7 +55,7 @@ _zumi() {
     local i word ended= service= position=0
     local -a names
     names=($(sed -n 's/^Usage: zumi [a-z-]* //p' <<<"$help" | sed 's/\[[^]]*\]//g; s/\.\.\.//g; s/-[a-z] [A-Z]*//g'))
-    for ((i = 2; i < COMP_CWORD; i++)); do
+    for ((i = first + 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         if [ -z "$ended" ] && [ "$word" = -- ]; then ended=1; continue; fi
         if [ -z "$ended" ] && [[ $word == -?* ]]; then
@@ -54,7 +71,11 @@ _zumi() {
         placeholder=$(sed -n '/^Options:/,$p' <<<"$help" | grep -E -- "^ +($prev,|$prev |-[a-z], $prev )" |
             head -1 | sed 's/^ *\(-[a-z], \)\{0,1\}--[a-z-]* \([^ ]*\).*/\2/')
         if [ "$prev" = --as ]; then
-            COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list)" -- "$cur"))
+            COMPREPLY=($(compgen -W "$(_zumi_services "${zumi[@]}")" -- "$cur"))
+        elif [ "$prev" = --owner ]; then
+            COMPREPLY=($(compgen -u -- "$cur"))
+        elif [ "$prev" = --writer ] || [ "$prev" = --reader ]; then
+            COMPREPLY=($(compgen -g -- "$cur"))
         elif [ "$placeholder" = OUT ] || [ "$placeholder" = FILE ]; then
             COMPREPLY=($(compgen -f -- "$cur"))
         elif [[ $placeholder == *'|'* ]]; then
@@ -67,10 +88,10 @@ _zumi() {
         return
     fi
     case ${names[position]} in
-        SERVICE | SOURCE) COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list)" -- "$cur")) ;;
+        SERVICE | SOURCE) COMPREPLY=($(compgen -W "$(_zumi_services "${zumi[@]}")" -- "$cur")) ;;
         PROPERTY)
             [ -n "$service" ] &&
-                COMPREPLY=($(compgen -W "$(_zumi_bus "$zumi" list -- "$service" | cut -d' ' -f1)" -- "$cur"))
+                COMPREPLY=($(compgen -W "$(_zumi_bus "${zumi[@]}" list -- "$service" | cut -d' ' -f1)" -- "$cur"))
             ;;
         FILE | RECORDING) COMPREPLY=($(compgen -f -- "$cur")) ;;
     esac

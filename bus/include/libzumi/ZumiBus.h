@@ -265,6 +265,12 @@ ZUMI_BUS_EXPORT void ZumiFreePropertyList(ZumiPropertyInfo* list, size_t count);
  * Free with ZumiFreeServiceList. */
 ZUMI_BUS_EXPORT ZumiStatus ZumiListServices(ZumiHandle handle, char*** names, size_t* count);
 ZUMI_BUS_EXPORT void ZumiFreeServiceList(char** names, size_t count);
+/* The services that the bus daemon starts on the first call to them (each
+ * has a D-Bus service file), whether running or not, sorted. The daemon
+ * cannot tell which of them are libzumi's without starting them. Free with
+ * ZumiFreeServiceList. */
+ZUMI_BUS_EXPORT ZumiStatus ZumiListActivatableServices(ZumiHandle handle, char*** names,
+                                                       size_t* count);
 /* The keys of the hash at index, sorted, so that a tool can show a hash whose
  * keys it does not know. Statuses as for ZumiHasharrayGetInt. Free with
  * ZumiFreeKeyList. */
