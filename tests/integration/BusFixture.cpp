@@ -268,6 +268,8 @@ int Process::finish(std::string* out, std::string* err) {
 
 Peer::Peer(const std::vector<std::string>& env, const std::string& program) : Process({program}, env) {}
 
+Peer::Peer(const std::vector<std::string>& env, const std::vector<std::string>& argv) : Process(argv, env) {}
+
 void Peer::kill() {
     signal(SIGKILL);
     EXPECT_EQ(128 + SIGKILL, finish());

@@ -143,6 +143,9 @@ class Peer : public Process {
 public:
     // `program`: another build's zumi_test_service (another architecture's).
     explicit Peer(const std::vector<std::string>& env = {}, const std::string& program = ZUMI_TEST_SERVICE);
+    // The peer run by another command line (under another user, say) that
+    // ends with the path of a zumi_test_service.
+    Peer(const std::vector<std::string>& env, const std::vector<std::string>& argv);
     ~Peer();
     std::string request(const std::string& line);
     void requestAll(std::initializer_list<std::string> lines);  // each answered "0"

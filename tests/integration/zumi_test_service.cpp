@@ -1,7 +1,8 @@
 // A peer process for the integration tests, driven line by line on stdin:
 // it opens a connection, publishes properties, calls other services, sends
-// and receives events. Each command answers one line "R ..."; received events
-// are printed as "E source event ints... | texts...".
+// and receives events; it also plays clients that do not use our library
+// (hostile calls, forged events). Each command answers one line "R ...";
+// received events are printed as "E source event ints... | texts...".
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "EventText.h"
+#include "RawClient.h"
 #include <libzumi/ZumiBus.h>
 
 namespace {
@@ -123,6 +125,50 @@ std::string hold(const std::string& name, bool held) {
     return "0";
 }
 
+// A plain sd-bus client of the bus at ZUMI_BUS_ADDRESS, as a forger or
+// a hostile client has, who does not use our library; null when none opens.
+sd_bus* openRawBus() {
+    sd_bus* bus = nullptr;
+    const char* address = getenv("ZUMI_BUS_ADDRESS");
+    if (sd_bus_new(&bus) < 0) return nullptr;
+    if (address == nullptr || sd_bus_set_address(bus, address) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+        sd_bus_start(bus) < 0) {
+        return sd_bus_flush_close_unref(bus);
+    }
+    return bus;
+}
+
+// hostile SERVICE -> the error name of each of the hostile calls, "-" for
+// success, separated by blanks.
+std::string hostile(const Words& a) {
+    sd_bus* attacker = openRawBus();
+    if (attacker == nullptr) return "no bus";
+    std::string answer;
+    for (const zumi::testing::RawCase& call : zumi::testing::hostileCalls()) {
+        const std::string error = zumi::testing::rawCall(attacker, a[1], call);
+        answer += (answer.empty() ? "" : " ") + (error.empty() ? std::string("-") : error);
+    }
+    sd_bus_flush_close_unref(attacker);
+    return answer;
+}
+
+// forge SOURCE EVENT: the event of SOURCE, without parameters, broadcast from
+// a connection that does not own SOURCE.
+std::string forge(const Words& a) {
+    sd_bus* forger = openRawBus();
+    if (forger == nullptr) return "no bus";
+    sd_bus_message* signal = nullptr;
+    const uint8_t params[8] = {0};  // zero integers, zero texts
+    int r = sd_bus_message_new_signal(forger, &signal, "/com/tessal/zumi", "com.tessal.Zumi", "Event");
+    if (r >= 0) r = sd_bus_message_append(signal, "ss", c(a[1]), c(a[2]));
+    if (r >= 0) r = sd_bus_message_append_array(signal, 'y', params, sizeof params);
+    if (r >= 0) r = sd_bus_send(forger, signal, nullptr);
+    sd_bus_message_unref(signal);
+    sd_bus_flush(forger);
+    sd_bus_flush_close_unref(forger);
+    return std::to_string(r < 0 ? r : 0);
+}
+
 // Each command's answer; the property calls take SERVICE PROPERTY [VALUE].
 const std::map<std::string, std::function<std::string(const Words&)>> kCommands = {
     {"open", [](const Words& a) {  // open ID, or "-" for a client-only connection
@@ -162,6 +208,8 @@ const std::map<std::string, std::function<std::string(const Words&)>> kCommands 
         }
         return str(status);
     }},
+    {"hostile", hostile},
+    {"forge", forge},
     {"sub", [](const Words& a) { return str(ZumiSubscribeExt(g_handle, c(a[1]), c(a[2]), onEvent, nullptr)); }},
     {"close", [](const Words&) {
         ZumiStatus status = ZumiClose(g_handle);
