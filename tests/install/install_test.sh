@@ -42,7 +42,10 @@ done
 for f in include/zumi/zumi.h include/zumi/ZumiHandler.h include/libzumi/ZumiBus.h bin/zumi \
          include/zumi/testing/FakeBus.h include/zumi/testing/FakeBusTest.h \
          share/bash-completion/completions/zumi share/man/man1/zumi.1 \
-         share/dbus-1/system.d/com.tessal.zumi.conf; do
+         share/dbus-1/system.d/com.tessal.zumi.conf bin/zumi-example-settings \
+         share/dbus-1/system.d/com.tessal.example.settings.conf \
+         share/dbus-1/system-services/com.tessal.example.settings.service \
+         lib/systemd/system/zumi-example-settings.service lib/sysusers.d/zumi-example-settings.conf; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 for f in pkgconfig/bramwickzumi.pc pkgconfig/zumi.pc pkgconfig/bramwickzumi-testing.pc cmake/BramwickZumi/BramwickZumiConfig.cmake; do
@@ -161,7 +164,7 @@ grep -q 'libbramwickzumi-testing: libbramwickzumi.so.1 is loaded too' "$work/bot
 
 echo "== the installed zumi command finds its libraries"
 env -u LD_LIBRARY_PATH "$prefix/bin/zumi" --help >"$work/help" || fail "installed zumi --help failed"
-grep -q '^Usage: zumi COMMAND' "$work/help" || fail "installed zumi --help printed: $(head -1 "$work/help")"
+grep -q '^Usage: zumi .*COMMAND' "$work/help" || fail "installed zumi --help printed: $(head -1 "$work/help")"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
