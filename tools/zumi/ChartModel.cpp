@@ -140,7 +140,10 @@ ChartModel buildChart(std::vector<Operation> operations, const std::string& star
     }
     std::stable_sort(model.items.begin(), model.items.end(),
                      [](const ChartItem& a, const ChartItem& b) { return a.start < b.start; });
+    // The services on the left, where the traffic meets, then the processes
+    // that only call (often many short-lived ones), each in order of appearance.
     Lanes lanes(&model.lanes);
+    for (ChartItem& item : model.items) item.to = lanes.of(item.op->service);
     Stats figures;
     for (ChartItem& item : model.items) {
         const Operation& op = *item.op;
@@ -149,7 +152,6 @@ ChartModel buildChart(std::vector<Operation> operations, const std::string& star
         const bool ownLane = op.kind != Operation::ServiceUp && op.kind != Operation::ServiceDown &&
                              (op.kind != Operation::Event || op.spoofed);
         if (ownLane) item.from = lanes.of(op.caller.empty() ? "(unknown caller)" : op.caller);
-        item.to = lanes.of(op.service);
         figures.add(op);
         if (op.kind == Operation::Event) {
             ++model.events;

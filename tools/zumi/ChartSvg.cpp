@@ -128,8 +128,9 @@ private:
                         << "\" y2=\"" << bottom << "\"/>";
                 }
             }
-            label(out, item, (from + to) / 2 + (item.from == item.to ? 36 : 0), top - 3,
-                  item.from == item.to ? "start" : "middle");
+            // Beside the service, on the caller's side: in view where the service is.
+            const bool self = item.from == item.to;
+            label(out, item, self ? from + 36 : to - direction * 10, top - 3, self || direction < 0 ? "start" : "end");
         }
         out << "</g>\n";
     }

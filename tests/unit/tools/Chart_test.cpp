@@ -35,7 +35,7 @@ ChartModel chartOf(const std::vector<std::string>& lines) {
 // a stranger forged, in an order that differs from the order of answers.
 const std::vector<std::string> SESSION = {
     R"({"op":"property","service":"com.example.audio","property":"level","type":"int","value":5,"status":0,"t":0})",
-    R"({"op":"service-up","service":"com.example.panel","caller":"com.example.panel","t":0.05})",
+    R"({"op":"service-up","service":"com.example.panel","caller":"com.example.panel","t":0.35})",
     R"({"op":"get","caller":"com.example.panel","pid":10,"service":"com.example.audio","property":"level","type":"int","value":5,"status":0,"latency_ms":300,"t":0.5})",
     R"({"op":"set","caller":"zumi[11]","pid":11,"service":"com.example.audio","property":"mode","type":"string","value":"loud \u0001<&>","status":9,"latency_ms":1,"t":0.3})",
     R"({"op":"event","caller":"zumi[12]","source":"com.example.audio","event":"changed","ints":[2],"strings":["</script>"],"spoofed":true,"t":0.6})",
@@ -46,27 +46,28 @@ const std::vector<std::string> SESSION = {
 
 TEST(AChartModel, PlacesEachCallFromItsRequestOnLifelinesInTheOrderTheyTakePart) {
     const ChartModel model = chartOf(SESSION);
-    EXPECT_EQ((std::vector<std::string>{"com.example.panel", "com.example.audio", "zumi[11]", "zumi[12]", "zumi[13]"}),
+    // Services first, then the processes that only call.
+    EXPECT_EQ((std::vector<std::string>{"com.example.audio", "com.example.panel", "zumi[11]", "zumi[12]", "zumi[13]"}),
               model.lanes);
     ASSERT_EQ(7u, model.items.size());
     // The slow get was asked at 0.2 s, before the refused set (0.299 s).
-    EXPECT_EQ(Operation::Get, model.items[1].op->kind);
-    EXPECT_DOUBLE_EQ(0.2, model.items[1].start);
-    EXPECT_DOUBLE_EQ(0.5, model.items[1].end);
-    EXPECT_EQ(0, model.items[1].from);
-    EXPECT_EQ(1, model.items[1].to);
+    EXPECT_EQ(Operation::Get, model.items[0].op->kind);
+    EXPECT_DOUBLE_EQ(0.2, model.items[0].start);
+    EXPECT_DOUBLE_EQ(0.5, model.items[0].end);
+    EXPECT_EQ(1, model.items[0].from);
+    EXPECT_EQ(0, model.items[0].to);
     // The forged event is drawn from its real sender, the true one from its source.
     EXPECT_EQ(3, model.items[3].origin());
-    EXPECT_EQ(1, model.items[4].origin());
+    EXPECT_EQ(0, model.items[4].origin());
     EXPECT_EQ(-1, model.items[4].from);
     EXPECT_EQ(1u, model.startValues.size());
     EXPECT_EQ(4, model.calls);
     EXPECT_EQ(2, model.events);
     EXPECT_EQ(1, model.refusals);
-    EXPECT_DOUBLE_EQ(0.05, model.first);
-    EXPECT_DOUBLE_EQ(0.85, model.span());
-    EXPECT_EQ("get level → 5", itemLabel(model.items[1]));
-    EXPECT_EQ("set mode = \"loud \\u0001<&>\" ✗ 9 The property does not allow this access", itemLabel(model.items[2]));
+    EXPECT_DOUBLE_EQ(0.2, model.first);
+    EXPECT_DOUBLE_EQ(0.7, model.span());
+    EXPECT_EQ("get level → 5", itemLabel(model.items[0]));
+    EXPECT_EQ("set mode = \"loud \\u0001<&>\" ✗ 9 The property does not allow this access", itemLabel(model.items[1]));
     EXPECT_EQ("event changed(2, \"</script>\") SPOOFED as com.example.audio", itemLabel(model.items[3]));
 }
 
@@ -105,7 +106,7 @@ TEST(AChartSvg, IsWellFormedWhateverTheBusCarriedAndShowsEveryOperation) {
     EXPECT_EQ(1, xml.classes.at("spoofed"));
     EXPECT_EQ(6, xml.classes.at("lane"));
     EXPECT_NE(std::string::npos, xml.text.find("✗ 9 The property does not allow this access"));
-    EXPECT_NE(std::string::npos, xml.text.find("Recording started 2026-12-06T03:29:24.996712Z, spanning 950 ms (traffic from 50 ms)"));
+    EXPECT_NE(std::string::npos, xml.text.find("Recording started 2026-12-06T03:29:24.996712Z, spanning 950 ms (traffic from 200 ms)"));
     // Each operation's record is its tooltip, as the recording has it.
     EXPECT_NE(std::string::npos, xml.text.find(R"("latency_ms":300.0)"));
 }
@@ -128,8 +129,8 @@ TEST(AChartPage, CarriesEveryOperationInsideAndFetchesNothing) {
     const json data = pageData(html);
     ASSERT_EQ(7u, data["k"].size());
     EXPECT_EQ((json{{json::array({2}), json::array({"</script>"})}}), json::array({data["v"][3]}));
-    EXPECT_EQ(200000, data["s"][1]);
-    EXPECT_EQ(500000, data["e"][1]);
+    EXPECT_EQ(200000, data["s"][0]);
+    EXPECT_EQ(500000, data["e"][0]);
     EXPECT_EQ(json::array({3}), data["sp"]);
     EXPECT_EQ("The property does not allow this access", data["errors"]["9"]);
     // The figures are plain HTML, there without the script.

@@ -106,11 +106,16 @@
     requestAnimationFrame(() => { pending = false; draw(); });
   }
 
-  function draw() {
+  // The scrolled area for the scale; its height.
+  function size() {
     const height = TOP + (D.last - D.first) * pps + 40;
-    const width = GUTTER + LANE * Math.max(1, D.lanes.length);
     spacer.style.height = height + "px";
-    spacer.style.width = width + "px";
+    spacer.style.width = GUTTER + LANE * Math.max(1, D.lanes.length) + "px";
+    return height;
+  }
+
+  function draw() {
+    const height = size(), width = GUTTER + LANE * Math.max(1, D.lanes.length);
     const top = Math.max(0, scroller.scrollTop - MARGIN), bottom = scroller.scrollTop + scroller.clientHeight + MARGIN;
     svg.setAttribute("width", width);
     svg.setAttribute("height", bottom - top);
@@ -208,7 +213,8 @@
     make(group, "polygon", { points: tip + "," + top + " " + (tip - direction * 8) + "," + (top - 4) + " " +
                                      (tip - direction * 8) + "," + (top + 4) });
     if (bottom - top >= 4) make(group, "line", { class: "reply", x1: to, y1: bottom, x2: from, y2: bottom });
-    return label(group, i, (from + to) / 2, top - 3, "middle", lastLabel);
+    // Beside the service, on the caller's side: in view where the service is.
+    return label(group, i, to - direction * 10, top - 3, direction < 0 ? "start" : "end", lastLabel);
   }
 
   function bins(g, from, to, top) {
@@ -238,7 +244,7 @@
     const at = y === undefined ? scroller.clientHeight / 2 : y;
     const t = timeAt(scroller.scrollTop + at);
     pps = Math.min(1e9, Math.max(1e-6, pps * factor));
-    draw();
+    size();
     scroller.scrollTop = yOf(t) - at;
     draw();
   }
