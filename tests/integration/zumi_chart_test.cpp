@@ -50,7 +50,8 @@ protected:
     // profile of its own; the deadline of every process of the tests ends it.
     Outcome chromium(const std::vector<std::string>& what) {
         std::vector<std::string> argv = {"chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                                         "--user-data-dir=" + dir + "/profile", "--window-size=1400,900",
+                                         "--user-data-dir=" + dir + "/profile", "--disable-dev-shm-usage",
+                                         "--window-size=1400,900",
                                          "--virtual-time-budget=3000"};
         argv.insert(argv.end(), what.begin(), what.end());
         return runToEnd(argv, {"HOME=" + dir});

@@ -49,7 +49,8 @@ _zumi() {
     help=$("${zumi[0]}" "$command" --help 2>/dev/null) || return
     local options valued
     options=$(sed -n '/^Options:/,$s/^  *\(-[a-z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' <<<"$help")
-    valued=$(sed -n '/^Options:/,$s/^  *\(-[a-z]\), \(--[a-z][a-z-]*\) [A-Z].*/\1\n\2/p; /^Options:/,$s/^  *\(--[a-z][a-z-]*\) [A-Z].*/\1/p' <<<"$help")
+    # A placeholder follows its option after one space: OUT, FILE, html|svg.
+    valued=$(sed -n '/^Options:/,$s/^  *\(-[a-z]\), \(--[a-z][a-z-]*\) [A-Za-z].*/\1\n\2/p; /^Options:/,$s/^  *\(--[a-z][a-z-]*\) [A-Za-z].*/\1/p' <<<"$help")
 
     # The positionals so far, skipping options and the values they take.
     local i word ended= service= position=0
