@@ -94,7 +94,8 @@ std::string rateSvg(const ChartModel& model, int width, int height) {
         << plotHeight << "\"/>";
     svg << "<text class=\"axis\" x=\"" << left - 4 << "\" y=\"" << top + 8 << "\" text-anchor=\"end\">"
         << rateText(most) << "</text>";
-    svg << "<text class=\"axis\" x=\"" << left - 4 << "\" y=\"" << top + plotHeight << "\" text-anchor=\"end\">0</text>";
+    svg << "<text class=\"axis\" x=\"" << left - 4 << "\" y=\"" << top + plotHeight
+        << "\" text-anchor=\"end\">0</text>";
     svg << "<text class=\"axis\" x=\"" << left << "\" y=\"" << top + plotHeight + 14 << "\">"
         << xmlText(durationText(model.first)) << "</text>";
     svg << "<text class=\"axis\" x=\"" << left + plotWidth << "\" y=\"" << top + plotHeight + 14

@@ -172,7 +172,8 @@ private:
         const char* const heads[] = {"service / name", "count", "per s", "p50", "p99", "max", "errors"};
         double row = TOP + 8;
         for (size_t c = 0; c < 7; ++c) {
-            out << "<text class=\"head\" x=\"" << left + columns[c] << "\" y=\"" << row << "\">" << heads[c] << "</text>";
+            out << "<text class=\"head\" x=\"" << left + columns[c] << "\" y=\"" << row << "\">" << heads[c]
+                << "</text>";
         }
         for (const Stats::Summary& figure : m.figures) {
             row += 20;
@@ -191,7 +192,8 @@ private:
         }
         out << "<text class=\"note\" x=\"" << left << "\" y=\"" << row + 20 << "\">" << xmlText(figuresNote(m))
             << "</text></g>\n";
-        out << "<text class=\"subtitle\" x=\"" << left << "\" y=\"" << row + 56 << "\">Calls and events per second</text>\n"
+        out << "<text class=\"subtitle\" x=\"" << left << "\" y=\"" << row + 56
+            << "\">Calls and events per second</text>\n"
             << "<g transform=\"translate(" << left << "," << row + 64 << ")\">" << rateSvg(m, SIDE_WIDTH - 20, 180)
             << "</g>\n";
     }
