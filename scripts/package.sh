@@ -8,7 +8,8 @@
 # same): libzumi1, libbramwickzumi1, and the test kit libbramwickzumi-testing1.
 # libbramwickzumi-dev: the headers, the .so links, the pkg-config files and the
 # CMake package of all three. zumi: the command with its manual page and bash
-# completion, and whatever D-Bus policy and service files the build installs.
+# completion, the base D-Bus policy of a system-type bus, and the example
+# system service with its policy, D-Bus service file and systemd unit.
 # Dependencies on other packages come from dpkg-shlibdeps; lintian must find
 # no error.
 set -euo pipefail
@@ -76,7 +77,10 @@ package libzumi1 "$libdir/libzumi.so.1*"
 package libbramwickzumi1 "$libdir/libbramwickzumi.so.1*"
 package libbramwickzumi-testing1 "$libdir/libbramwickzumi-testing.so.1*"
 package libbramwickzumi-dev usr/include "$libdir/*.so" "$libdir/pkgconfig" "$libdir/cmake"
-package zumi usr/bin usr/share/man usr/share/bash-completion usr/share/dbus-1 etc/dbus-1
+# The example system service comes with the command: its policy, D-Bus
+# service file, systemd unit and users are what a device's own service ships.
+package zumi usr/bin usr/share/man usr/share/bash-completion usr/share/dbus-1 etc/dbus-1 \
+  usr/lib/systemd usr/lib/sysusers.d
 leftover=$(cd "$stage" && find . ! -type d)
 if [ -n "$leftover" ]; then
   echo "installed files that no package takes:" >&2
