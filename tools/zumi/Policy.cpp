@@ -80,6 +80,12 @@ bool isPlainName(const std::string& name) {
     return true;
 }
 
+// A name as an XML comment may hold it: "--" may not appear in one.
+std::string inComment(std::string text) {
+    for (size_t at; (at = text.find("--")) != std::string::npos;) text.insert(at + 1, " ");
+    return text;
+}
+
 bool isServiceName(const std::string& name) {
     if (name.size() > 255 || name.find('.') == std::string::npos || name.front() == '.' ||
         name.back() == '.' || name.find("..") != std::string::npos) {
@@ -136,12 +142,12 @@ std::string basePolicy() {
 
 std::string servicePolicy(const ServicePolicy& p) {
     std::ostringstream out;
-    out << kHeader << "<!-- The bus's policy for " << p.service << ", beside the base policy of libzumi\n"
-        << "     (com.tessal.zumi.conf): only " << p.owner << " and root may own it, and so serve it\n"
+    out << kHeader << "<!-- The bus's policy for " << inComment(p.service) << ", beside the base policy of libzumi\n"
+        << "     (com.tessal.zumi.conf): only " << inComment(p.owner) << " and root may own it, and so serve it\n"
         << "     and send its events; writes are allowed to them"
         << (p.writers.empty() ? "" : " and to the writers' groups") << " only;\n"
         << "     " << (p.readers.empty() ? "every user may read it." : "reads are limited to them and the readers' groups.")
-        << "\n     Install it as /etc/dbus-1/system.d/" << p.service << ".conf: the bus reads\n"
+        << "\n     Install it as /etc/dbus-1/system.d/" << inComment(p.service) << ".conf: the bus reads\n"
         << "     that directory after the base policy's, which limited reads need. -->\n"
         << "<busconfig>\n";
     writeOwner(out, p.owner, p);

@@ -86,6 +86,18 @@ TEST(TheInstalledPolicies, AreWhatZumiPolicyPrints) {
     }
 }
 
+// "--" ends nothing in XML but may not stand inside a comment: a daemon would
+// refuse the whole file, while bus names and user names may hold it.
+TEST(AServicesPolicy, KeepsItsCommentWellFormedAndItsRulesExactWhateverTheNames) {
+    std::ostringstream out, err;
+    ASSERT_EQ(0, runTool({"policy", "com.tessal.odd--name", "--owner", "svc--user"}, out, err)) << err.str();
+    const std::string text = out.str();
+    const size_t open = text.find("<!--"), close = text.find("-->", open + 4);
+    ASSERT_NE(std::string::npos, close) << text;
+    EXPECT_EQ(std::string::npos, text.substr(open + 4, close - open - 4).find("--")) << text;
+    EXPECT_NE(std::string::npos, text.find("<policy user=\"svc--user\">\n    <allow own=\"com.tessal.odd--name\"/>"));
+}
+
 TEST(AHashListReader, RejectsEverythingOutsideTheShapeNamingWhereItIs) {
     const std::pair<const char*, const char*> cases[] = {
         {"{}", "expected a list of hashes, not an object"},
