@@ -255,6 +255,7 @@ ZumiStatus Connection::registerProperty(const char* name, const PropertyEntry& e
     if (!m_properties.emplace(std::make_pair(std::string(name), entry.type), entry).second) {
         return ZUMI_ERR_ALREADY_REGISTERED;
     }
+    m_stateChanged.notify_all();  // a request of the startup may wait for it
     return ZUMI_OK;
 }
 
@@ -327,6 +328,10 @@ ZumiStatus Connection::requestName(bool queue, bool* primary) {
     if (r < 0 && r != -EALREADY) return ZUMI_ERR_FAILED;
     m_wantsName = true;
     *primary = r != 0;
+    if (*primary) {
+        std::lock_guard<std::mutex> state(m_stateLock);
+        m_startingUntilUsec = monotonicNowUsec() + kStartupUsec;
+    }
     m_nameState.store(*primary ? kNameOwned : kNameQueued);
     return ZUMI_OK;
 }
@@ -342,6 +347,7 @@ void Connection::shutdown() {
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
         m_closing = true;
+        m_stateChanged.notify_all();  // a request of the startup waits no longer
     }
     m_stop.store(true);
     wake();

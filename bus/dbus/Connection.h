@@ -223,6 +223,14 @@ private:
     void trackOwnerChange(sd_bus_message* message);
     void runJob(Job& job);
     void serveRequest(Job& job);
+    // A service owns its name before it can publish anything, and the daemon
+    // hands a service it started the call that started it as soon as it owns
+    // its name: so in the first kStartupUsec, while nothing is published yet,
+    // a request waits for the first publication instead of being answered
+    // "no such property" by a service that is still starting. (One that asks
+    // for its second property before that is published still can be.)
+    static constexpr uint64_t kStartupUsec = 1000 * 1000;
+    void awaitStartup(const Job& job);
     void deliverEvent(Job& job);
     int refuse(sd_bus_message* message, const char* error, const char* text);
     void dropJobs();
@@ -269,6 +277,7 @@ private:
     std::atomic<bool> m_stop{false};
 
     std::mutex m_stateLock;
+    uint64_t m_startingUntilUsec = 0;  // guarded by m_stateLock; see awaitStartup
     std::condition_variable m_stateChanged;
     std::map<std::pair<std::string, int>, PropertyEntry> m_properties;
     std::map<EventKey, Subscription> m_subscriptions;
