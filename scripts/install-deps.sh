@@ -15,6 +15,8 @@ packages=(
   xvfb xauth
   python3
   chromium
+  # The generic clients of the integration tests: busctl, gdbus, GLib's Python bindings.
+  systemd libglib2.0-bin python3-gi
   "$@"
 )
 

@@ -142,9 +142,8 @@ void AsyncCalls::finishLocal(AsyncCall& call, LocalOutcome& outcome, bool served
 
 ZumiStatus AsyncCalls::startRemote(const CallPtr& call) {
     static const char* const kMembers[] = {"GetInt", "GetString", "SetInt", "SetString", "AccessHash"};
-    std::vector<uint8_t> encoded;
     if (call->input) {
-        ZumiStatus status = encodeHashArray(*call->input, &encoded);
+        ZumiStatus status = checkHashArray(*call->input);
         if (status != ZUMI_OK) return status;
     }
     std::lock_guard<std::mutex> bus(m_busLock);
@@ -168,7 +167,7 @@ ZumiStatus AsyncCalls::startRemote(const CallPtr& call) {
             case AsyncCall::kSetString:
                 r = appendTextSet(message, property, call->text.data(), call->text.size());
                 break;
-            case AsyncCall::kAccess: r = appendAccess(message, property, !!call->input, encoded); break;
+            case AsyncCall::kAccess: r = appendAccess(message, property, call->input.get()); break;
             case AsyncCall::kSendEvent: r = -EINVAL; break;
         }
     }

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "dbus/WireFormat.h"
+
 namespace zumi {
 namespace bus {
 
@@ -17,41 +19,6 @@ namespace {
 bool isNameChar(char c, bool first) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-') return true;
     return !first && c >= '0' && c <= '9';
-}
-
-bool isValidUtf8(const unsigned char* s, size_t length) {
-    size_t i = 0;
-    while (i < length) {
-        unsigned char c = s[i];
-        size_t extra = 0;
-        unsigned int code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xe0) == 0xc0) {
-            extra = 1;
-            code = c & 0x1f;
-        } else if ((c & 0xf0) == 0xe0) {
-            extra = 2;
-            code = c & 0x0f;
-        } else if ((c & 0xf8) == 0xf0) {
-            extra = 3;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (length - i <= extra) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((s[i + k] & 0xc0) != 0x80) return false;
-            code = (code << 6) | (s[i + k] & 0x3f);
-        }
-        static const unsigned int minimum[] = {0, 0x80, 0x800, 0x10000};
-        if (code < minimum[extra] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 }  // namespace
@@ -81,7 +48,7 @@ bool isValidMemberName(const char* name) {
     if (name == nullptr) return false;
     size_t length = strlen(name);
     return length > 0 && length <= kMaxNameBytes &&
-           isValidUtf8(reinterpret_cast<const unsigned char*>(name), length);
+           isValidUtf8(name, length);
 }
 
 std::string quoteMatchValue(const std::string& value) {

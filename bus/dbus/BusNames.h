@@ -9,9 +9,12 @@
 //   SetInt(s name, i value) -> (u status)
 //   GetString(s name) -> (u status, ay text)       texts travel as bytes: the
 //   SetString(s name, ay text) -> (u status)       C API allows any non-NUL byte
-//   AccessHash(s name, b send, ay array) -> (u status, b hasReply, ay array)
+//   AccessHash(s name, b send, aa{sv} array) -> (u status, b hasReply, aa{sv} array)
 //   List() -> (a(siu) name, type, access)
-// and sends its events as the signal Event(s source, s event, ay params).
+// and sends its events as the signal Event(s source, s event, ai ints, as texts)
+// (WireFormat.h). The same object serves org.freedesktop.DBus.Introspectable,
+// org.freedesktop.DBus.Properties (integer and string properties, through the
+// same callbacks) and org.freedesktop.DBus.Peer, for clients of any binding.
 // The status that a service's callback returned travels in the reply body
 // unchanged; D-Bus errors mean the request itself was refused.
 

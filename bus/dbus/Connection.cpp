@@ -219,11 +219,12 @@ int Connection::handleMessage(sd_bus_message* message) {
     uint8_t type = 0;
     sd_bus_message_get_type(message, &type);
     if (type == SD_BUS_MESSAGE_METHOD_CALL) {
-        if (!equal(sd_bus_message_get_path(message), kObjectPath) ||
-            !equal(sd_bus_message_get_interface(message), kInterface)) {
-            return 0;  // sd-bus answers the standard interfaces and "unknown object"
+        const char* interface = sd_bus_message_get_interface(message);
+        const char* member = sd_bus_message_get_member(message);
+        if (!equal(sd_bus_message_get_path(message), kObjectPath) || !equal(interface, kInterface)) {
+            return parseStandardRequest(message, interface, member);
         }
-        return parseRequest(message, sd_bus_message_get_member(message));
+        return parseRequest(message, member);
     }
     if (type == SD_BUS_MESSAGE_SIGNAL) {
         if (equal(sd_bus_message_get_interface(message), kInterface) &&

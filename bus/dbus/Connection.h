@@ -72,6 +72,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -157,7 +158,7 @@ public:
     bool ownsName() const { return m_nameState.load() == kNameOwned; }
     bool nameTakenElsewhere() const { return m_nameState.load() == kNameTaken; }
     void releaseName();
-    ZumiStatus emitEvent(const std::string& event, const std::vector<uint8_t>& params);
+    ZumiStatus emitEvent(const std::string& event, const EventParamsView& params);
 
     ZumiStatus registerProperty(const char* name, const PropertyEntry& entry);
     static constexpr int kEveryType = -1;
@@ -188,6 +189,7 @@ public:
 
 private:
     struct Job;
+    struct Method;
     struct Subscription {
         ZumiEventCallback callback = nullptr;
         void* data = nullptr;
@@ -219,6 +221,20 @@ private:
     static int onMessage(sd_bus_message* message, void* data, sd_bus_error* error);
     int handleMessage(sd_bus_message* message);
     int parseRequest(sd_bus_message* message, const char* member);
+    // Introspectable and Properties; 0 leaves the message to sd-bus (Peer).
+    int parseStandardRequest(sd_bus_message* message, const char* interface, const char* member);
+    // Takes a reference to the request and queues the job that answers it.
+    int queueRequest(sd_bus_message* message, Job job);
+    // The row of `member` in [begin, end) when the request's signature is
+    // that row's; null after refusing the request.
+    const Method* acceptMethod(sd_bus_message* message, const char* member, const Method* begin,
+                               const Method* end);
+    // Reads the property name into job->name; false after refusing the request.
+    bool readPropertyName(sd_bus_message* message, Job* job);
+    void serveStandardRequest(Job& job);
+    // Builds the reply to job's request under m_busLock and sends it (a
+    // Failed error when it cannot be built); releases the request.
+    void answer(Job& job, const std::function<int(sd_bus_message** reply)>& build);
     void parseEvent(sd_bus_message* message);
     void trackOwnerChange(sd_bus_message* message);
     void runJob(Job& job);

@@ -31,7 +31,7 @@ int ignoreMatch(sd_bus_message*, void*, sd_bus_error*) { return 0; }
 
 }  // namespace
 
-ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uint8_t>& params) {
+ZumiStatus Connection::emitEvent(const std::string& event, const EventParamsView& params) {
     bool flushLater = false;
     ZumiStatus status = ZUMI_OK;
     {
@@ -44,7 +44,7 @@ ZumiStatus Connection::emitEvent(const std::string& event, const std::vector<uin
         sd_bus_message* message = nullptr;
         int r = sd_bus_message_new_signal(m_bus, &message, kObjectPath, kInterface, kEventMember);
         if (r >= 0) r = sd_bus_message_append(message, "ss", m_serviceId.c_str(), event.c_str());
-        if (r >= 0) r = sd_bus_message_append_array(message, 'y', params.data(), params.size());
+        if (r >= 0) r = appendEventParams(message, params);
         if (r >= 0) r = sd_bus_send(m_bus, message, nullptr);
         sd_bus_message_unref(message);
         if (r < 0) status = statusFromErrno(r);
@@ -155,11 +155,8 @@ void Connection::parseEvent(sd_bus_message* message) {
     const char* sender = sd_bus_message_get_sender(message);
     const char* source = nullptr;
     const char* event = nullptr;
-    const void* data = nullptr;
-    size_t size = 0;
-    if (sender == nullptr || !sd_bus_message_has_signature(message, "ssay") ||
-        sd_bus_message_read(message, "ss", &source, &event) < 0 ||
-        sd_bus_message_read_array(message, 'y', &data, &size) < 0) {
+    if (sender == nullptr || !sd_bus_message_has_signature(message, "ssaias") ||
+        sd_bus_message_read(message, "ss", &source, &event) < 0) {
         return;
     }
     auto owner = m_owners.find(source);
@@ -168,7 +165,7 @@ void Connection::parseEvent(sd_bus_message* message) {
     job.kind = Job::kEvent;
     job.name = event;
     job.event.source = source;
-    if (decodeEventParams(static_cast<const uint8_t*>(data), size, &job.event.params) != ZUMI_OK) {
+    if (readEventParams(message, &job.event.params) != ZUMI_OK) {
         return;
     }
     m_jobs.push_back(std::move(job));

@@ -2,6 +2,7 @@
 // parsed under m_busLock on the dispatch thread, queued, and answered after
 // the callbacks ran with no lock held.
 
+#include <errno.h>
 #include <string.h>
 
 #include <algorithm>
@@ -42,35 +43,43 @@ int Connection::refuse(sd_bus_message* message, const char* error, const char* t
     return 1;
 }
 
-int Connection::parseRequest(sd_bus_message* message, const char* member) {
-    static const struct {
-        const char* member;
-        const char* signature;
-        Job::Kind kind;
-    } kMethods[] = {
-        {"GetInt", "s", Job::kGetInt},         {"SetInt", "si", Job::kSetInt},
-        {"GetString", "s", Job::kGetString},   {"SetString", "say", Job::kSetString},
-        {"AccessHash", "sbay", Job::kAccessHash}, {"List", "", Job::kList},
-    };
-    const auto* method = std::find_if(std::begin(kMethods), std::end(kMethods),
-                                      [member](const decltype(kMethods[0])& m) {
-                                          return member != nullptr && strcmp(m.member, member) == 0;
-                                      });
-    if (method == std::end(kMethods)) {
-        return refuse(message, SD_BUS_ERROR_UNKNOWN_METHOD, "No such method");
+const Connection::Method* Connection::acceptMethod(sd_bus_message* message, const char* member,
+                                                   const Method* begin, const Method* end) {
+    const Method* method = std::find_if(begin, end, [member](const Method& m) {
+        return member != nullptr && strcmp(m.member, member) == 0;
+    });
+    if (method == end) {
+        refuse(message, SD_BUS_ERROR_UNKNOWN_METHOD, "No such method");
+        return nullptr;
     }
     if (!sd_bus_message_has_signature(message, method->signature)) {
-        return refuse(message, SD_BUS_ERROR_INVALID_ARGS, "Wrong arguments");
+        refuse(message, SD_BUS_ERROR_INVALID_ARGS, "Wrong arguments");
+        return nullptr;
     }
+    return method;
+}
+
+bool Connection::readPropertyName(sd_bus_message* message, Job* job) {
+    const char* name = nullptr;
+    if (sd_bus_message_read(message, "s", &name) < 0 || !isValidMemberName(name)) {
+        refuse(message, SD_BUS_ERROR_INVALID_ARGS, "Invalid property name");
+        return false;
+    }
+    job->name = name;
+    return true;
+}
+
+int Connection::parseRequest(sd_bus_message* message, const char* member) {
+    static const Method kMethods[] = {
+        {"GetInt", "s", Job::kGetInt},         {"SetInt", "si", Job::kSetInt},
+        {"GetString", "s", Job::kGetString},   {"SetString", "say", Job::kSetString},
+        {"AccessHash", "sbaa{sv}", Job::kAccessHash}, {"List", "", Job::kList},
+    };
+    const Method* method = acceptMethod(message, member, std::begin(kMethods), std::end(kMethods));
+    if (method == nullptr) return 1;
     Job job;
     job.kind = method->kind;
-    if (job.kind != Job::kList) {
-        const char* name = nullptr;
-        if (sd_bus_message_read(message, "s", &name) < 0 || !isValidMemberName(name)) {
-            return refuse(message, SD_BUS_ERROR_INVALID_ARGS, "Invalid property name");
-        }
-        job.name = name;
-    }
+    if (job.kind != Job::kList && !readPropertyName(message, &job)) return 1;
     const char* error = nullptr;
     if (job.kind == Job::kSetInt) {
         if (sd_bus_message_read(message, "i", &job.number) < 0) error = SD_BUS_ERROR_INVALID_ARGS;
@@ -78,19 +87,19 @@ int Connection::parseRequest(sd_bus_message* message, const char* member) {
         error = readText(message, &job.text);
     } else if (job.kind == Job::kAccessHash) {
         int send = 0;
-        const void* data = nullptr;
-        size_t size = 0;
-        if (sd_bus_message_read(message, "b", &send) < 0 ||
-            sd_bus_message_read_array(message, 'y', &data, &size) < 0 || (!send && size > 0)) {
-            error = SD_BUS_ERROR_INVALID_ARGS;
-        } else if (send) {
-            job.hasArray = true;
-            ZumiStatus status =
-                decodeHashArray(static_cast<const uint8_t*>(data), size, &job.array);
-            if (status != ZUMI_OK) error = errorFor(status);
+        ZumiStatus status = ZUMI_ERR_PROTOCOL;
+        if (sd_bus_message_read(message, "b", &send) >= 0) status = readHashArray(message, &job.array);
+        if (status != ZUMI_OK || (!send && !job.array.hashes.empty())) {
+            error = errorFor(status);
+        } else {
+            job.hasArray = send != 0;
         }
     }
     if (error != nullptr) return refuse(message, error, "Invalid or oversized value");
+    return queueRequest(message, std::move(job));
+}
+
+int Connection::queueRequest(sd_bus_message* message, Job job) {
     job.call = sd_bus_message_ref(message);
     try {
         m_jobs.push_back(std::move(job));
@@ -106,6 +115,8 @@ void Connection::runJob(Job& job) {
         job.local->run();
     } else if (job.kind == Job::kEvent) {
         deliverEvent(job);
+    } else if (job.kind >= Job::kIntrospect) {
+        serveStandardRequest(job);
     } else {
         serveRequest(job);
     }
@@ -126,7 +137,6 @@ void Connection::serveRequest(Job& job) {
     int number = 0;
     std::string text;
     std::unique_ptr<HashArray> array;
-    std::vector<uint8_t> encoded;
     std::vector<std::pair<std::string, PropertyEntry>> listing;
     switch (job.kind) {
         case Job::kGetInt:
@@ -145,30 +155,23 @@ void Connection::serveRequest(Job& job) {
             HashArray* reply = nullptr;
             serveAccess(m_serviceId, job.name, job.hasArray ? &job.array : nullptr, &reply, &status);
             array.reset(reply);
-            if (array && encodeHashArray(*array, &encoded) != ZUMI_OK) {
+            const ZumiStatus sendable = array ? checkHashArray(*array) : ZumiStatus(ZUMI_OK);
+            if (sendable != ZUMI_OK) {
                 array.reset();
-                if (status == ZUMI_OK) status = ZUMI_ERR_TOO_LARGE;
+                if (status == ZUMI_OK) status = sendable;
             }
             break;
         }
         case Job::kList:
             Registry::instance().listLocal(m_serviceId, &listing);
-            std::sort(listing.begin(), listing.end(),
-                      [](const std::pair<std::string, PropertyEntry>& a,
-                         const std::pair<std::string, PropertyEntry>& b) {
-                          return a.first != b.first ? a.first < b.first
-                                                    : a.second.type < b.second.type;
-                      });
             break;
-        case Job::kEvent:
-        case Job::kLocal:
+        default:
             break;
     }
 
-    std::lock_guard<std::mutex> lock(m_busLock);
-    if (m_bus != nullptr) {
-        sd_bus_message* reply = nullptr;
-        int r = sd_bus_message_new_method_return(job.call, &reply);
+    answer(job, [&](sd_bus_message** built) {
+        int r = sd_bus_message_new_method_return(job.call, built);
+        sd_bus_message* reply = *built;
         if (r >= 0) {
             switch (job.kind) {
                 case Job::kGetInt:
@@ -180,9 +183,7 @@ void Connection::serveRequest(Job& job) {
                     break;
                 case Job::kAccessHash:
                     r = sd_bus_message_append(reply, "ub", status, array ? 1 : 0);
-                    if (r >= 0) {
-                        r = sd_bus_message_append_array(reply, 'y', encoded.data(), encoded.size());
-                    }
+                    if (r >= 0) r = appendHashArray(reply, array ? *array : HashArray());
                     break;
                 case Job::kList:
                     r = sd_bus_message_open_container(reply, 'a', "(siu)");
@@ -198,10 +199,21 @@ void Connection::serveRequest(Job& job) {
                     break;
             }
         }
+        return r;
+    });
+}
+
+void Connection::answer(Job& job, const std::function<int(sd_bus_message** reply)>& build) {
+    std::lock_guard<std::mutex> lock(m_busLock);
+    if (m_bus != nullptr) {
+        sd_bus_message* reply = nullptr;
+        const int r = build(&reply);
         if (r >= 0) {
             sd_bus_send(m_bus, reply, nullptr);
         } else {
-            sd_bus_reply_method_errorf(job.call, SD_BUS_ERROR_FAILED, "Could not build the reply");
+            // -EINVAL: a text that D-Bus cannot carry, one not UTF-8.
+            sd_bus_reply_method_errorf(job.call, SD_BUS_ERROR_FAILED, "%s",
+                                       r == -EINVAL ? "The value is not UTF-8 text" : "Could not build the reply");
         }
         sd_bus_message_unref(reply);
     }

@@ -30,9 +30,8 @@ ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName, con
         if (!connection) return ZUMI_ERR_DISCONNECTED;
         // An event names its sender as its source: a client-only connection has none.
         if (connection->serviceId().empty()) return ZUMI_ERR_INVALID_NAME;
-        std::vector<uint8_t> params;
-        ZumiStatus status =
-            zumi::bus::encodeEventParams(ints, intCount, strings, stringCount, &params);
+        const zumi::bus::EventParamsView params = {ints, intCount, strings, stringCount};
+        ZumiStatus status = zumi::bus::checkEventParams(params);
         if (status != ZUMI_OK) return status;
         return Registry::instance().sendEvent(connection->serviceId(), eventName, params);
     });

@@ -96,14 +96,11 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
             status = local.status;
             std::swap(*reply, local.reply);
         } else {
-            std::vector<uint8_t> encoded;
-            if (input != nullptr) status = zumi::bus::encodeHashArray(*input, &encoded);
+            if (input != nullptr) status = zumi::bus::checkHashArray(*input);
             if (status != ZUMI_OK) return status;
             status = connection->callers().call(
                 service, "AccessHash",
-                [property, input, &encoded](sd_bus_message* m) {
-                    return zumi::bus::appendAccess(m, property, input != nullptr, encoded);
-                },
+                [property, input](sd_bus_message* m) { return zumi::bus::appendAccess(m, property, input); },
                 [reply](sd_bus_message* message) { return zumi::bus::readHashReply(message, reply); });
         }
         if (status == ZUMI_OK && input != nullptr) input->readOnly = true;

@@ -35,10 +35,9 @@ int appendTextSet(sd_bus_message* message, const char* property, const char* val
     return r < 0 ? r : sd_bus_message_append_array(message, 'y', value, length);
 }
 
-int appendAccess(sd_bus_message* message, const char* property, bool sent,
-                 const std::vector<uint8_t>& encoded) {
-    int r = sd_bus_message_append(message, "sb", property, sent ? 1 : 0);
-    return r < 0 ? r : sd_bus_message_append_array(message, 'y', encoded.data(), encoded.size());
+int appendAccess(sd_bus_message* message, const char* property, const HashArray* input) {
+    int r = sd_bus_message_append(message, "sb", property, input != nullptr ? 1 : 0);
+    return r < 0 ? r : appendHashArray(message, input != nullptr ? *input : HashArray());
 }
 
 ZumiStatus readStatusReply(sd_bus_message* reply) { return leadingStatus(reply, "u"); }
@@ -66,17 +65,14 @@ ZumiStatus readTextReply(sd_bus_message* reply, std::string* value) {
 ZumiStatus readHashReply(sd_bus_message* reply, HashArray** array) {
     uint32_t served = 0;
     int hasReply = 0;
-    const void* data = nullptr;
-    size_t size = 0;
-    if (!sd_bus_message_has_signature(reply, "ubay") ||
-        sd_bus_message_read(reply, "ub", &served, &hasReply) < 0 ||
-        sd_bus_message_read_array(reply, 'y', &data, &size) < 0) {
+    if (!sd_bus_message_has_signature(reply, "ubaa{sv}") ||
+        sd_bus_message_read(reply, "ub", &served, &hasReply) < 0) {
         return ZUMI_ERR_PROTOCOL;
     }
     if (!hasReply) return served;
     std::unique_ptr<HashArray> decoded(hashArrayNew());
     if (!decoded) return ZUMI_ERR_NO_MEMORY;
-    ZumiStatus status = decodeHashArray(static_cast<const uint8_t*>(data), size, decoded.get());
+    ZumiStatus status = readHashArray(reply, decoded.get());
     if (status != ZUMI_OK) return status;
     *array = decoded.release();
     return served;

@@ -9,7 +9,7 @@
 //   GetString(s property)              -> (u status, ay text)
 //   SetInt(s property, i value)        -> (u status)
 //   SetString(s property, ay text)     -> (u status)
-//   AccessHash(s property, b sent, ay) -> (u status, b hasReply, ay array)
+//   AccessHash(s property, b sent, aa{sv}) -> (u status, b hasReply, aa{sv} array)
 //
 // Appenders return an sd-bus result; readers return the service's status, or
 // ZUMI_ERR_PROTOCOL for a reply of the wrong shape. Outputs are written only
@@ -33,8 +33,8 @@ namespace bus {
 int appendProperty(sd_bus_message* message, const char* property);
 int appendIntSet(sd_bus_message* message, const char* property, int value);
 int appendTextSet(sd_bus_message* message, const char* property, const char* value, size_t length);
-int appendAccess(sd_bus_message* message, const char* property, bool sent,
-                 const std::vector<uint8_t>& encoded);
+// input null: a read, with an empty array. An input must have passed checkHashArray.
+int appendAccess(sd_bus_message* message, const char* property, const HashArray* input);
 
 ZumiStatus readStatusReply(sd_bus_message* reply);
 ZumiStatus readIntReply(sd_bus_message* reply, int* value);

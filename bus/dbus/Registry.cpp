@@ -121,6 +121,10 @@ bool Registry::listLocal(const std::string& service,
     auto found = m_names.find(service);
     if (found == m_names.end()) return false;
     for (const auto& connection : found->second.connections) connection->listProperties(out);
+    std::sort(out->begin(), out->end(), [](const std::pair<std::string, PropertyEntry>& a,
+                                           const std::pair<std::string, PropertyEntry>& b) {
+        return a.first != b.first ? a.first < b.first : a.second.type < b.second.type;
+    });
     return true;
 }
 
@@ -132,7 +136,7 @@ std::vector<std::string> Registry::localServices() {
 }
 
 ZumiStatus Registry::sendEvent(const std::string& service, const std::string& event,
-                               const std::vector<uint8_t>& params) {
+                               const EventParamsView& params) {
     // Not under m_lock: a send may wait for its connection's queue to drain.
     std::shared_ptr<Connection> owner = server(service);
     if (!owner) return ZUMI_ERR_DISCONNECTED;

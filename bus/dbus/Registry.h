@@ -58,13 +58,14 @@ public:
     // ZUMI_ERR_NAME_TAKEN while another process owns the name.
     bool findLocal(const std::string& service, const std::string& property, int type,
                    PropertyEntry* entry, CallbackScope* scope, ZumiStatus* status);
-    // All properties of a service this process serves; false if it serves none.
+    // All properties of a service this process serves, by name and then type;
+    // false if it serves none.
     bool listLocal(const std::string& service,
                    std::vector<std::pair<std::string, PropertyEntry>>* out);
     std::vector<std::string> localServices();
 
     ZumiStatus sendEvent(const std::string& service, const std::string& event,
-                         const std::vector<uint8_t>& params);
+                         const EventParamsView& params);
 
 private:
     Registry();

@@ -39,13 +39,8 @@ bool readBytes(sd_bus_message* message, std::string* out) {
 }
 
 std::unique_ptr<HashArray> readArray(sd_bus_message* message) {
-    const void* data = nullptr;
-    size_t size = 0;
     std::unique_ptr<HashArray> array(new HashArray());
-    if (sd_bus_message_read_array(message, 'y', &data, &size) < 0 ||
-        decodeHashArray(static_cast<const uint8_t*>(data), size, array.get()) != ZUMI_OK) {
-        return nullptr;
-    }
+    if (readHashArray(message, array.get()) != ZUMI_OK) return nullptr;
     return array;
 }
 
@@ -187,7 +182,7 @@ void TrafficDecoder::answer(sd_bus_message* message, uint64_t monotonicUsec) {
     }
     static const std::map<std::string, const char*> kReplies = {
         {"GetInt", "ui"}, {"SetInt", "u"}, {"GetString", "uay"}, {"SetString", "u"},
-        {"AccessHash", "ubay"}, {"List", "a(siu)"}};
+        {"AccessHash", "ubaa{sv}"}, {"List", "a(siu)"}};
     uint32_t status = ZUMI_OK;
     if (!sd_bus_message_has_signature(message, kReplies.at(pending.member)) ||
         (pending.member != "List" && sd_bus_message_read(message, "u", &status) < 0)) {
@@ -217,12 +212,10 @@ void TrafficDecoder::event(sd_bus_message* message, int64_t realtimeUsec) {
     const char* sender = sd_bus_message_get_sender(message);
     const char* source = nullptr;
     const char* name = nullptr;
-    const void* data = nullptr;
-    size_t size = 0;
     EventParams params;
-    if (sender == nullptr || sd_bus_message_read(message, "ss", &source, &name) < 0 ||
-        sd_bus_message_read_array(message, 'y', &data, &size) < 0 ||
-        decodeEventParams(static_cast<const uint8_t*>(data), size, &params) != ZUMI_OK) {
+    if (sender == nullptr || !sd_bus_message_has_signature(message, "ssaias") ||
+        sd_bus_message_read(message, "ss", &source, &name) < 0 ||
+        readEventParams(message, &params) != ZUMI_OK) {
         return;  // subscribers drop it too
     }
     std::unique_ptr<TrafficRecord> record = start(ZUMI_TRAFFIC_EVENT, sender, realtimeUsec);

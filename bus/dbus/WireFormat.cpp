@@ -1,5 +1,6 @@
 #include "dbus/WireFormat.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include <new>
@@ -9,187 +10,227 @@
 namespace zumi {
 namespace bus {
 
+const char* const kHashArraySignature = "aa{sv}";
+
 namespace {
 
-void putU32(std::vector<uint8_t>* out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
-}
+// What one item costs against kMaxBlobBytes: its bytes and a framing that
+// stands for D-Bus's lengths, padding and variant signature.
+constexpr size_t kItemFraming = 16;
 
-ZumiStatus putText(std::vector<uint8_t>* out, const char* text, size_t length, size_t limit) {
-    if (length > limit) return ZUMI_ERR_TOO_LARGE;
-    putU32(out, static_cast<uint32_t>(length));
-    out->insert(out->end(), text, text + length);
-    if (out->size() > kMaxBlobBytes) return ZUMI_ERR_TOO_LARGE;
-    return ZUMI_OK;
-}
-
-// Reads with bounds checks; every failure is sticky so callers test once.
-class Reader {
+// Sums item costs and says when kMaxBlobBytes is passed.
+class Budget {
 public:
-    Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-
-    bool u32(uint32_t* value) {
-        if (m_size - m_pos < 4) return false;
-        *value = static_cast<uint32_t>(m_data[m_pos]) | static_cast<uint32_t>(m_data[m_pos + 1]) << 8 |
-                 static_cast<uint32_t>(m_data[m_pos + 2]) << 16 |
-                 static_cast<uint32_t>(m_data[m_pos + 3]) << 24;
-        m_pos += 4;
-        return true;
+    bool take(size_t bytes) {
+        m_used += bytes + kItemFraming;
+        return m_used <= kMaxBlobBytes;
     }
-    bool u8(uint8_t* value) {
-        if (m_pos >= m_size) return false;
-        *value = m_data[m_pos++];
-        return true;
-    }
-    // ZUMI_OK, ZUMI_ERR_TOO_LARGE or ZUMI_ERR_PROTOCOL.
-    ZumiStatus text(std::string* out, size_t limit) {
-        uint32_t length = 0;
-        if (!u32(&length)) return ZUMI_ERR_PROTOCOL;
-        if (length > limit) return ZUMI_ERR_TOO_LARGE;
-        if (m_size - m_pos < length) return ZUMI_ERR_PROTOCOL;
-        const char* begin = reinterpret_cast<const char*>(m_data + m_pos);
-        if (memchr(begin, '\0', length) != nullptr) return ZUMI_ERR_PROTOCOL;
-        out->assign(begin, length);
-        m_pos += length;
-        return ZUMI_OK;
-    }
-    bool atEnd() const { return m_pos == m_size; }
-    size_t remaining() const { return m_size - m_pos; }
 
 private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
+    size_t m_used = 0;
 };
 
-ZumiStatus decodeHash(Reader& reader, HashArray::Hash* hash) {
-    uint32_t entries = 0;
-    if (!reader.u32(&entries)) return ZUMI_ERR_PROTOCOL;
-    if (entries > kMaxEntriesPerHash) return ZUMI_ERR_TOO_LARGE;
-    // Each entry takes at least 9 bytes; refuse counts the bytes cannot hold
-    // before reserving anything for them.
-    if (entries > reader.remaining() / 9) return ZUMI_ERR_PROTOCOL;
-    for (uint32_t i = 0; i < entries; ++i) {
-        std::string key;
-        ZumiStatus status = reader.text(&key, kMaxKeyBytes);
-        if (status != ZUMI_OK) return status;
-        uint8_t kind = 0;
-        if (!reader.u8(&kind)) return ZUMI_ERR_PROTOCOL;
+ZumiStatus statusOfRead(int r) { return r == -ENOMEM ? ZUMI_ERR_NO_MEMORY : ZUMI_ERR_PROTOCOL; }
+
+// One {sv} entry's value, the variant already entered: "i" or "s".
+ZumiStatus readValue(sd_bus_message* message, const char* contents, HashArray::Value* value,
+                     Budget* budget) {
+    if (strcmp(contents, "i") == 0) {
+        int r = sd_bus_message_read_basic(message, 'i', &value->number);
+        if (r < 0) return statusOfRead(r);
+        return budget->take(4) ? ZUMI_OK : ZUMI_ERR_TOO_LARGE;
+    }
+    if (strcmp(contents, "s") != 0) return ZUMI_ERR_PROTOCOL;
+    const char* text = nullptr;
+    int r = sd_bus_message_read_basic(message, 's', &text);
+    if (r < 0) return statusOfRead(r);
+    const size_t length = strlen(text);
+    if (length > kMaxTextBytes || !budget->take(length)) return ZUMI_ERR_TOO_LARGE;
+    value->isString = true;
+    value->text.assign(text, length);
+    return ZUMI_OK;
+}
+
+ZumiStatus readHash(sd_bus_message* message, HashArray::Hash* hash, Budget* budget) {
+    int r = sd_bus_message_enter_container(message, 'a', "{sv}");
+    if (r <= 0) return statusOfRead(r);
+    while ((r = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
+        if (hash->size() >= kMaxEntriesPerHash) return ZUMI_ERR_TOO_LARGE;
+        const char* key = nullptr;
+        char type = 0;
+        const char* contents = nullptr;
+        if ((r = sd_bus_message_read_basic(message, 's', &key)) < 0 ||
+            (r = sd_bus_message_peek_type(message, &type, &contents)) <= 0 || type != 'v' ||
+            (r = sd_bus_message_enter_container(message, 'v', contents)) < 0) {
+            return statusOfRead(r);
+        }
+        const size_t keyLength = strlen(key);
+        if (keyLength > kMaxKeyBytes || !budget->take(keyLength)) return ZUMI_ERR_TOO_LARGE;
         HashArray::Value value;
-        if (kind == 0) {
-            uint32_t number = 0;
-            if (!reader.u32(&number)) return ZUMI_ERR_PROTOCOL;
-            value.number = static_cast<int>(number);
-        } else if (kind == 1) {
-            value.isString = true;
-            status = reader.text(&value.text, kMaxTextBytes);
-            if (status != ZUMI_OK) return status;
-        } else {
+        ZumiStatus status = readValue(message, contents, &value, budget);
+        if (status != ZUMI_OK) return status;
+        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0) {
             return ZUMI_ERR_PROTOCOL;
         }
-        if (!hash->emplace(std::move(key), std::move(value)).second) return ZUMI_ERR_PROTOCOL;
+        if (!hash->emplace(std::string(key, keyLength), std::move(value)).second) {
+            return ZUMI_ERR_PROTOCOL;
+        }
     }
-    return ZUMI_OK;
+    if (r < 0) return statusOfRead(r);
+    return sd_bus_message_exit_container(message) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK;
+}
+
+int appendHash(sd_bus_message* message, const HashArray::Hash& hash) {
+    int r = sd_bus_message_open_container(message, 'a', "{sv}");
+    for (auto entry = hash.begin(); r >= 0 && entry != hash.end(); ++entry) {
+        r = entry->second.isString
+                ? sd_bus_message_append(message, "{sv}", entry->first.c_str(), "s",
+                                        entry->second.text.c_str())
+                : sd_bus_message_append(message, "{sv}", entry->first.c_str(), "i",
+                                        entry->second.number);
+    }
+    return r < 0 ? r : sd_bus_message_close_container(message);
+}
+
+// Size, UTF-8 and no NUL inside (a std::string may hold one; D-Bus may not).
+ZumiStatus checkText(const std::string& text, size_t limit, Budget* budget) {
+    if (text.size() > limit || !budget->take(text.size())) return ZUMI_ERR_TOO_LARGE;
+    if (memchr(text.data(), '\0', text.size()) != nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    return isValidUtf8(text.data(), text.size()) ? ZUMI_OK : ZUMI_ERR_INVALID_ARGUMENT;
 }
 
 }  // namespace
 
-ZumiStatus encodeHashArray(const HashArray& array, std::vector<uint8_t>* out) {
-    try {
-        out->clear();
-        if (array.hashes.size() > kMaxHashes) return ZUMI_ERR_TOO_LARGE;
-        putU32(out, static_cast<uint32_t>(array.hashes.size()));
-        for (const HashArray::Hash& hash : array.hashes) {
-            if (hash.size() > kMaxEntriesPerHash) return ZUMI_ERR_TOO_LARGE;
-            putU32(out, static_cast<uint32_t>(hash.size()));
-            for (const auto& entry : hash) {
-                ZumiStatus status = putText(out, entry.first.data(), entry.first.size(), kMaxKeyBytes);
-                if (status != ZUMI_OK) return status;
-                out->push_back(entry.second.isString ? 1 : 0);
-                if (entry.second.isString) {
-                    status = putText(out, entry.second.text.data(), entry.second.text.size(),
-                                     kMaxTextBytes);
-                    if (status != ZUMI_OK) return status;
-                } else {
-                    putU32(out, static_cast<uint32_t>(entry.second.number));
-                }
-            }
+bool isValidUtf8(const char* text, size_t length) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    size_t i = 0;
+    while (i < length) {
+        unsigned char c = s[i];
+        size_t extra = 0;
+        unsigned int code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xe0) == 0xc0) {
+            extra = 1;
+            code = c & 0x1f;
+        } else if ((c & 0xf0) == 0xe0) {
+            extra = 2;
+            code = c & 0x0f;
+        } else if ((c & 0xf8) == 0xf0) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
         }
-        return out->size() > kMaxBlobBytes ? ZUMI_ERR_TOO_LARGE : ZUMI_OK;
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
+        if (length - i <= extra) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            if ((s[i + k] & 0xc0) != 0x80) return false;
+            code = (code << 6) | (s[i + k] & 0x3f);
+        }
+        static const unsigned int minimum[] = {0, 0x80, 0x800, 0x10000};
+        if (code < minimum[extra] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            return false;
+        }
+        i += extra + 1;
     }
+    return true;
 }
 
-ZumiStatus decodeHashArray(const uint8_t* data, size_t size, HashArray* out) {
-    if (size > kMaxBlobBytes) return ZUMI_ERR_TOO_LARGE;
-    try {
-        out->hashes.clear();
-        Reader reader(data, size);
-        uint32_t count = 0;
-        if (!reader.u32(&count)) return ZUMI_ERR_PROTOCOL;
-        if (count > kMaxHashes) return ZUMI_ERR_TOO_LARGE;
-        if (count > reader.remaining() / 4) return ZUMI_ERR_PROTOCOL;
-        out->hashes.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            out->hashes.emplace_back();
-            ZumiStatus status = decodeHash(reader, &out->hashes.back());
+ZumiStatus checkHashArray(const HashArray& array) {
+    if (array.hashes.size() > kMaxHashes) return ZUMI_ERR_TOO_LARGE;
+    Budget budget;
+    for (const HashArray::Hash& hash : array.hashes) {
+        if (hash.size() > kMaxEntriesPerHash || !budget.take(0)) return ZUMI_ERR_TOO_LARGE;
+        for (const auto& entry : hash) {
+            ZumiStatus status = checkText(entry.first, kMaxKeyBytes, &budget);
+            if (status == ZUMI_OK && entry.second.isString) {
+                status = checkText(entry.second.text, kMaxTextBytes, &budget);
+            } else if (status == ZUMI_OK && !budget.take(4)) {
+                status = ZUMI_ERR_TOO_LARGE;
+            }
             if (status != ZUMI_OK) return status;
         }
-        return reader.atEnd() ? ZUMI_OK : ZUMI_ERR_PROTOCOL;
+    }
+    return ZUMI_OK;
+}
+
+int appendHashArray(sd_bus_message* message, const HashArray& array) {
+    int r = sd_bus_message_open_container(message, 'a', "a{sv}");
+    for (size_t i = 0; r >= 0 && i < array.hashes.size(); ++i) r = appendHash(message, array.hashes[i]);
+    return r < 0 ? r : sd_bus_message_close_container(message);
+}
+
+ZumiStatus readHashArray(sd_bus_message* message, HashArray* out) {
+    try {
+        out->hashes.clear();
+        int r = sd_bus_message_enter_container(message, 'a', "a{sv}");
+        if (r <= 0) return statusOfRead(r);
+        Budget budget;
+        while ((r = sd_bus_message_at_end(message, false)) == 0) {
+            if (out->hashes.size() >= kMaxHashes || !budget.take(0)) return ZUMI_ERR_TOO_LARGE;
+            out->hashes.emplace_back();
+            ZumiStatus status = readHash(message, &out->hashes.back(), &budget);
+            if (status != ZUMI_OK) return status;
+        }
+        if (r < 0) return statusOfRead(r);
+        return sd_bus_message_exit_container(message) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK;
     } catch (const std::bad_alloc&) {
         return ZUMI_ERR_NO_MEMORY;
     }
 }
 
-ZumiStatus encodeEventParams(const int* ints, size_t intCount, const char* const* texts,
-                             size_t textCount, std::vector<uint8_t>* out) {
-    if ((intCount > 0 && ints == nullptr) || (textCount > 0 && texts == nullptr)) {
+ZumiStatus checkEventParams(const EventParamsView& params) {
+    const char* const* texts = params.texts;
+    const size_t intCount = params.intCount, textCount = params.textCount;
+    if ((intCount > 0 && params.ints == nullptr) || (textCount > 0 && texts == nullptr)) {
         return ZUMI_ERR_INVALID_ARGUMENT;
     }
     if (intCount > kMaxEventParams || textCount > kMaxEventParams) return ZUMI_ERR_TOO_LARGE;
-    try {
-        out->clear();
-        putU32(out, static_cast<uint32_t>(intCount));
-        for (size_t i = 0; i < intCount; ++i) putU32(out, static_cast<uint32_t>(ints[i]));
-        putU32(out, static_cast<uint32_t>(textCount));
-        for (size_t i = 0; i < textCount; ++i) {
-            if (texts[i] == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-            ZumiStatus status = putText(out, texts[i], strlen(texts[i]), kMaxTextBytes);
-            if (status != ZUMI_OK) return status;
-        }
-        return ZUMI_OK;
-    } catch (const std::bad_alloc&) {
-        return ZUMI_ERR_NO_MEMORY;
+    Budget budget;
+    budget.take(intCount * 4);
+    for (size_t i = 0; i < textCount; ++i) {
+        if (texts[i] == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+        const size_t length = strlen(texts[i]);
+        if (length > kMaxTextBytes || !budget.take(length)) return ZUMI_ERR_TOO_LARGE;
+        if (!isValidUtf8(texts[i], length)) return ZUMI_ERR_INVALID_ARGUMENT;
     }
+    return ZUMI_OK;
 }
 
-ZumiStatus decodeEventParams(const uint8_t* data, size_t size, EventParams* out) {
-    if (size > kMaxBlobBytes) return ZUMI_ERR_TOO_LARGE;
+int appendEventParams(sd_bus_message* message, const EventParamsView& params) {
+    int r = sd_bus_message_append_array(message, 'i', params.ints, params.intCount * sizeof(int));
+    if (r >= 0) r = sd_bus_message_open_container(message, 'a', "s");
+    for (size_t i = 0; r >= 0 && i < params.textCount; ++i) {
+        r = sd_bus_message_append_basic(message, 's', params.texts[i]);
+    }
+    return r < 0 ? r : sd_bus_message_close_container(message);
+}
+
+ZumiStatus readEventParams(sd_bus_message* message, EventParams* out) {
     try {
         out->ints.clear();
         out->texts.clear();
-        Reader reader(data, size);
-        uint32_t count = 0;
-        if (!reader.u32(&count)) return ZUMI_ERR_PROTOCOL;
-        if (count > kMaxEventParams) return ZUMI_ERR_TOO_LARGE;
-        if (count > reader.remaining() / 4) return ZUMI_ERR_PROTOCOL;
-        out->ints.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            uint32_t number = 0;
-            reader.u32(&number);
-            out->ints.push_back(static_cast<int>(number));
+        const void* data = nullptr;
+        size_t size = 0;
+        int r = sd_bus_message_read_array(message, 'i', &data, &size);
+        if (r < 0) return statusOfRead(r);
+        if (size / sizeof(int) > kMaxEventParams) return ZUMI_ERR_TOO_LARGE;
+        const int* ints = static_cast<const int*>(data);
+        out->ints.assign(ints, ints + size / sizeof(int));
+        Budget budget;
+        budget.take(size);
+        if ((r = sd_bus_message_enter_container(message, 'a', "s")) <= 0) return statusOfRead(r);
+        const char* text = nullptr;
+        while ((r = sd_bus_message_read_basic(message, 's', &text)) > 0) {
+            const size_t length = strlen(text);
+            if (out->texts.size() >= kMaxEventParams || length > kMaxTextBytes || !budget.take(length)) {
+                return ZUMI_ERR_TOO_LARGE;
+            }
+            out->texts.emplace_back(text, length);
         }
-        if (!reader.u32(&count)) return ZUMI_ERR_PROTOCOL;
-        if (count > kMaxEventParams) return ZUMI_ERR_TOO_LARGE;
-        if (count > reader.remaining() / 4) return ZUMI_ERR_PROTOCOL;
-        out->texts.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            out->texts.emplace_back();
-            ZumiStatus status = reader.text(&out->texts.back(), kMaxTextBytes);
-            if (status != ZUMI_OK) return status;
-        }
-        return reader.atEnd() ? ZUMI_OK : ZUMI_ERR_PROTOCOL;
+        if (r < 0) return statusOfRead(r);
+        return sd_bus_message_exit_container(message) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK;
     } catch (const std::bad_alloc&) {
         return ZUMI_ERR_NO_MEMORY;
     }

@@ -143,7 +143,7 @@ TEST_F(ARemoteService, RefusesARawClientsWrongArgumentsAndOversizedOrMalformedAr
     sd_bus* attacker = openRawBus();
     peer.requestAll({"int count 5 rw", "hash echo 0"});
     for (const RawCase& c : hostileCalls()) {
-        EXPECT_EQ(c.error, rawCall(attacker, service, c)) << c.member << " " << c.types << " " << c.bytes.size();
+        EXPECT_EQ(c.error, rawCall(attacker, service, c)) << c.member << " " << c.types << " " << c.what;
     }
     sd_bus_flush_close_unref(attacker);
     int value = 0;

@@ -158,10 +158,9 @@ std::string forge(const Words& a) {
     sd_bus* forger = openRawBus();
     if (forger == nullptr) return "no bus";
     sd_bus_message* signal = nullptr;
-    const uint8_t params[8] = {0};  // zero integers, zero texts
     int r = sd_bus_message_new_signal(forger, &signal, "/com/tessal/zumi", "com.tessal.Zumi", "Event");
     if (r >= 0) r = sd_bus_message_append(signal, "ss", c(a[1]), c(a[2]));
-    if (r >= 0) r = sd_bus_message_append_array(signal, 'y', params, sizeof params);
+    if (r >= 0) r = sd_bus_message_append(signal, "aias", 0, 0);  // no parameters
     if (r >= 0) r = sd_bus_send(forger, signal, nullptr);
     sd_bus_message_unref(signal);
     sd_bus_flush(forger);

@@ -204,7 +204,9 @@ ZUMI_BUS_EXPORT ZumiStatus ZumiUnregisterPropertyOfType(ZumiHandle handle, const
  * waits for the queue to drain, at most the call timeout, and then answers
  * ZUMI_ERR_TIMEOUT without sending. */
 ZUMI_BUS_EXPORT ZumiStatus ZumiCreateAndSendEvent(ZumiHandle handle, const char* eventName);
-/* An event with parameters: the integers, then the strings, each in order. */
+/* An event with parameters: the integers, then the strings, each in order.
+ * They travel as D-Bus's own types (ai, as), so a string must be UTF-8:
+ * ZUMI_ERR_INVALID_ARGUMENT otherwise, before anything is sent. */
 ZUMI_BUS_EXPORT ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName,
                                                const int* ints, size_t intCount,
                                                const char* const* strings, size_t stringCount);
@@ -231,7 +233,9 @@ ZUMI_BUS_EXPORT const char* ZumiGetLastRefusal(void);
 
 /* ---- Hash arrays ----------------------------------------------------------
  * None of these crashes on a NULL array: clone gives NULL, count is negative,
- * the others answer ZUMI_ERR_INVALID_ARRAY. */
+ * the others answer ZUMI_ERR_INVALID_ARRAY. An array travels as D-Bus's aa{sv}
+ * (each hash a dictionary from key to a variant holding i or s), so sending
+ * one whose keys or strings are not UTF-8 answers ZUMI_ERR_INVALID_ARGUMENT. */
 ZUMI_BUS_EXPORT struct ZumiHasharrayHandleStruct* ZumiHasharrayNew(ZumiHandle handle);
 ZUMI_BUS_EXPORT struct ZumiHasharrayHandleStruct* ZumiHasharrayClone(
     struct ZumiHasharrayHandleStruct* array);
