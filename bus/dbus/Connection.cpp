@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "dbus/BusNames.h"
 #include "dbus/PropertyCalls.h"
@@ -256,8 +257,27 @@ ZumiStatus Connection::registerProperty(const char* name, const PropertyEntry& e
     if (!m_properties.emplace(std::make_pair(std::string(name), entry.type), entry).second) {
         return ZUMI_ERR_ALREADY_REGISTERED;
     }
-    m_stateChanged.notify_all();  // a request of the startup may wait for it
+    m_stateChanged.notify_all();  // a request may be waiting for it (awaitPublication)
     return ZUMI_OK;
+}
+
+void Connection::openStartupGrace() {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (m_startupOpened) return;
+    m_startupOpened = true;
+    m_startupEnds = std::chrono::steady_clock::now() + kStartupGrace;
+}
+
+void Connection::awaitPublication(const std::string& name) {
+    std::unique_lock<std::mutex> lock(m_stateLock);
+    if (!m_startupOpened) return;
+    m_stateChanged.wait_until(lock, m_startupEnds, [&] {
+        if (m_closing) return true;
+        if (name.empty()) return !m_properties.empty();  // a listing: the first will do
+        // Asked as another type than published is a wrong call, not an early one.
+        auto found = m_properties.lower_bound(std::make_pair(name, std::numeric_limits<int>::min()));
+        return found != m_properties.end() && found->first.first == name;
+    });
 }
 
 // One registration per name and type; kEveryType withdraws all of a name's.
@@ -329,11 +349,8 @@ ZumiStatus Connection::requestName(bool queue, bool* primary) {
     if (r < 0 && r != -EALREADY) return ZUMI_ERR_FAILED;
     m_wantsName = true;
     *primary = r != 0;
-    if (*primary) {
-        std::lock_guard<std::mutex> state(m_stateLock);
-        m_startingUntilUsec = monotonicNowUsec() + kStartupUsec;
-    }
     m_nameState.store(*primary ? kNameOwned : kNameQueued);
+    if (*primary) openStartupGrace();
     return ZUMI_OK;
 }
 
@@ -348,7 +365,7 @@ void Connection::shutdown() {
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
         m_closing = true;
-        m_stateChanged.notify_all();  // a request of the startup waits no longer
+        m_stateChanged.notify_all();  // ends a start-up wait of the dispatch thread
     }
     m_stop.store(true);
     wake();

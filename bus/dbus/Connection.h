@@ -59,6 +59,20 @@
 // properties answer ZUMI_ERR_NAME_TAKEN) -> owned when the daemon hands the
 // name over.
 //
+// Start-up grace. A service started for a call (D-Bus activation) takes its
+// name before it has published anything, and the daemon delivers the queued
+// call as soon as the name is owned: answered at once, it would meet an empty
+// service. So for kStartupGrace after the connection first owns its name
+// (requestName, or NameAcquired when it was queued; never again after a
+// reconnect), a request from the bus for a property name this connection
+// does not publish under any type (one asked as the wrong type is answered
+// at once), or for the listing while nothing is published, makes the dispatch thread wait (awaitPublication, on
+// m_stateChanged under m_stateLock) until it is registered, the window ends
+// or the connection closes, and then it is served as usual. Registration
+// needs only m_stateLock, so it never waits for the dispatch thread; a call
+// handed over from this process waits behind it for at most the window.
+// Window states: not opened -> open (until m_startupEnds) -> over.
+//
 // Closing (shutdown): the name is released, no new callback starts, the
 // dispatch thread is stopped and joined (calls handed over and not yet run
 // are dropped; their callers look the service up again), and then shutdown
@@ -139,6 +153,10 @@ public:
     // down to which the queue is written before waiting sends go on.
     static constexpr uint64_t kMaxQueuedSends = 1024;
     static constexpr uint64_t kResumeSends = 768;
+    // Long enough for a service to publish its properties after it took its
+    // name, even on a slow device; short enough that a caller asking a
+    // freshly started service for what it really lacks is not kept long.
+    static constexpr std::chrono::milliseconds kStartupGrace{1000};
 
     ~Connection();
 
@@ -168,6 +186,10 @@ public:
     // when absent or when the connection is closing.
     ZumiStatus beginCallback(const std::string& name, int type, PropertyEntry* entry,
                              CallbackScope* scope);
+    // Dispatch thread, no lock held: while the start-up grace lasts, waits
+    // until a property called name (of any type; "": any property at all,
+    // for a listing) is registered here or closing begins.
+    void awaitPublication(const std::string& name);
     void listProperties(std::vector<std::pair<std::string, PropertyEntry>>* out);
 
     ZumiStatus subscribe(const char* source, const char* event, ZumiEventCallback callback,
@@ -217,6 +239,8 @@ private:
     ZumiStatus waitForSendRoom(std::unique_lock<std::mutex>& bus);
     void signalSendRoom();
     bool onDispatchThread() const;
+    // The first time the name is owned; m_busLock held or not.
+    void openStartupGrace();
 
     static int onMessage(sd_bus_message* message, void* data, sd_bus_error* error);
     int handleMessage(sd_bus_message* message);
@@ -239,14 +263,6 @@ private:
     void trackOwnerChange(sd_bus_message* message);
     void runJob(Job& job);
     void serveRequest(Job& job);
-    // A service owns its name before it can publish anything, and the daemon
-    // hands a service it started the call that started it as soon as it owns
-    // its name: so in the first kStartupUsec, while nothing is published yet,
-    // a request waits for the first publication instead of being answered
-    // "no such property" by a service that is still starting. (One that asks
-    // for its second property before that is published still can be.)
-    static constexpr uint64_t kStartupUsec = 1000 * 1000;
-    void awaitStartup(const Job& job);
     void deliverEvent(Job& job);
     int refuse(sd_bus_message* message, const char* error, const char* text);
     void dropJobs();
@@ -293,7 +309,6 @@ private:
     std::atomic<bool> m_stop{false};
 
     std::mutex m_stateLock;
-    uint64_t m_startingUntilUsec = 0;  // guarded by m_stateLock; see awaitStartup
     std::condition_variable m_stateChanged;
     std::map<std::pair<std::string, int>, PropertyEntry> m_properties;
     std::map<EventKey, Subscription> m_subscriptions;
@@ -302,6 +317,8 @@ private:
     std::deque<std::shared_ptr<LocalCall>> m_localCalls;  // handed over, not yet taken into m_jobs
     unsigned m_inflight = 0;
     bool m_closing = false;
+    bool m_startupOpened = false;
+    std::chrono::steady_clock::time_point m_startupEnds;
 };
 
 }  // namespace bus

@@ -107,8 +107,11 @@ void Connection::trackOwnName(sd_bus_message* message, bool acquired) {
     if (!acquired) {
         int owned = kNameOwned;
         m_nameState.compare_exchange_strong(owned, kNameQueued);
-    } else if (m_nameState.exchange(kNameOwned) == kNameTaken) {
-        logBus(LogLevel::I, "I %s:%s:Serving %s again:", m_serviceId.c_str());
+    } else {
+        if (m_nameState.exchange(kNameOwned) == kNameTaken) {
+            logBus(LogLevel::I, "I %s:%s:Serving %s again:", m_serviceId.c_str());
+        }
+        openStartupGrace();  // once only: after a reconnect the properties are all there
     }
 }
 

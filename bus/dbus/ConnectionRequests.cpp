@@ -122,22 +122,14 @@ void Connection::runJob(Job& job) {
     }
 }
 
-void Connection::awaitStartup(const Job& job) {
-    if (job.kind == Job::kLocal || job.kind == Job::kEvent) return;
-    std::unique_lock<std::mutex> lock(m_stateLock);
-    const uint64_t now = monotonicNowUsec();
-    if (now >= m_startingUntilUsec || !m_properties.empty()) return;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(m_startingUntilUsec - now);
-    m_stateChanged.wait_until(lock, until, [&] { return m_closing || !m_properties.empty(); });
-}
-
 void Connection::serveRequest(Job& job) {
-    awaitStartup(job);
     ZumiStatus status = ZUMI_ERR_NO_SERVICE;
     int number = 0;
     std::string text;
     std::unique_ptr<HashArray> array;
     std::vector<std::pair<std::string, PropertyEntry>> listing;
+    // A service that only just took its name may not have published it yet.
+    awaitPublication(job.kind == Job::kList ? std::string() : job.name);
     switch (job.kind) {
         case Job::kGetInt:
             serveGetInt(m_serviceId, job.name, &number, &status);

@@ -168,6 +168,14 @@ protected:
         client = openOrFail("");
     }
     void TearDown() override { EXPECT_EQ(0u, client == nullptr ? 0u : ZumiClose(client)); }
+    // The client's read of a string property of the service; "(none)" when it got no text.
+    ZumiStatus getString(const char* property, std::string* value) {
+        char* text = nullptr;
+        ZumiStatus status = ZumiGetStringProperty(client, service.c_str(), property, &text);
+        *value = text == nullptr ? "(none)" : text;
+        ZumiFreeString(text);
+        return status;
+    }
     Peer peer;
     std::string service = serviceName("remote");
     ZumiHandle client = nullptr;

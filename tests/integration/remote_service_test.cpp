@@ -52,13 +52,6 @@ protected:
         reply->reset(raw);
         return status;
     }
-    ZumiStatus getString(const char* property, std::string* value) {
-        char* text = nullptr;
-        ZumiStatus status = ZumiGetStringProperty(client, service.c_str(), property, &text);
-        *value = text == nullptr ? "(none)" : text;
-        ZumiFreeString(text);
-        return status;
-    }
 };
 
 TEST_F(ARemoteService, ServesItsValuesPassesTheCallbacksStatusesBackAndTellsEachRefusalApart) {

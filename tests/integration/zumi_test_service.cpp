@@ -9,6 +9,7 @@
 #include <string.h>
 #include <syslog.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EventText.h"
@@ -176,6 +178,16 @@ const std::map<std::string, std::function<std::string(const Words&)>> kCommands 
         return str(status);
     }},
     {"int", publish}, {"str", publish}, {"hash", publish},
+    // later MS int|str|hash ...: publishes as above MS milliseconds from now,
+    // as a service does that is slow to start after it took its name.
+    {"later", [](const Words& a) {
+        const Words rest(a.begin() + 2, a.end());
+        std::thread([rest, ms = atoi(c(a[1]))] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            publish(rest);
+        }).detach();
+        return std::string("0");
+    }},
     {"getint", [](const Words& a) {  // -> STATUS VALUE
         int value = -1;
         const ZumiStatus status = ZumiGetIntProperty(g_handle, c(a[1]), c(a[2]), &value);
