@@ -18,10 +18,8 @@ const char* const kPath = "/com/tessal/zumi";
 // so it counts as a write: arrays published with libbramwickzumi are
 // write-only on the bus anyway. A rule without a member covers its whole
 // interface. A method added to the services' object gets its line here, and
-// both the base policy and every `zumi policy` snippet follow. What any D-Bus
-// client asks of any object (introspection, a ping) is Public: the base
-// policy allows it to everyone and no service's snippet limits it.
-enum class Kind { Public, Read, Write };
+// both the base policy and every `zumi policy` snippet follow.
+enum class Kind { Read, Write };
 struct Rule {
     const char* interface;
     const char* member;  // nullptr: every member of the interface
@@ -34,11 +32,6 @@ const Rule kRules[] = {
     {"com.tessal.Zumi", "SetInt", Kind::Write},
     {"com.tessal.Zumi", "SetString", Kind::Write},
     {"com.tessal.Zumi", "AccessHash", Kind::Write},
-    {"org.freedesktop.DBus.Properties", "Get", Kind::Read},
-    {"org.freedesktop.DBus.Properties", "GetAll", Kind::Read},
-    {"org.freedesktop.DBus.Properties", "Set", Kind::Write},
-    {"org.freedesktop.DBus.Introspectable", nullptr, Kind::Public},
-    {"org.freedesktop.DBus.Peer", nullptr, Kind::Public},
 };
 // The signal that carries a service's events.
 const Rule kEvent = {"com.tessal.Zumi", "Event", Kind::Read};
@@ -133,15 +126,13 @@ std::string basePolicy() {
     std::ostringstream out;
     out << kHeader
         << "<!-- The base policy of the services built on libzumi, for a bus that denies\n"
-           "     by default: every user may introspect and ping every service, read its\n"
-           "     properties and listings and receive its events. Nothing else is opened:\n"
-           "     owning a service's name, and writing to it, each service's own policy\n"
-           "     allows (zumi policy SERVICE). This file is what 'zumi policy' prints\n"
-           "     with its base option.\n"
+           "     by default: every user may read every service's properties and listings\n"
+           "     and receive its events. Nothing else is opened: owning a service's name,\n"
+           "     and writing to it, each service's own policy allows (zumi policy\n"
+           "     SERVICE). This file is what 'zumi policy' prints with its base option.\n"
            "-->\n"
         << "<busconfig>\n"
         << "  <policy context=\"default\">\n";
-    writeCalls(out, "allow", Kind::Public, "");
     writeCalls(out, "allow", Kind::Read, "");
     writeEventRule(out, "receive");
     out << "  </policy>\n"
@@ -192,14 +183,12 @@ const Command& policyCommand() {
         "Prints a complete <busconfig> for SERVICE on a bus that denies by default,\n"
         "as the system bus does, to install as /etc/dbus-1/system.d/SERVICE.conf\n"
         "beside the base policy (share/dbus-1/system.d/com.tessal.zumi.conf, which\n"
-        "lets every user introspect and ping every service, read it and receive its\n"
-        "events): only USER and root may own SERVICE, and so serve it and send its\n"
-        "events; writes of integers, strings and hash arrays, and Properties.Set, are\n"
-        "allowed to USER, root and the writers' groups only. With --reader, reads\n"
-        "(listings and Properties.Get and GetAll too) are limited to the readers'\n"
-        "groups, the writers' groups, USER and root; introspection and Peer stay open\n"
-        "to everyone. A hash-array read counts as a write: the bus cannot tell them\n"
-        "apart.\n"
+        "lets every user read every service and receive its events): only USER and\n"
+        "root may own SERVICE, and so serve it and send its events; writes of\n"
+        "integers, strings and hash arrays are allowed to USER, root and the\n"
+        "writers' groups only. With --reader, reads (and listings) are limited to\n"
+        "the readers' groups, the writers' groups, USER and root. A hash-array read\n"
+        "counts as a write: the bus cannot tell them apart.\n"
         "\n"
         "Options:\n"
         "  --owner USER    the user that runs the service (required)\n"
