@@ -12,6 +12,7 @@
 
 #include "FakeAnswers.h"
 #include "FakeBusCore.h"
+#include "core/Sendable.h"
 
 using zumi::testing::FakeAnswers;
 using zumi::testing::FakeBusCore;
@@ -77,6 +78,9 @@ ZumiStatus ZumiAccessHasharrayPropertyAsync(ZumiHandle handle, const char* servi
                                             const char* property,
                                             struct ZumiHasharrayHandleStruct* input, unsigned int,
                                             ZumiCallDone done, void* data, ZumiCallId* id) {
+    // As the bus does: what it could not send is refused before the call starts.
+    const ZumiStatus sendable = input != nullptr ? zumi::bus::checkHashArray(*input) : ZumiStatus(ZUMI_OK);
+    if (sendable != ZUMI_OK) return sendable;
     return answer(handle, service, done, data, id, [&](Answer& a) {
         ZumiHasharrayHandleStruct* copy = input == nullptr ? nullptr : ZumiHasharrayClone(input);
         ZumiStatus status = ZumiAccessHasharrayProperty(handle, service, property, copy, &a.result.reply);

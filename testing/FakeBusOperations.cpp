@@ -8,6 +8,7 @@
 #include "FakeAnswers.h"
 #include "FakeBusCore.h"
 #include "core/HashArray.h"
+#include "core/Sendable.h"
 #include "core/StatusText.h"
 
 #include "FakeHandles.h"
@@ -184,7 +185,12 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
                                 input, reply)) {
         return *answer;
     }
-    ZumiStatus status = ZUMI_OK;
+    // Refused as the bus refuses what it could not send, with no reply.
+    ZumiStatus status = input != nullptr ? hb::checkHashArray(*input) : ZumiStatus(ZUMI_OK);
+    if (status != ZUMI_OK) {
+        *reply = nullptr;
+        return status;
+    }
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_HASHARRAY)) {
         // As on the wire: the service gets a copy of what was sent and fills
         // a fresh reply array; only an accepted array is sealed.
@@ -212,6 +218,10 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
                                     });
         }
         *reply = bus().track(answer);
+    }
+    if (!hb::keepReply(*reply, &status)) {
+        bus().releaseArray(*reply);
+        *reply = nullptr;
     }
     if (status == ZUMI_OK && input != nullptr) input->readOnly = true;
     return status;
@@ -295,13 +305,10 @@ ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName, con
     Call c = call("ZumiSendEventWithParams", handle, {}, text(eventName));
     c.number = static_cast<int>(intCount);
     if (auto answer = intercept(c)) return *answer;
-    std::vector<std::string> stringParams;
-    for (size_t i = 0; i < stringCount; ++i) {
-        if (strings[i] == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
-        stringParams.emplace_back(strings[i]);
-    }
+    const ZumiStatus sendable = hb::checkEventParams({ints, intCount, strings, stringCount});
+    if (sendable != ZUMI_OK) return sendable;
     return deliverEvent(handle, eventName, std::vector<int>(ints, ints + intCount),
-                        std::move(stringParams));
+                        std::vector<std::string>(strings, strings + stringCount));
 }
 
 ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* event,

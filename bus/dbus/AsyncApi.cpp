@@ -85,6 +85,9 @@ ZumiStatus ZumiAccessHasharrayPropertyAsync(ZumiHandle handle, const char* servi
                                             ZumiCallId* id) {
     std::unique_ptr<zumi::bus::HashArray> copy;
     if (input != nullptr) {
+        // Whether served in this process or across the bus.
+        const ZumiStatus sendable = zumi::bus::checkHashArray(*input);
+        if (sendable != ZUMI_OK) return sendable;
         copy.reset(zumi::bus::hashArrayClone(input));
         if (!copy) return ZUMI_ERR_NO_MEMORY;
     }

@@ -142,10 +142,6 @@ void AsyncCalls::finishLocal(AsyncCall& call, LocalOutcome& outcome, bool served
 
 ZumiStatus AsyncCalls::startRemote(const CallPtr& call) {
     static const char* const kMembers[] = {"GetInt", "GetString", "SetInt", "SetString", "AccessHash"};
-    if (call->input) {
-        ZumiStatus status = checkHashArray(*call->input);
-        if (status != ZUMI_OK) return status;
-    }
     std::lock_guard<std::mutex> bus(m_busLock);
     {
         std::lock_guard<std::mutex> lock(m_lock);

@@ -147,11 +147,6 @@ void Connection::serveRequest(Job& job) {
             HashArray* reply = nullptr;
             serveAccess(m_serviceId, job.name, job.hasArray ? &job.array : nullptr, &reply, &status);
             array.reset(reply);
-            const ZumiStatus sendable = array ? checkHashArray(*array) : ZumiStatus(ZUMI_OK);
-            if (sendable != ZUMI_OK) {
-                array.reset();
-                if (status == ZUMI_OK) status = sendable;
-            }
             break;
         }
         case Job::kList:

@@ -81,7 +81,10 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
     return guardedStatus([&]() -> ZumiStatus {
         std::shared_ptr<Connection> connection = Registry::instance().find(handle);
         if (!connection) return ZUMI_ERR_DISCONNECTED;
-        ZumiStatus status = ZUMI_OK;
+        // Refused whichever way it goes, so that a service in the same process
+        // meets what one across the bus does.
+        ZumiStatus status = input != nullptr ? zumi::bus::checkHashArray(*input) : ZumiStatus(ZUMI_OK);
+        if (status != ZUMI_OK) return status;
         // Served here, the work keeps its own copy of what is sent: it may
         // outlive this call.
         const bool here = zumi::bus::servesInProcess(service);
@@ -96,8 +99,6 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
             status = local.status;
             std::swap(*reply, local.reply);
         } else {
-            if (input != nullptr) status = zumi::bus::checkHashArray(*input);
-            if (status != ZUMI_OK) return status;
             status = connection->callers().call(
                 service, "AccessHash",
                 [property, input](sd_bus_message* m) { return zumi::bus::appendAccess(m, property, input); },

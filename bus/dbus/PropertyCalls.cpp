@@ -155,7 +155,11 @@ bool serveAccess(const std::string& service, const std::string& property, const 
                      ZumiStatus answer =
                          entry.accessor(handle, name, copy.get(), output.get(), entry.data);
                      output->readOnly = false;
-                     if ((access & ZUMI_ACCESS_READ) != 0) *reply = output.release();
+                     // A reply that could not cross the bus is not handed over
+                     // in this process either.
+                     if ((access & ZUMI_ACCESS_READ) != 0 && keepReply(output.get(), &answer)) {
+                         *reply = output.release();
+                     }
                      return answer;
                  });
 }
