@@ -3,7 +3,8 @@
 // printed by `zumi policy`, between processes of different users: the owner
 // serves; another user reads but cannot write, own the name, send its events
 // or monitor; a writers' group member writes; a readers' group limits reads;
-// a hostile raw client run as another user changes nothing.
+// a hostile raw client run as another user changes nothing; a generic client
+// meets the same rules through the standard interfaces.
 //
 // The users are those every Debian system has (base-passwd): daemon owns
 // the service, games (group games) writes, nobody is anyone else. Nothing
@@ -34,6 +35,9 @@ namespace fs = std::filesystem;
 const char* const kOwner = "daemon";
 const char* const kWriter = "games";  // and its group
 const char* const kOther = "nobody";
+const char* const kPath = "/com/tessal/zumi";
+const char* const kInterface = "com.tessal.Zumi";
+const char* const kRejected = "org.freedesktop.DBus.Error.AccessDenied: Rejected send message";
 
 // As much of Debian's system.conf as decides who may do what, then the base
 // policy (where packages put theirs) and the services' own (where an
@@ -138,6 +142,15 @@ protected:
         argv.insert(argv.end(), args.begin(), args.end());
         return runToEnd(user == "root" ? argv : as(user, argv), env);
     }
+    // A method of the standard interfaces called by gdbus as `user`: a
+    // generic client, which prints the bus's refusal in its own words.
+    Outcome standardCall(const std::string& user, const std::string& name, const std::string& method,
+                         const std::vector<std::string>& args = {}) {
+        std::vector<std::string> argv = {"gdbus", "call", "--address", address, "--dest", name, "--object-path",
+                                         kPath, "--method", "org.freedesktop.DBus." + method};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runToEnd(as(user, argv), env);
+    }
 
     std::string dir, address;
     std::vector<std::string> env;
@@ -215,6 +228,23 @@ TEST_F(OnASystemBus, AHostileRawClientOfAnotherUserIsRefusedEveryWriteAndChanges
     EXPECT_EQ("0 5", other.request("getint " + service + " count")) << "the service still serves";
 }
 
+TEST_F(OnASystemBus, AnyUserIntrospectsPingsAndGetsPropertiesButOnlyTheWritersSetThem) {
+    Peer& owner = peerAs(kOwner);
+    owner.requestAll({"open " + service, "int count 5 rw"});
+    Outcome xml = standardCall(kOther, service, "Introspectable.Introspect");
+    EXPECT_NE(std::string::npos, xml.out.find("<interface name=\"com.tessal.Zumi\">")) << xml.err;
+    EXPECT_EQ("()\n", standardCall(kOther, service, "Peer.Ping").out);
+    EXPECT_EQ("(<5>,)\n", standardCall(kOther, service, "Properties.Get", {kInterface, "count"}).out);
+    EXPECT_EQ("({'count': <5>},)\n", standardCall(kOther, service, "Properties.GetAll", {kInterface}).out);
+
+    Outcome set = standardCall(kOther, service, "Properties.Set", {kInterface, "count", "<6>"});
+    EXPECT_NE(std::string::npos, set.err.find(kRejected)) << set.out << set.err;
+    EXPECT_EQ("0 5", owner.request("getint " + service + " count")) << "a refused Set reached the service";
+    set = standardCall(kWriter, service, "Properties.Set", {kInterface, "count", "<7>"});
+    EXPECT_EQ("()\n", set.out) << set.err;
+    EXPECT_EQ("0 7", owner.request("getint " + service + " count"));
+}
+
 // Group and user policies apply after the default ones, and the services'
 // own after the base policy: so the readers' groups, the owner and root
 // read a service whose snippet closes reads to everyone else.
@@ -231,6 +261,18 @@ TEST_F(OnASystemBus, ReadersGroupsLimitWhoReadsTheService) {
     EXPECT_EQ("0 5", reader.request("getint " + limited + " count"));
     EXPECT_EQ("5\n", zumiAs("root", {"get", limited, "count"}).out);
     EXPECT_EQ("22", reader.request("setint " + limited + " count 6")) << "a reader does not write";
+
+    // Through the standard interfaces too; what any client asks of any
+    // object stays open.
+    Outcome get = standardCall(kOther, limited, "Properties.Get", {kInterface, "count"});
+    EXPECT_NE(std::string::npos, get.err.find(kRejected)) << get.out << get.err;
+    Outcome all = standardCall(kOther, limited, "Properties.GetAll", {kInterface});
+    EXPECT_NE(std::string::npos, all.err.find(kRejected)) << all.out << all.err;
+    EXPECT_EQ(0, standardCall(kOther, limited, "Introspectable.Introspect").status);
+    EXPECT_EQ("()\n", standardCall(kOther, limited, "Peer.Ping").out);
+    EXPECT_EQ("(<5>,)\n", standardCall(kWriter, limited, "Properties.Get", {kInterface, "count"}).out);
+    Outcome set = standardCall(kWriter, limited, "Properties.Set", {kInterface, "count", "<6>"});
+    EXPECT_NE(std::string::npos, set.err.find(kRejected)) << "a reader does not Set: " << set.out << set.err;
 }
 
 }  // namespace

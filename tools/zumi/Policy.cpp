@@ -18,33 +18,51 @@ const char* const kPath = "/com/tessal/zumi";
 // so it counts as a write: arrays published with libbramwickzumi are
 // write-only on the bus anyway. A rule without a member covers its whole
 // interface. A method added to the services' object gets its line here, and
-// both the base policy and every `zumi policy` snippet follow.
-enum class Kind { Read, Write };
+// both the base policy and every `zumi policy` snippet follow. What any D-Bus
+// client asks of any object (introspection, a ping) is Public: the base
+// policy allows it to everyone and no service's snippet limits it.
+//
+// org.freedesktop.DBus.Properties is a meta-interface: allowed without a
+// destination it would open every property of every program on the bus, not
+// only ours. So its reads are never in the base policy; each service's own
+// snippet allows them to its readers, naming the service.
+enum class Kind { Public, Read, Write };
 struct Rule {
     const char* interface;
     const char* member;  // nullptr: every member of the interface
     Kind kind;
+    bool needsDestination;
 };
 const Rule kRules[] = {
-    {"com.tessal.Zumi", "GetInt", Kind::Read},
-    {"com.tessal.Zumi", "GetString", Kind::Read},
-    {"com.tessal.Zumi", "List", Kind::Read},
-    {"com.tessal.Zumi", "SetInt", Kind::Write},
-    {"com.tessal.Zumi", "SetString", Kind::Write},
-    {"com.tessal.Zumi", "AccessHash", Kind::Write},
+    {"com.tessal.Zumi", "GetInt", Kind::Read, false},
+    {"com.tessal.Zumi", "GetString", Kind::Read, false},
+    {"com.tessal.Zumi", "List", Kind::Read, false},
+    {"com.tessal.Zumi", "SetInt", Kind::Write, false},
+    {"com.tessal.Zumi", "SetString", Kind::Write, false},
+    {"com.tessal.Zumi", "AccessHash", Kind::Write, false},
+    {"org.freedesktop.DBus.Properties", "Get", Kind::Read, true},
+    {"org.freedesktop.DBus.Properties", "GetAll", Kind::Read, true},
+    {"org.freedesktop.DBus.Properties", "Set", Kind::Write, true},
+    {"org.freedesktop.DBus.Introspectable", nullptr, Kind::Public, false},
+    {"org.freedesktop.DBus.Peer", nullptr, Kind::Public, false},
 };
 // The signal that carries a service's events.
-const Rule kEvent = {"com.tessal.Zumi", "Event", Kind::Read};
+const Rule kEvent = {"com.tessal.Zumi", "Event", Kind::Read, false};
+
+// Which rules of a kind a list of <allow>/<deny> names.
+enum class Which { All, NeedingDestination };
 
 const char* const kHeader =
     "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
     " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n";
 
-// One <allow> or <deny> of the method calls of `kind`, to `destination`
-// (any when empty).
-void writeCalls(std::ostream& out, const char* verdict, Kind kind, const std::string& destination) {
+// One <allow> or <deny> of the method calls of `kind`, to `destination`;
+// with no destination (the base policy), only the rules that may go without.
+void writeCalls(std::ostream& out, const char* verdict, Kind kind, const std::string& destination,
+                Which which = Which::All) {
     for (const Rule& rule : kRules) {
-        if (rule.kind != kind) continue;
+        if (rule.kind != kind || (destination.empty() && rule.needsDestination)) continue;
+        if (which == Which::NeedingDestination && !rule.needsDestination) continue;
         out << "    <" << verdict << " send_type=\"method_call\"";
         if (!destination.empty()) out << " send_destination=\"" << destination << "\"";
         out << " send_path=\"" << kPath << "\" send_interface=\"" << rule.interface << "\"";
@@ -126,13 +144,16 @@ std::string basePolicy() {
     std::ostringstream out;
     out << kHeader
         << "<!-- The base policy of the services built on libzumi, for a bus that denies\n"
-           "     by default: every user may read every service's properties and listings\n"
-           "     and receive its events. Nothing else is opened: owning a service's name,\n"
-           "     and writing to it, each service's own policy allows (zumi policy\n"
-           "     SERVICE). This file is what 'zumi policy' prints with its base option.\n"
+           "     by default: every user may introspect and ping every service, read its\n"
+           "     properties and listings and receive its events. Nothing else is opened:\n"
+           "     owning a service's name, writing to it and reading it through\n"
+           "     org.freedesktop.DBus.Properties (which only a rule naming the service\n"
+           "     may allow), each service's own policy allows (zumi policy SERVICE).\n"
+           "     This file is what 'zumi policy' prints with its base option.\n"
            "-->\n"
         << "<busconfig>\n"
         << "  <policy context=\"default\">\n";
+    writeCalls(out, "allow", Kind::Public, "");
     writeCalls(out, "allow", Kind::Read, "");
     writeEventRule(out, "receive");
     out << "  </policy>\n"
@@ -146,7 +167,8 @@ std::string servicePolicy(const ServicePolicy& p) {
         << "     (com.tessal.zumi.conf): only " << inComment(p.owner) << " and root may own it, and so serve it\n"
         << "     and send its events; writes are allowed to them"
         << (p.writers.empty() ? "" : " and to the writers' groups") << " only;\n"
-        << "     " << (p.readers.empty() ? "every user may read it." : "reads are limited to them and the readers' groups.")
+        << "     " << (p.readers.empty() ? "every user may read it, also through Properties."
+                               : "reads are limited to them and the readers' groups.")
         << "\n     Install it as /etc/dbus-1/system.d/" << inComment(p.service) << ".conf: the bus reads\n"
         << "     that directory after the base policy's, which limited reads need. -->\n"
         << "<busconfig>\n";
@@ -158,7 +180,12 @@ std::string servicePolicy(const ServicePolicy& p) {
         if (!p.readers.empty()) writeCalls(out, "allow", Kind::Read, p.service);
         out << "  </policy>\n";
     }
-    if (!p.readers.empty()) {
+    if (p.readers.empty()) {
+        // The reads the base policy cannot name.
+        out << "  <policy context=\"default\">\n";
+        writeCalls(out, "allow", Kind::Read, p.service, Which::NeedingDestination);
+        out << "  </policy>\n";
+    } else {
         // Group and user policies apply after the default ones, so these
         // open again what this closes.
         out << "  <policy context=\"default\">\n";
@@ -183,12 +210,16 @@ const Command& policyCommand() {
         "Prints a complete <busconfig> for SERVICE on a bus that denies by default,\n"
         "as the system bus does, to install as /etc/dbus-1/system.d/SERVICE.conf\n"
         "beside the base policy (share/dbus-1/system.d/com.tessal.zumi.conf, which\n"
-        "lets every user read every service and receive its events): only USER and\n"
-        "root may own SERVICE, and so serve it and send its events; writes of\n"
-        "integers, strings and hash arrays are allowed to USER, root and the\n"
-        "writers' groups only. With --reader, reads (and listings) are limited to\n"
-        "the readers' groups, the writers' groups, USER and root. A hash-array read\n"
-        "counts as a write: the bus cannot tell them apart.\n"
+        "lets every user introspect and ping every service, read it and receive its\n"
+        "events): only USER and root may own SERVICE, and so serve it and send its\n"
+        "events; writes of integers, strings and hash arrays, and Properties.Set, are\n"
+        "allowed to USER, root and the writers' groups only. Properties.Get and\n"
+        "GetAll, which the base policy cannot allow (a rule must name the service),\n"
+        "are allowed here to every user. With --reader, reads (listings and\n"
+        "Properties.Get and GetAll too) are limited to the readers' groups, the\n"
+        "writers' groups, USER and root; introspection and Peer stay open to\n"
+        "everyone. A hash-array read counts as a write: the bus cannot tell them\n"
+        "apart.\n"
         "\n"
         "Options:\n"
         "  --owner USER    the user that runs the service (required)\n"
