@@ -23,13 +23,13 @@
 #include "dbus/ConnectionJob.h"
 #include "dbus/PropertyCalls.h"
 #include "dbus/Registry.h"
+#include "dbus/StandardProperties.h"
 
 namespace zumi {
 namespace bus {
 
 namespace {
 
-const char* const kProperties = "org.freedesktop.DBus.Properties";
 const char* const kIntrospectable = "org.freedesktop.DBus.Introspectable";
 
 const char* const kHeader =
@@ -143,21 +143,6 @@ std::string introspection(const std::string& service) {
     return xml + " </interface>\n</node>\n";
 }
 
-// The standard error a generic client understands for a refusal, with our
-// text as its message.
-const char* errorName(ZumiStatus status, bool writing) {
-    switch (status) {
-        case ZUMI_ERR_NO_SUCH_PROPERTY: return SD_BUS_ERROR_UNKNOWN_PROPERTY;
-        case ZUMI_ERR_ACCESS_DENIED:
-            return writing ? SD_BUS_ERROR_PROPERTY_READ_ONLY : SD_BUS_ERROR_ACCESS_DENIED;
-        case ZUMI_ERR_INVALID_ARGUMENT: return SD_BUS_ERROR_INVALID_ARGS;
-        case ZUMI_ERR_TOO_LARGE: return kErrorTooLarge;
-        case ZUMI_ERR_NO_MEMORY: return SD_BUS_ERROR_NO_MEMORY;
-        case ZUMI_ERR_TIMEOUT: return SD_BUS_ERROR_TIMEOUT;
-        default: return SD_BUS_ERROR_FAILED;
-    }
-}
-
 // Whether this process publishes `name` as `type` for `service`.
 bool publishes(const std::string& service, const std::string& name, int type) {
     Listing listing;
@@ -207,7 +192,7 @@ int Connection::parseStandardRequest(sd_bus_message* message, const char* interf
         job.kind = Job::kIntrospect;
         return queueRequest(message, std::move(job));
     }
-    if (!ours || !equal(interface, kProperties)) return 0;  // Peer, or "unknown object", by sd-bus
+    if (!ours || !equal(interface, kPropertiesInterface)) return 0;  // Peer, or "unknown object", by sd-bus
     static const Method kMethods[] = {{"Get", "ss", Job::kPropertyGet},
                                       {"Set", "ssv", Job::kPropertySet},
                                       {"GetAll", "s", Job::kPropertyGetAll}};
@@ -262,7 +247,7 @@ void Connection::serveStandardRequest(Job& job) {
             break;
         case Job::kPropertyGet:
             status = readProperty(m_serviceId, job.name, &type, &number, &text);
-            if (status != ZUMI_OK) refusal = errorName(status, false);
+            if (status != ZUMI_OK) refusal = standardErrorName(status, false);
             break;
         case Job::kPropertySet:
             status = ZUMI_ERR_NO_SUCH_PROPERTY;
@@ -275,7 +260,7 @@ void Connection::serveStandardRequest(Job& job) {
                 publishes(m_serviceId, job.name, job.valueType == ZUMI_TYPE_INT ? ZUMI_TYPE_STRING : ZUMI_TYPE_INT)) {
                 status = ZUMI_ERR_INVALID_ARGUMENT;  // published, as the other type
             }
-            if (status != ZUMI_OK) refusal = errorName(status, true);
+            if (status != ZUMI_OK) refusal = standardErrorName(status, true);
             break;
         case Job::kPropertyGetAll: {
             Listing listing, plain, hashes;

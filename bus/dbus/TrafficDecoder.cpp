@@ -8,6 +8,7 @@
 
 #include "dbus/BusNames.h"
 #include "dbus/CallerPool.h"
+#include "dbus/StandardProperties.h"
 #include "dbus/WireFormat.h"
 
 namespace zumi {
@@ -88,9 +89,9 @@ void TrafficDecoder::feed(sd_bus_message* message, uint64_t monotonicUsec, int64
     if (sd_bus_message_get_type(message, &type) < 0) return;
     const char* path = sd_bus_message_get_path(message);
     const char* interface = sd_bus_message_get_interface(message);
-    const bool ours = path != nullptr && interface != nullptr && strcmp(path, kObjectPath) == 0 &&
-                      strcmp(interface, kInterface) == 0;
-    if (type == SD_BUS_MESSAGE_METHOD_CALL && ours) {
+    const bool onObject = path != nullptr && interface != nullptr && strcmp(path, kObjectPath) == 0;
+    const bool ours = onObject && strcmp(interface, kInterface) == 0;
+    if (type == SD_BUS_MESSAGE_METHOD_CALL && (ours || (onObject && strcmp(interface, kPropertiesInterface) == 0))) {
         request(message, monotonicUsec, realtimeUsec);
     } else if (type == SD_BUS_MESSAGE_METHOD_RETURN || type == SD_BUS_MESSAGE_METHOD_ERROR) {
         answer(message, monotonicUsec);
@@ -126,6 +127,13 @@ void TrafficDecoder::request(sd_bus_message* message, uint64_t monotonicUsec, in
         sd_bus_message_get_cookie(message, &cookie) < 0) {
         return;
     }
+    if (strcmp(sd_bus_message_get_interface(message), kPropertiesInterface) == 0) {
+        std::unique_ptr<TrafficRecord> record = standardRequest(message, member, sender, realtimeUsec);
+        if (!record) return;
+        record->service = destination;
+        hold(CallKey(sender, cookie), std::move(record), std::string(kStandardPrefix) + member, monotonicUsec);
+        return;
+    }
     const Member* known = nullptr;
     for (const Member& m : kMembers) {
         if (strcmp(m.name, member) == 0) known = &m;
@@ -157,11 +165,16 @@ void TrafficDecoder::request(sd_bus_message* message, uint64_t monotonicUsec, in
         }
     }
     if (!ok) return;  // the service refuses it; nothing in the library's terms to show
-    Pending& pending = m_pending[CallKey(sender, cookie)];
+    hold(CallKey(sender, cookie), std::move(record), member, monotonicUsec);
+}
+
+void TrafficDecoder::hold(const CallKey& key, std::unique_ptr<TrafficRecord> record, const std::string& member,
+                          uint64_t monotonicUsec) {
+    Pending& pending = m_pending[key];
     pending.record = std::move(record);
     pending.member = member;
     pending.startUsec = monotonicUsec;
-    m_arrivals.emplace_back(monotonicUsec, CallKey(sender, cookie));
+    m_arrivals.emplace_back(monotonicUsec, key);
 }
 
 void TrafficDecoder::answer(sd_bus_message* message, uint64_t monotonicUsec) {
@@ -174,6 +187,10 @@ void TrafficDecoder::answer(sd_bus_message* message, uint64_t monotonicUsec) {
     m_pending.erase(found);
     TrafficRecord& record = *pending.record;
     record.view.latencyUsec = static_cast<long long>(monotonicUsec - pending.startUsec);
+    if (pending.member.compare(0, strlen(kStandardPrefix), kStandardPrefix) == 0) {
+        standardAnswer(message, std::move(pending));
+        return;
+    }
     if (sd_bus_message_is_method_error(message, nullptr) > 0) {
         record.view.status =
             statusFromCallError(-sd_bus_message_get_errno(message), sd_bus_message_get_error(message), false);
@@ -205,6 +222,7 @@ void TrafficDecoder::answer(sd_bus_message* message, uint64_t monotonicUsec) {
         }
     }
     record.view.status = status;
+    learnType(record);
     emit(std::move(pending.record));
 }
 
@@ -248,6 +266,9 @@ void TrafficDecoder::ownerChanged(sd_bus_message* message, int64_t realtimeUsec)
         record->service = name;
         emit(std::move(record));
         m_owners.erase(name);
+        // Published anew, a name may come back as the other type.
+        m_types.erase(m_types.lower_bound(PropertyKey(name, "")),
+                      m_types.lower_bound(PropertyKey(std::string(name) + '\0', "")));
         return;
     }
     m_owners[name] = newOwner;
@@ -282,7 +303,9 @@ void TrafficDecoder::expire(uint64_t monotonicUsec) {
         auto found = m_pending.find(m_arrivals.front().second);
         // Answered long ago, or a newer request that reused the key.
         if (found != m_pending.end() && found->second.startUsec == m_arrivals.front().first) {
-            found->second.record->view.status = ZUMI_ERR_TIMEOUT;
+            TrafficRecord& record = *found->second.record;
+            record.view.status = ZUMI_ERR_TIMEOUT;
+            if (record.view.type < 0 && record.view.kind != ZUMI_TRAFFIC_LIST) record.view.type = typeOf(record);
             emit(std::move(found->second.record));
             m_pending.erase(found);
         }

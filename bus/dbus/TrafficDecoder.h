@@ -11,6 +11,13 @@
 // source it names at that moment; the decoder follows name ownership through
 // the daemon's NameOwnerChanged signals, read in order with everything else.
 //
+// Calls of org.freedesktop.DBus.Properties on our object (StandardProperties.h)
+// are shown in the same terms: a Get as a read, a Set as a write, each with
+// the status its standard error stands for, and a GetAll as a listing and a
+// read of each property it returned. A read or write that comes back refused
+// does not tell the property's type: it takes the type that an earlier
+// answered call showed for that property, else integer.
+//
 // Callers are named in the library's terms: the service the calling process
 // owns (a service's outgoing calls travel on anonymous buses of the same
 // process, so the process id links them), else "program[pid]", else the
@@ -76,8 +83,21 @@ private:
     };
     typedef std::pair<std::string, uint64_t> CallKey;  // (sender, cookie)
 
+    typedef std::pair<std::string, std::string> PropertyKey;  // (service, property)
+
     void request(sd_bus_message* message, uint64_t monotonicUsec, int64_t realtimeUsec);
     void answer(sd_bus_message* message, uint64_t monotonicUsec);
+    // org.freedesktop.DBus.Properties (TrafficStandard.cpp).
+    std::unique_ptr<TrafficRecord> standardRequest(sd_bus_message* message, const char* member,
+                                                   const char* sender, int64_t realtimeUsec);
+    void standardAnswer(sd_bus_message* message, Pending pending);
+    // Waits for the answer to the call `key`; member names the call, with
+    // kStandardPrefix for those of Properties.
+    void hold(const CallKey& key, std::unique_ptr<TrafficRecord> record, const std::string& member,
+              uint64_t monotonicUsec);
+    static constexpr const char* kStandardPrefix = "Properties.";
+    int typeOf(const TrafficRecord& record) const;
+    void learnType(const TrafficRecord& record);
     void event(sd_bus_message* message, int64_t realtimeUsec);
     void ownerChanged(sd_bus_message* message, int64_t realtimeUsec);
     std::unique_ptr<TrafficRecord> start(int kind, const std::string& sender, int64_t realtimeUsec);
@@ -90,6 +110,7 @@ private:
     std::map<std::string, std::string> m_owners;  // well-known name -> unique owner
     std::map<std::string, pid_t> m_pids;          // unique name -> process id
     std::map<CallKey, Pending> m_pending;
+    std::map<PropertyKey, int> m_types;           // ZUMI_TYPE_INT or _STRING, from answers
     std::deque<std::pair<uint64_t, CallKey>> m_arrivals;  // (start, key), oldest first
     std::deque<std::unique_ptr<TrafficRecord>> m_ready;
 };

@@ -242,6 +242,17 @@ Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::st
     return outcome;
 }
 
+Outcome busctl(std::vector<std::string> args) {
+    args.insert(args.begin(), {"busctl", "--address=" + busAddress()});
+    return runToEnd(args);
+}
+
+Outcome gdbusCall(const std::string& service, const std::string& method, std::vector<std::string> args) {
+    args.insert(args.begin(), {"gdbus", "call", "--address", busAddress(), "--dest", service, "--object-path",
+                               "/com/tessal/zumi", "--method", method});
+    return runToEnd(args);
+}
+
 std::vector<std::string> zumiCommand(std::vector<std::string> args) {
     args.insert(args.begin(), ZUMI_COMMAND);
     return args;

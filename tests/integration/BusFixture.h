@@ -108,6 +108,11 @@ private:
 // A program run to its end: its exit status and everything it printed.
 struct Outcome { int status = -1; std::string out, err; };
 Outcome runToEnd(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+// Generic D-Bus clients on the private bus, run to their end: busctl with
+// `args`, and gdbus calling `method` (interface.member) of a service's object.
+Outcome busctl(std::vector<std::string> args);
+Outcome gdbusCall(const std::string& service, const std::string& method, std::vector<std::string> args);
+
 // The zumi command's argv for `args`, and the command run to its end.
 std::vector<std::string> zumiCommand(std::vector<std::string> args);
 Outcome zumi(const std::vector<std::string>& args, const std::vector<std::string>& env = {});

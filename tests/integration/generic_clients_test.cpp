@@ -30,14 +30,8 @@ protected:
         peer.requestAll({"int level 5 rw", "str name h\xc3\xa9llo rw", "int ro 1 r", "int wo 2 w", "hash echo 0",
                          "int failing 0 rw 258"});
     }
-    Outcome busctl(std::vector<std::string> args) {
-        args.insert(args.begin(), {"busctl", "--address=" + address()});
-        return runToEnd(args);
-    }
     Outcome gdbusCall(const std::string& method, std::vector<std::string> args) {
-        args.insert(args.begin(), {"gdbus", "call", "--address", address(), "--dest", service, "--object-path",
-                                   kPath, "--method", method});
-        return runToEnd(args);
+        return testing::gdbusCall(service, method, std::move(args));
     }
 };
 

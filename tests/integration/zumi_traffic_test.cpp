@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -171,6 +172,56 @@ TEST_F(AZumiMonitor, ShowsEveryKindOfOperationInTheLibrarysTermsFilteredAsJsonAn
     EXPECT_EQ(callerService + " get " + service + " level int [6 The service did not answer in time]", masked(line));
 }
 
+// What a generic client reads and writes through org.freedesktop.DBus.Properties,
+// to be shown and recorded as the library's own reads and writes; the calls
+// end with a listing of our own (zumi list).
+void standardTraffic(const std::string& service) {
+    const char* const path = "/com/tessal/zumi";
+    const char* const interface = "com.tessal.Zumi";
+    const std::string properties = "org.freedesktop.DBus.Properties.";
+    EXPECT_EQ("i 5\n", busctl({"get-property", service, path, interface, "level"}).out);
+    EXPECT_EQ(0, busctl({"set-property", service, path, interface, "level", "i", "7"}).status);
+    EXPECT_NE(0, busctl({"set-property", service, path, interface, "name", "s", "other"}).status) << "read-only";
+    EXPECT_NE(0, busctl({"set-property", service, path, interface, "level", "s", "seven"}).status) << "wrong type";
+    EXPECT_NE(0, busctl({"set-property", service, path, interface, "level", "u", "3"}).status) << "no type of ours";
+    EXPECT_NE(0, busctl({"get-property", service, path, interface, "missing"}).status);
+    EXPECT_NE(0, busctl({"get-property", service, path, interface, "wo"}).status) << "write-only";
+    EXPECT_NE(0, gdbusCall(service, properties + "Get", {interface, "failing"}).status);
+    EXPECT_NE(0, gdbusCall(service, properties + "Get", {"org.example.Other", "level"}).status) << "not ours: unseen";
+    // What cannot be read now (failing) is left out.
+    EXPECT_EQ("({'level': <7>, 'name': <'hello'>},)\n",
+              gdbusCall(service, properties + "GetAll", {""}).out);
+    EXPECT_EQ(0, zumi({"list", service}).status);
+}
+
+TEST_F(AZumiMonitor, ShowsTheStandardPropertiesInterfacesGetSetAndGetAllAsReadsWritesAndAListing) {
+    peer.requestAll({"int level 5 rw", "str name hello r", "int wo 2 w", "int failing 0 rw 258"});
+    Zumi monitor({"monitor", "--service", service}, "watching the bus");
+    standardTraffic(service);
+    const std::string prefix = "PROGRAM[PID] ";
+    const std::vector<std::string> expected = {
+        "get " + service + " level int = 5 [0 No error] <ms>",
+        "set " + service + " level int = 7 [0 No error] <ms>",
+        "set " + service + " name string = \"other\" [9 The property does not allow this access] <ms>",
+        "set " + service + " level string = \"seven\" [1 Invalid argument] <ms>",
+        // No value of ours: the type that the answered calls showed.
+        "set " + service + " level int [1 Invalid argument] <ms>",
+        "get " + service + " missing int [8 The service publishes no such property] <ms>",
+        "get " + service + " wo int [9 The property does not allow this access] <ms>",
+        "get " + service + " failing int [258 The service failed to serve the request] <ms>",
+        "list " + service + " [0 No error] <ms>",
+        "get " + service + " level int = 7 [0 No error] <ms>",
+        "get " + service + " name string = \"hello\" [0 No error] <ms>",
+        "list " + service + " [0 No error] <ms>",
+    };
+    std::string line;
+    for (const std::string& want : expected) {
+        ASSERT_TRUE(monitor.nextLine(&line, deadlineIn(kPatience))) << "missing: " << want;
+        EXPECT_EQ(prefix + want, masked(line));
+    }
+    EXPECT_TRUE(monitor.stop().empty());
+}
+
 TEST(AZumiMonitorOfItsOwnBus, KeepsWatchingAcrossARestartOfTheBusDaemon) {
     const std::string path = "/tmp/zumi-restart-" + std::to_string(getpid());
     const std::vector<std::string> env = {"ZUMI_BUS_ADDRESS=unix:path=" + path};
@@ -257,6 +308,52 @@ TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheS
         record.stop();
     }
     EXPECT_EQ(eventsOf(recorded), eventsOf(readLines(third)));
+}
+
+TEST_F(AZumiRecording, KeepsTheStandardInterfacesReadsAndWritesSoThatReplayAndChartShowThem) {
+    peer.requestAll({"int level 5 rw", "str name hello r", "int wo 2 w", "int failing 0 rw 258"});
+    const std::string recording = file("standard.jsonl");
+    {
+        Zumi record({"record", "--service", service, recording}, "watching the bus");
+        standardTraffic(service);
+        ASSERT_TRUE(waitFor([&] {
+            std::ifstream in(recording);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            return text.find("\"op\":\"list\"") != text.rfind("\"op\":\"list\"");  // both listings
+        }));
+        record.stop();
+    }
+    std::vector<json> lines = readLines(recording);
+    for (json& line : lines) {
+        for (const char* varying : {"t", "time", "caller", "pid", "latency_ms"}) line.erase(varying);
+    }
+    const json wanted[] = {
+        {{"op", "set"}, {"service", service}, {"property", "level"}, {"type", "int"}, {"value", 7}, {"status", 0},
+         {"error", "No error"}},
+        {{"op", "set"}, {"service", service}, {"property", "name"}, {"type", "string"}, {"value", "other"},
+         {"status", 9}, {"error", "The property does not allow this access"}},
+        {{"op", "get"}, {"service", service}, {"property", "missing"}, {"type", "int"}, {"status", 8},
+         {"error", "The service publishes no such property"}},
+        {{"op", "get"}, {"service", service}, {"property", "name"}, {"type", "string"}, {"value", "hello"},
+         {"status", 0}, {"error", "No error"}},
+    };
+    for (const json& want : wanted) {
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), want)) << want.dump();
+    }
+
+    peer.request("close");
+    {
+        Zumi replay({"replay", recording}, "zumi replay: end of recording");
+        // The write through Properties was taken at its time.
+        EXPECT_EQ("7\n", zumi({"get", service, "level"}).out);
+        EXPECT_EQ("\"hello\"\n", zumi({"get", service, "name"}).out);
+        replay.stop();
+    }
+    Outcome svg = zumi({"chart", "--format", "svg", recording, "-o", "-"});
+    ASSERT_EQ(0, svg.status) << svg.err;
+    for (const char* label : {"set level = 7", "get missing ✗ 8"}) {
+        EXPECT_NE(std::string::npos, svg.out.find(label)) << label;
+    }
 }
 
 TEST_F(AZumiRecording, PlaysARecordingOfAnotherToolWithItsTimingAtTheGivenSpeedOnlyWhatIsAskedOrInALoop) {

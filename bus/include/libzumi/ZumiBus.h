@@ -289,8 +289,11 @@ ZUMI_BUS_EXPORT void ZumiFreeKeyList(char** keys, size_t count);
  * process and is not seen. There is one record per answered request (in the
  * order the answers came), per request left unanswered past the call timeout
  * (ZUMI_CALL_TIMEOUT_MS of the monitoring process, and a second more), per
- * event, and per service that appears or goes. A monitor is used by one
- * thread at a time and starts no thread. */
+ * event, and per service that appears or goes. Calls of the standard
+ * org.freedesktop.DBus.Properties interface on a service's object are the
+ * same records: Get a read, Set a write (with the status that the standard
+ * error stands for), GetAll a listing followed by a read of each property it
+ * returned. A monitor is used by one thread at a time and starts no thread. */
 enum {
     ZUMI_TRAFFIC_GET = 0,          /* a read of a property */
     ZUMI_TRAFFIC_SET = 1,          /* a write; for a hash array also the service's reply */
