@@ -38,20 +38,29 @@ ZumiStatus answer(ZumiHandle handle, const char* destination, ZumiCallDone done,
     return ZUMI_OK;
 }
 
+// A property's call: a name that the bus could not carry is refused at once,
+// as the bus refuses it, with no answer to come.
+template <typename Operation>
+ZumiStatus answerProperty(ZumiHandle handle, const char* service, const char* property, ZumiCallDone done,
+                          void* data, ZumiCallId* id, Operation operation) {
+    if (!zumi::bus::isValidMemberName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
+    return answer(handle, service, done, data, id, operation);
+}
+
 }  // namespace
 
 extern "C" {
 
 ZumiStatus ZumiGetIntPropertyAsync(ZumiHandle handle, const char* service, const char* property,
                                    unsigned int, ZumiCallDone done, void* data, ZumiCallId* id) {
-    return answer(handle, service, done, data, id, [&](Answer& a) {
+    return answerProperty(handle, service, property, done, data, id, [&](Answer& a) {
         return ZumiGetIntProperty(handle, service, property, &a.result.intValue);
     });
 }
 
 ZumiStatus ZumiGetStringPropertyAsync(ZumiHandle handle, const char* service, const char* property,
                                       unsigned int, ZumiCallDone done, void* data, ZumiCallId* id) {
-    return answer(handle, service, done, data, id, [&](Answer& a) {
+    return answerProperty(handle, service, property, done, data, id, [&](Answer& a) {
         char* text = nullptr;
         ZumiStatus status = ZumiGetStringProperty(handle, service, property, &text);
         if (text != nullptr) a.text = text;
@@ -63,14 +72,14 @@ ZumiStatus ZumiGetStringPropertyAsync(ZumiHandle handle, const char* service, co
 ZumiStatus ZumiSetIntPropertyAsync(ZumiHandle handle, const char* service, const char* property,
                                    int value, unsigned int, ZumiCallDone done, void* data,
                                    ZumiCallId* id) {
-    return answer(handle, service, done, data, id,
+    return answerProperty(handle, service, property, done, data, id,
                   [&](Answer&) { return ZumiSetIntProperty(handle, service, property, value); });
 }
 
 ZumiStatus ZumiSetStringPropertyAsync(ZumiHandle handle, const char* service, const char* property,
                                       const char* value, unsigned int, ZumiCallDone done,
                                       void* data, ZumiCallId* id) {
-    return answer(handle, service, done, data, id,
+    return answerProperty(handle, service, property, done, data, id,
                   [&](Answer&) { return ZumiSetStringProperty(handle, service, property, value); });
 }
 
@@ -81,7 +90,7 @@ ZumiStatus ZumiAccessHasharrayPropertyAsync(ZumiHandle handle, const char* servi
     // As the bus does: what it could not send is refused before the call starts.
     const ZumiStatus sendable = input != nullptr ? zumi::bus::checkHashArray(*input) : ZumiStatus(ZUMI_OK);
     if (sendable != ZUMI_OK) return sendable;
-    return answer(handle, service, done, data, id, [&](Answer& a) {
+    return answerProperty(handle, service, property, done, data, id, [&](Answer& a) {
         ZumiHasharrayHandleStruct* copy = input == nullptr ? nullptr : ZumiHasharrayClone(input);
         ZumiStatus status = ZumiAccessHasharrayProperty(handle, service, property, copy, &a.result.reply);
         ZumiHasharrayDestroy(copy);

@@ -59,12 +59,16 @@ std::optional<ZumiStatus> intercept(Call c) {
     return intercept(std::move(c), none);
 }
 
+// A property or event name that the bus could not carry.
+bool badName(const char* name) { return !hb::isValidMemberName(name); }
+
 ZumiStatus registerProperty(const char* function, ZumiHandle handle, const char* name,
                             const FakeBusCore::Registration& reg, bool getter, bool setter) {
     Call c = call(function, handle, {}, text(name), reg.data);
     c.hasGetter = getter;
     c.hasSetter = setter;
     if (auto answer = intercept(c)) return *answer;
+    if (badName(name)) return ZUMI_ERR_INVALID_ARGUMENT;
     Lock lock(bus().m_mutex);
     return bus().m_registrations.emplace(FakeBusCore::RegistrationKey(handle, c.name, reg.type), reg).second
                ? ZUMI_OK
@@ -73,7 +77,7 @@ ZumiStatus registerProperty(const char* function, ZumiHandle handle, const char*
 
 ZumiStatus deliverEvent(ZumiHandle handle, const char* eventName, std::vector<int> ints,
                         std::vector<std::string> strings) {
-    if (handle == nullptr || eventName == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    if (handle == nullptr || badName(eventName)) return ZUMI_ERR_INVALID_ARGUMENT;
     bus().emit(handle->id.c_str(), eventName, std::move(ints), std::move(strings));
     return ZUMI_OK;
 }
@@ -118,6 +122,7 @@ ZumiStatus ZumiGetIntProperty(ZumiHandle handle, const char* service, const char
     if (auto answer = intercept(c, bus().hooks.getIntProperty, handle, service, property, value)) {
         return *answer;
     }
+    if (badName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_INT)) {
         return bus().invokeIntGetter(owner, property, value);
     }
@@ -132,6 +137,7 @@ ZumiStatus ZumiSetIntProperty(ZumiHandle handle, const char* service, const char
     if (auto answer = intercept(c, bus().hooks.setIntProperty, handle, service, property, value)) {
         return *answer;
     }
+    if (badName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_INT)) {
         return bus().invokeIntSetter(owner, property, value);
     }
@@ -149,6 +155,7 @@ ZumiStatus ZumiGetStringProperty(ZumiHandle handle, const char* service, const c
             intercept(c, bus().hooks.getStringProperty, handle, service, property, textOut)) {
         return *answer;
     }
+    if (badName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     std::string value;
     ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_STRING);
     ZumiStatus status = owner ? bus().invokeStringGetter(owner, property, &value)
@@ -166,6 +173,7 @@ ZumiStatus ZumiSetStringProperty(ZumiHandle handle, const char* service, const c
             intercept(c, bus().hooks.setStringProperty, handle, service, property, value)) {
         return *answer;
     }
+    if (badName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     if (value == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_STRING)) {
         return bus().invokeStringSetter(owner, property, value);
@@ -185,12 +193,12 @@ ZumiStatus ZumiAccessHasharrayProperty(ZumiHandle handle, const char* service, c
                                 input, reply)) {
         return *answer;
     }
+    if (reply == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    *reply = nullptr;
+    if (badName(property)) return ZUMI_ERR_INVALID_ARGUMENT;
     // Refused as the bus refuses what it could not send, with no reply.
     ZumiStatus status = input != nullptr ? hb::checkHashArray(*input) : ZumiStatus(ZUMI_OK);
-    if (status != ZUMI_OK) {
-        *reply = nullptr;
-        return status;
-    }
+    if (status != ZUMI_OK) return status;
     if (ZumiHandle owner = bus().connectionOwning(c.source, c.name, ZUMI_TYPE_HASHARRAY)) {
         // As on the wire: the service gets a copy of what was sent and fills
         // a fresh reply array; only an accepted array is sealed.
@@ -305,6 +313,7 @@ ZumiStatus ZumiSendEventWithParams(ZumiHandle handle, const char* eventName, con
     Call c = call("ZumiSendEventWithParams", handle, {}, text(eventName));
     c.number = static_cast<int>(intCount);
     if (auto answer = intercept(c)) return *answer;
+    if (badName(eventName)) return ZUMI_ERR_INVALID_ARGUMENT;
     const ZumiStatus sendable = hb::checkEventParams({ints, intCount, strings, stringCount});
     if (sendable != ZUMI_OK) return sendable;
     return deliverEvent(handle, eventName, std::vector<int>(ints, ints + intCount),
@@ -318,7 +327,7 @@ ZumiStatus ZumiSubscribeExt(ZumiHandle handle, const char* source, const char* e
             intercept(c, bus().hooks.subscribeExt, handle, source, event, callback, data)) {
         return *answer;
     }
-    if (callback == nullptr) return ZUMI_ERR_INVALID_ARGUMENT;
+    if (callback == nullptr || badName(event)) return ZUMI_ERR_INVALID_ARGUMENT;
     Lock lock(bus().m_mutex);
     bus().m_subscriptions[{handle, c.source, c.name}] = FakeBusCore::Subscription{callback, data};
     return ZUMI_OK;

@@ -54,6 +54,12 @@ bool isValidUtf8(const char* text, size_t length) {
     return true;
 }
 
+bool isValidMemberName(const char* name) {
+    if (name == nullptr) return false;
+    const size_t length = strlen(name);
+    return length > 0 && length <= kMaxNameBytes && isValidUtf8(name, length);
+}
+
 ZumiStatus checkHashArray(const HashArray& array) {
     if (array.hashes.size() > kMaxHashes) return ZUMI_ERR_TOO_LARGE;
     Budget budget;

@@ -18,6 +18,7 @@
 namespace zumi {
 namespace bus {
 
+constexpr size_t kMaxNameBytes = 255;               // property and event names
 constexpr size_t kMaxTextBytes = 1024 * 1024;        // a string value or parameter
 constexpr size_t kMaxKeyBytes = 4096;                // a hash key
 constexpr size_t kMaxHashes = 100000;                // hashes in one array
@@ -61,6 +62,10 @@ ZumiStatus checkEventParams(const EventParamsView& params);
 // requester. When it may not, the requester gets no reply, and a ZUMI_OK
 // *status becomes the check's refusal.
 bool keepReply(const HashArray* reply, ZumiStatus* status);
+
+// A property or event name: non-empty, at most kMaxNameBytes, valid UTF-8 (it
+// travels as a D-Bus string). What is not is ZUMI_ERR_INVALID_ARGUMENT.
+bool isValidMemberName(const char* name);
 
 bool isValidUtf8(const char* text, size_t length);
 

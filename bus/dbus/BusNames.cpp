@@ -44,13 +44,6 @@ bool isOwnableBusName(const char* name) {
     return dot && !elementStart;
 }
 
-bool isValidMemberName(const char* name) {
-    if (name == nullptr) return false;
-    size_t length = strlen(name);
-    return length > 0 && length <= kMaxNameBytes &&
-           isValidUtf8(name, length);
-}
-
 std::string quoteMatchValue(const std::string& value) {
     // Match rules have no escape inside quotes: close the quote, add an
     // escaped apostrophe, reopen.

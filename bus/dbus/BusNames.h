@@ -20,6 +20,8 @@
 
 #include <string>
 
+#include "core/Sendable.h"  // isValidMemberName, which the test double shares
+
 namespace zumi {
 namespace bus {
 
@@ -31,15 +33,9 @@ extern const char* const kErrorTooLarge;  // D-Bus error name for values over th
 extern const char* const kDaemon;
 extern const char* const kDaemonPath;
 
-constexpr size_t kMaxNameBytes = 255;  // property and event names
-
 // A well-known bus name that a connection may own: not unique (":1.4"), not
 // the daemon's own.
 bool isOwnableBusName(const char* name);
-
-// A property or event name: non-empty, at most kMaxNameBytes, valid UTF-8 (it
-// travels as a D-Bus string).
-bool isValidMemberName(const char* name);
 
 // The quoted form of a value inside a match rule.
 std::string quoteMatchValue(const std::string& value);

@@ -6,7 +6,9 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -69,6 +71,11 @@ unsigned int setName(ZumiHandle, const char*, const char* value, void* data) {
 }
 
 void ignored(const ZumiCallResult*, void*) {}
+void ignoredEvent(ZumiHandle, const char*, ZumiEventHandle, void*) {}
+unsigned int one(ZumiHandle, const char*, int* value, void*) {
+    *value = 1;
+    return ZUMI_OK;
+}
 
 class TheBusAndItsDouble : public ::testing::Test {
 protected:
@@ -143,6 +150,36 @@ TEST_F(TheBusAndItsDouble, RefuseAnEventWithANullTextOrTooManyParameters) {
     const std::vector<int> many(4097, 7);
     EXPECT_EQ(ZUMI_ERR_TOO_LARGE, ZumiSendEventWithParams(server, "changed", many.data(), many.size(), nullptr, 0));
     EXPECT_EQ(ZUMI_OK, ZumiSendEventWithParams(server, "changed", &one, 1, texts, 1));
+}
+
+// Property and event names travel as D-Bus strings too.
+TEST_F(TheBusAndItsDouble, RefuseANameThatIsNotUtf8EmptyOrTooLongWhereverANameIsGiven) {
+    const std::string id = service;
+    const std::vector<std::pair<const char*, std::function<ZumiStatus(const char*)>>> roads = {
+        {"register", [&](const char* n) { return ZumiRegisterIntProperty(server, n, one, nullptr, nullptr); }},
+        {"get", [&](const char* n) { int v = 0; return ZumiGetIntProperty(client, id.c_str(), n, &v); }},
+        {"set", [&](const char* n) { return ZumiSetStringProperty(client, id.c_str(), n, "x"); }},
+        {"access", [&](const char* n) {
+             ZumiHasharrayHandleStruct* reply = nullptr;
+             const ZumiStatus status = ZumiAccessHasharrayProperty(client, id.c_str(), n, nullptr, &reply);
+             ZumiHasharrayDestroy(reply);
+             return status;
+         }},
+        {"get later", [&](const char* n) {
+             ZumiCallId call = 0;
+             return ZumiGetIntPropertyAsync(client, id.c_str(), n, 5000, ignored, nullptr, &call);
+         }},
+        {"send", [&](const char* n) { return ZumiCreateAndSendEvent(server, n); }},
+        {"subscribe", [&](const char* n) { return ZumiSubscribeExt(client, id.c_str(), n, ignoredEvent, nullptr); }},
+    };
+    for (const std::string& name : {std::string("caf\xe9"), std::string(), std::string(256, 'n')}) {
+        for (const auto& road : roads) {
+            EXPECT_EQ(ZUMI_ERR_INVALID_ARGUMENT, road.second(name.c_str())) << road.first << " " << name.size();
+        }
+    }
+    for (const auto& road : roads) {
+        EXPECT_NE(ZUMI_ERR_INVALID_ARGUMENT, road.second("n\xc3\xa4me")) << road.first << " of a UTF-8 name";
+    }
 }
 
 }  // namespace
