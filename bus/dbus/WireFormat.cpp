@@ -16,18 +16,20 @@ namespace {
 
 ZumiStatus statusOfRead(int r) { return r == -ENOMEM ? ZUMI_ERR_NO_MEMORY : ZUMI_ERR_PROTOCOL; }
 
-// One {sv} entry's value, the variant already entered: "i" or "s".
-ZumiStatus readValue(sd_bus_message* message, const char* contents, HashArray::Value* value,
-                     Budget* budget) {
-    if (strcmp(contents, "i") == 0) {
-        int r = sd_bus_message_read_basic(message, 'i', &value->number);
-        if (r < 0) return statusOfRead(r);
+// One {sv} entry's value: the variant is entered as "i", else as "s" (sd-bus
+// refuses a variant of other contents with -ENXIO and leaves the message where
+// it was), which spares reading its signature a second time to peek at it.
+ZumiStatus readValue(sd_bus_message* message, HashArray::Value* value, Budget* budget) {
+    int r = sd_bus_message_enter_container(message, 'v', "i");
+    if (r > 0) {
+        if ((r = sd_bus_message_read_basic(message, 'i', &value->number)) < 0) return statusOfRead(r);
         return budget->take(4) ? ZUMI_OK : ZUMI_ERR_TOO_LARGE;
     }
-    if (strcmp(contents, "s") != 0) return ZUMI_ERR_PROTOCOL;
+    if (r != -ENXIO || (r = sd_bus_message_enter_container(message, 'v', "s")) <= 0) {
+        return statusOfRead(r);
+    }
     const char* text = nullptr;
-    int r = sd_bus_message_read_basic(message, 's', &text);
-    if (r < 0) return statusOfRead(r);
+    if ((r = sd_bus_message_read_basic(message, 's', &text)) < 0) return statusOfRead(r);
     const size_t length = strlen(text);
     if (length > kMaxTextBytes || !budget->take(length)) return ZUMI_ERR_TOO_LARGE;
     value->isString = true;
@@ -35,23 +37,17 @@ ZumiStatus readValue(sd_bus_message* message, const char* contents, HashArray::V
     return ZUMI_OK;
 }
 
+// The entries of one hash, its a{sv} already entered.
 ZumiStatus readHash(sd_bus_message* message, HashArray::Hash* hash, Budget* budget) {
-    int r = sd_bus_message_enter_container(message, 'a', "{sv}");
-    if (r <= 0) return statusOfRead(r);
+    int r = 0;
     while ((r = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
         if (hash->size() >= kMaxEntriesPerHash) return ZUMI_ERR_TOO_LARGE;
         const char* key = nullptr;
-        char type = 0;
-        const char* contents = nullptr;
-        if ((r = sd_bus_message_read_basic(message, 's', &key)) < 0 ||
-            (r = sd_bus_message_peek_type(message, &type, &contents)) <= 0 || type != 'v' ||
-            (r = sd_bus_message_enter_container(message, 'v', contents)) < 0) {
-            return statusOfRead(r);
-        }
+        if ((r = sd_bus_message_read_basic(message, 's', &key)) < 0) return statusOfRead(r);
         const size_t keyLength = strlen(key);
         if (keyLength > kMaxKeyBytes || !budget->take(keyLength)) return ZUMI_ERR_TOO_LARGE;
         HashArray::Value value;
-        ZumiStatus status = readValue(message, contents, &value, budget);
+        ZumiStatus status = readValue(message, &value, budget);
         if (status != ZUMI_OK) return status;
         if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0) {
             return ZUMI_ERR_PROTOCOL;
@@ -64,14 +60,21 @@ ZumiStatus readHash(sd_bus_message* message, HashArray::Hash* hash, Budget* budg
     return sd_bus_message_exit_container(message) < 0 ? ZUMI_ERR_PROTOCOL : ZUMI_OK;
 }
 
+// Container by container rather than through sd_bus_message_append's format
+// string, which sd-bus would parse again for every entry.
 int appendHash(sd_bus_message* message, const HashArray::Hash& hash) {
     int r = sd_bus_message_open_container(message, 'a', "{sv}");
     for (auto entry = hash.begin(); r >= 0 && entry != hash.end(); ++entry) {
-        r = entry->second.isString
-                ? sd_bus_message_append(message, "{sv}", entry->first.c_str(), "s",
-                                        entry->second.text.c_str())
-                : sd_bus_message_append(message, "{sv}", entry->first.c_str(), "i",
-                                        entry->second.number);
+        const HashArray::Value& value = entry->second;
+        r = sd_bus_message_open_container(message, 'e', "sv");
+        if (r >= 0) r = sd_bus_message_append_basic(message, 's', entry->first.c_str());
+        if (r >= 0) r = sd_bus_message_open_container(message, 'v', value.isString ? "s" : "i");
+        if (r >= 0) {
+            r = value.isString ? sd_bus_message_append_basic(message, 's', value.text.c_str())
+                               : sd_bus_message_append_basic(message, 'i', &value.number);
+        }
+        if (r >= 0) r = sd_bus_message_close_container(message);
+        if (r >= 0) r = sd_bus_message_close_container(message);
     }
     return r < 0 ? r : sd_bus_message_close_container(message);
 }
@@ -90,7 +93,8 @@ ZumiStatus readHashArray(sd_bus_message* message, HashArray* out) {
         int r = sd_bus_message_enter_container(message, 'a', "a{sv}");
         if (r <= 0) return statusOfRead(r);
         Budget budget;
-        while ((r = sd_bus_message_at_end(message, false)) == 0) {
+        // Entering the next hash says 0 at the array's end: no separate look.
+        while ((r = sd_bus_message_enter_container(message, 'a', "{sv}")) > 0) {
             if (out->hashes.size() >= kMaxHashes || !budget.take(0)) return ZUMI_ERR_TOO_LARGE;
             out->hashes.emplace_back();
             ZumiStatus status = readHash(message, &out->hashes.back(), &budget);
