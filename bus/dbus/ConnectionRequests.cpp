@@ -145,7 +145,7 @@ void Connection::serveRequest(Job& job) {
             break;
         case Job::kAccessHash: {
             HashArray* reply = nullptr;
-            serveAccess(m_serviceId, job.name, job.hasArray ? &job.array : nullptr, &reply, &status);
+            serveAccessTaking(m_serviceId, job.name, job.hasArray ? &job.array : nullptr, &reply, &status);
             array.reset(reply);
             break;
         }

@@ -133,11 +133,22 @@ bool serveSetString(const std::string& service, const std::string& property, con
                  });
 }
 
-bool serveAccess(const std::string& service, const std::string& property, const HashArray* input,
-                 HashArray** reply, ZumiStatus* status) {
+namespace {
+
+// The accessor's own array of what was sent: a copy of `input`, or the
+// hashes of `taken` (the same array, of a caller that has no further use for it).
+HashArray* accessorInput(const HashArray* input, HashArray* taken) {
+    if (taken == nullptr) return hashArrayClone(input);
+    HashArray* own = hashArrayNew();
+    if (own != nullptr) own->hashes.swap(taken->hashes);
+    return own;
+}
+
+bool access(const std::string& service, const std::string& property, const HashArray* input,
+            HashArray* taken, HashArray** reply, ZumiStatus* status) {
     return serve(service, property, ZUMI_TYPE_HASHARRAY, &PropertyEntry::accessor, status,
-                 [input, reply](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
-                     // The accessor gets its own copy of what was sent and an
+                 [input, taken, reply](const PropertyEntry& entry, ZumiHandle handle, const char* name) {
+                     // The accessor gets its own array of what was sent and an
                      // empty reply; the reply goes to the requester whatever
                      // the accessor answers, unless the property cannot be
                      // read: then there is no value to send back, and an
@@ -146,14 +157,14 @@ bool serveAccess(const std::string& service, const std::string& property, const 
                      if ((access & (input == nullptr ? ZUMI_ACCESS_READ : ZUMI_ACCESS_WRITE)) == 0) {
                          return static_cast<ZumiStatus>(ZUMI_ERR_ACCESS_DENIED);
                      }
-                     std::unique_ptr<HashArray> copy(input == nullptr ? nullptr
-                                                                      : hashArrayClone(input));
+                     std::unique_ptr<HashArray> own(input == nullptr ? nullptr
+                                                                     : accessorInput(input, taken));
                      std::unique_ptr<HashArray> output(hashArrayNew());
-                     if ((input != nullptr && copy == nullptr) || output == nullptr) {
+                     if ((input != nullptr && own == nullptr) || output == nullptr) {
                          return static_cast<ZumiStatus>(ZUMI_ERR_NO_MEMORY);
                      }
                      ZumiStatus answer =
-                         entry.accessor(handle, name, copy.get(), output.get(), entry.data);
+                         entry.accessor(handle, name, own.get(), output.get(), entry.data);
                      output->readOnly = false;
                      // A reply that could not cross the bus is not handed over
                      // in this process either.
@@ -162,6 +173,18 @@ bool serveAccess(const std::string& service, const std::string& property, const 
                      }
                      return answer;
                  });
+}
+
+}  // namespace
+
+bool serveAccess(const std::string& service, const std::string& property, const HashArray* input,
+                 HashArray** reply, ZumiStatus* status) {
+    return access(service, property, input, nullptr, reply, status);
+}
+
+bool serveAccessTaking(const std::string& service, const std::string& property, HashArray* input,
+                       HashArray** reply, ZumiStatus* status) {
+    return access(service, property, input, input, reply, status);
 }
 
 }  // namespace bus

@@ -42,6 +42,10 @@ bool serveSetString(const std::string& service, const std::string& property, con
 // input null means a read. *reply is a new array owned by the caller.
 bool serveAccess(const std::string& service, const std::string& property, const HashArray* input,
                  HashArray** reply, ZumiStatus* status);
+// The same for a caller done with `input`: the accessor gets its hashes rather
+// than a copy of them, and `input` may be left empty.
+bool serveAccessTaking(const std::string& service, const std::string& property, HashArray* input,
+                       HashArray** reply, ZumiStatus* status);
 
 // A get or set that this process makes: false at once when it does not serve
 // `service` (the caller then goes through the daemon). Otherwise `work`, one of
