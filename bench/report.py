@@ -28,6 +28,10 @@ ROWS = [
     ("publishSynchronously, 100 hashes, per hash", "BM_Zumi_PublishSynchronously/100", "BM_Zumi_PublishSynchronously/1", "each", 1.0),
     ("publishSynchronously, 10,000 hashes, per hash", "BM_Zumi_PublishSynchronously/10000", "BM_Zumi_PublishSynchronously/1", "each", 1.0),
     ("  same, 10,000 vs 100 hashes, per hash", "BM_Zumi_PublishSynchronously/10000", "BM_Zumi_PublishSynchronously/100", "each", 1.5),
+    # Where a hash's time goes: the wire format alone, no daemon (the peer's
+    # and the daemon's processor time are counter rows below).
+    ("  hash array appended to a message, per hash", "BM_Wire_AppendHashArray/10000", None, "each", None),
+    ("  hash array read from a message, per hash", "BM_Wire_ReadHashArray/10000", None, "each", None),
     ("100,000 events to onEvent on a main loop", "BM_Zumi_EventThroughput", "BM_Baseline_SdBusSignalsViaIdle", "rate", 0.9),
     ("  same, vs plain sd-bus signals (no main loop)", "BM_Zumi_EventThroughput", "BM_Baseline_SdBusSignals", "info", None),
     ("one event, 10 listeners, per listener", "BM_Zumi_EventFanOut/10", "BM_Zumi_EventFanOut/1", "each", 1.0),
@@ -84,6 +88,8 @@ COUNTER_RULES = {
 #   zero : met when every repetition's value is 0
 #   info : the largest value, reported only
 COUNTER_ROWS = [
+    ("publishSynchronously, 10,000: peer's CPU per hash", "BM_Zumi_PublishSynchronously/10000", "peer_cpu_ns_per_hash", "ns", "info", None),
+    ("publishSynchronously, 10,000: daemon's CPU per hash", "BM_Zumi_PublishSynchronously/10000", "daemon_cpu_ns_per_hash", "ns", "info", None),
     ("event flood: receiver peak resident memory", "BM_Zumi_EventFlood", "receiver_peak_mib", "MiB", "max", 64),
     ("event flood: sender peak resident memory", "BM_Zumi_EventFlood", "sender_peak_mib", "MiB", "max", 64),
     ("event flood: longest single send", "BM_Zumi_EventFlood", "worst_send_ms", "ms", "max", 1000),

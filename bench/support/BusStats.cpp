@@ -54,5 +54,23 @@ int matchRulesOf(const char* busName) {
     return rules;
 }
 
+int processIdOf(const char* busName) {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0) return -1;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    uint32_t pid = 0;
+    int result = -1;
+    if (sd_bus_call_method(bus, DAEMON, DAEMON_PATH, DAEMON, "GetConnectionUnixProcessID", &error,
+                           &reply, "s", busName) >= 0 &&
+        sd_bus_message_read(reply, "u", &pid) >= 0) {
+        result = static_cast<int>(pid);
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
+    return result;
+}
+
 }  // namespace bench
 }  // namespace zumi

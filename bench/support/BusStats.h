@@ -9,6 +9,10 @@ namespace bench {
 // -1 when the daemon does not tell.
 int matchRulesOf(const char* busName);
 
+// The process id of the connection owning busName ("org.freedesktop.DBus":
+// the daemon itself); -1 when the daemon does not tell.
+int processIdOf(const char* busName);
+
 }  // namespace bench
 }  // namespace zumi
 
