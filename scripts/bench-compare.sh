@@ -39,7 +39,9 @@ build() {  # SOURCE BUILD
   "${slot[@]}" cmake --build "$2" -j2 --target "$exe" >/dev/null
 }
 commit=$(git rev-parse --verify "$base^{commit}")
-if [ "$(cat "$before/commit" 2>/dev/null)" != "$commit" ]; then
+# Extracted anew when the commit or the list of harness files changed.
+stamp="$commit ${ZUMI_BENCH_HARNESS:-}"
+if [ "$(cat "$before/stamp" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$before"
   mkdir -p "$before/src"
   git archive "$commit" | tar -x -C "$before/src"
@@ -50,27 +52,19 @@ for file in ${ZUMI_BENCH_HARNESS:-}; do
 done
 echo "== building $commit in $before and the work tree in $after (Release)" >&2
 build "$before/src" "$before/build"
-echo "$commit" >"$before/commit"
+echo "$stamp" >"$before/stamp"
 build "$root" "$after"
 
-work=$(mktemp -d /tmp/zumi-bench-compare.XXXXXX)
-daemon=""
-cleanup() {
-  if [ -n "$daemon" ]; then kill "$daemon" 2>/dev/null || true; wait "$daemon" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-dbus-daemon --config-file="$root/bench/bench-bus.conf" --address="unix:path=$work/bus" \
-  --nofork --nopidfile --print-address=3 3>"$work/address" 2>"$work/daemon.log" &
-daemon=$!
-for _ in $(seq 100); do
-  [ -s "$work/address" ] && break
-  sleep 0.05
-done
-[ -s "$work/address" ] || { cat "$work/daemon.log" >&2; exit 1; }
-DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
-ZUMI_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS
-export DBUS_SESSION_BUS_ADDRESS ZUMI_BUS_ADDRESS
+# One private daemon of the benchmarks' configuration for both sides.
+ZUMI_ROOT=$root
+ZUMI_BUS_CONFIG=$root/bench/bench-bus.conf
+# shellcheck source=lib/session.sh
+. scripts/lib/session.sh
+session_start
+start_private_bus
+# libzumi reads ZUMI_BUS_ADDRESS; the baselines and the counters the session address.
+DBUS_SESSION_BUS_ADDRESS=$ZUMI_BUS_ADDRESS
+export DBUS_SESSION_BUS_ADDRESS
 
 results="$after/compare"
 rm -rf "$results"

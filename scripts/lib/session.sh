@@ -38,14 +38,15 @@ wait_for() {
 
 file_has_line() { [ -s "$1" ] && [ "$(wc -l <"$1")" -ge 1 ]; }
 
-# Starts dbus-daemon with our own configuration, listening on ADDRESS (a new
-# socket in the session's directory by default), and exports
+# Starts dbus-daemon with our own configuration (ZUMI_BUS_CONFIG names
+# another), listening on ADDRESS (a new socket in the session's directory by
+# default), and exports
 # ZUMI_BUS_ADDRESS, which the bus library connects to: the address as the
 # daemon printed it. private_bus_pid is the daemon's process.
 private_bus_pid=""
 start_private_bus() {
   rm -f "$session_dir/bus-address"
-  dbus-daemon --config-file="$ZUMI_ROOT/scripts/zumi-bus.conf" --address="${1:-unix:dir=$session_dir}" \
+  dbus-daemon --config-file="${ZUMI_BUS_CONFIG:-$ZUMI_ROOT/scripts/zumi-bus.conf}" --address="${1:-unix:dir=$session_dir}" \
     --nofork --nopidfile --print-address=3 3>"$session_dir/bus-address" 2>>"$session_dir/bus.log" &
   private_bus_pid=$!
   session_pids+=($!)
