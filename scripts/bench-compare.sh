@@ -48,6 +48,7 @@ if [ "$(cat "$before/stamp" 2>/dev/null)" != "$stamp" ]; then
 fi
 for file in ${ZUMI_BENCH_HARNESS:-}; do
   case "$file" in bench/*) ;; *) echo "ZUMI_BENCH_HARNESS: $file is not under bench/" >&2; exit 1 ;; esac
+  mkdir -p "$(dirname "$before/src/$file")"
   cmp -s "$file" "$before/src/$file" || cp "$file" "$before/src/$file"
 done
 echo "== building $commit in $before and the work tree in $after (Release)" >&2
