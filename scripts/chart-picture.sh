@@ -21,5 +21,5 @@ ZUMI_DEMO_RECORDING=$work/demo.jsonl DISPLAY= scripts/demo.sh --no-setup "$build
 "$build/tools/zumi" chart "$work/demo.jsonl" -o "$work/demo.svg"
 # Root (as in CI) needs --no-sandbox; a profile of its own leaves the user's alone.
 timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --user-data-dir="$work/profile" \
-  --window-size="${ZUMI_CHART_WINDOW:-1500,1000}" --screenshot="$out" "file://$work/demo.html" 2>"$work/chromium.log"
+  --window-size="${ZUMI_CHART_WINDOW:-1800,1000}" --screenshot="$out" "file://$work/demo.html" 2>"$work/chromium.log"
 echo "saved $out (recording, page and SVG in $work)"

@@ -130,6 +130,52 @@ TEST_F(AZumiChart, DrawsARecordingThatChromiumShowsWithItsLifelinesArrowsAndRefu
     EXPECT_NE(std::string::npos, xml.text.find("Recording started "));
 }
 
+// Two processes of one program and a service calling another, a burst and
+// then calls seconds later: the opening scale of a busy burst would leave
+// the later ones out of view.
+TEST_F(AZumiChart, OpensWholeWithTheProcessesOfOneProgramOnOneLifelineOrEachOnItsOwn) {
+    const std::string recording = dir + "/burst.jsonl";
+    {
+        std::ofstream out(recording);
+        out << R"({"format":"zumi-recording","started":"2026-12-06T03:29:24.996712Z","version":1})" << "\n";
+        for (int i = 0; i < 60; ++i) {
+            const std::string caller = i % 3 == 0 ? "com.example.clock" : i % 3 == 1 ? "zumi[11]" : "zumi[12]";
+            const double t = i < 55 ? 0.1 + i * 0.001 : 0.5 + (i - 55) * 0.6;
+            out << R"({"op":"get","caller":")" << caller << R"(","service":"com.example.panel","property":"p",)"
+                << R"("type":"int","value":)" << i << R"(,"status":0,"latency_ms":0.1,"t":)" << t << "}\n";
+        }
+    }
+    const std::string grouped = dir + "/grouped.html", apart = dir + "/apart.html";
+    ASSERT_EQ(0, zumi({"chart", recording, "-o", grouped}).status);
+    ASSERT_EQ(0, zumi({"chart", "--per-process", recording, "-o", apart}).status);
+    const std::string opCount = "<g class=\"op get\" data-i=\"\\d+\">";
+    const std::string lane = "<g class=\"lane\"><title>";
+
+    const Outcome whole = chromium({"--dump-dom", "file://" + grouped});
+    ASSERT_EQ(0, whole.status) << whole.err;
+    EXPECT_EQ(60, countOf(whole.out, opCount));  // the last, 3 s on, among them
+    // Nothing to scroll: the diagram is no taller than its pane (the window's
+    // 900 px less the 100 of the heading and controls).
+    std::smatch height;
+    ASSERT_TRUE(std::regex_search(whole.out, height, std::regex("id=\"spacer\" style=\"height: ([0-9.]+)px")));
+    EXPECT_LE(std::stod(height[1]), 800);
+    EXPECT_EQ(1, countOf(whole.out, lane + "zumi \\(2 processes\\)</title>"));
+    EXPECT_EQ(1, countOf(whole.out, lane + "com.example.clock</title>"));
+    EXPECT_EQ(1, countOf(whole.out, lane + "com.example.panel</title>"));
+    EXPECT_EQ(0, countOf(whole.out, lane + "zumi\\[11\\]</title>"));
+    EXPECT_EQ(1, countOf(whole.out, "<input type=\"checkbox\" id=\"per-process\">"));
+
+    // The switch, as a link can set it, and the option.
+    for (const std::string& url : {"file://" + grouped + "#per-process", "file://" + apart}) {
+        const Outcome each = chromium({"--dump-dom", url});
+        ASSERT_EQ(0, each.status) << each.err;
+        EXPECT_EQ(60, countOf(each.out, opCount)) << url;
+        EXPECT_EQ(1, countOf(each.out, lane + "zumi\\[11\\]</title>")) << url;
+        EXPECT_EQ(1, countOf(each.out, lane + "zumi\\[12\\]</title>")) << url;
+        EXPECT_EQ(0, countOf(each.out, lane + "zumi \\(2 processes\\)</title>")) << url;
+    }
+}
+
 TEST_F(AZumiChart, IsWrittenByTheMonitorWhenItEndsByCountOrByInterruption) {
     peer.requestAll({"int level 5 rw"});
     const std::string counted = dir + "/counted.svg", interrupted = dir + "/interrupted.html";

@@ -23,7 +23,7 @@ int runChart(const Args& args, std::ostream& out, std::ostream&) {
     if (!file) throw std::runtime_error("cannot read " + path + ": " + strerror(errno));
     std::string started;
     std::vector<Operation> operations = readRecording(file, path, &started);
-    writeChart(buildChart(std::move(operations), started), outPath, args.value("format"), out);
+    writeChart(buildChart(std::move(operations), started, args.has("per-process")), outPath, args.value("format"), out);
     return 0;
 }
 
@@ -32,26 +32,34 @@ int runChart(const Args& args, std::ostream& out, std::ostream&) {
 const Command& chartCommand() {
     static const Command command{
         "chart", "draw a recording as a sequence diagram (HTML or SVG)",
-        "Usage: zumi chart [--format html|svg] -o OUT RECORDING\n"
+        "Usage: zumi chart [--format html|svg] [--per-process] -o OUT RECORDING\n"
         "\n"
         "Draws the recording that zumi record made (RECORDING) as a sequence\n"
-        "diagram: one lifeline per service and per calling process, time running\n"
-        "down to scale. A get, set or listing is an arrow from its caller to the\n"
-        "service at its request, labelled with the value read or written, and a\n"
-        "bar on the service as long as the call took (a dashed arrow back when the\n"
-        "answer came later); a refusal is red with its status and text. An event\n"
-        "is a broadcast from its source with its parameters; a spoofed one is drawn\n"
-        "from its real sender and marked SPOOFED. Services coming and going are\n"
-        "marked on their lifelines. A heading gives the recording's start and span.\n"
-        "Beside the diagram: per property and event, the count, calls per second,\n"
-        "p50, p99 and max latency and the errors (as zumi monitor --stats counts\n"
-        "them), and a plot of calls and events per second over time.\n"
+        "diagram, time running down to scale. Each service has a lifeline; callers\n"
+        "that own no service share one per program, as \"zumi (21 processes)\"\n"
+        "(each operation's record still names its process), unless --per-process.\n"
+        "Lifelines stand so that arrows are short: each beside those it calls\n"
+        "or is called by most. A get, set or listing is an arrow from its caller\n"
+        "to the service at its request, labelled with the value read or written,\n"
+        "and a bar on the service as long as the call took (a dashed arrow back\n"
+        "when the answer came later); a refusal is red with its status and text.\n"
+        "An event is a broadcast from its source with its parameters; a spoofed\n"
+        "one is drawn from its real sender and marked SPOOFED. Services coming\n"
+        "and going are marked on their lifelines. A heading gives the recording's\n"
+        "start and span. Beside the diagram: per property and event, the count,\n"
+        "calls per second, p50, p99 and max latency and the errors (as zumi\n"
+        "monitor --stats counts them), and a plot of calls and events per second\n"
+        "over time.\n"
         "\n"
-        "OUT.html is one page that needs nothing else (no network): it scrolls,\n"
-        "zooms in time (+ and -, or Ctrl and the wheel), filters by service,\n"
-        "property or event, and shows an operation's whole record when pointed at\n"
-        "or clicked. Where more operations are in view than arrows can show, it\n"
-        "draws how many start in each few pixels of time instead, and says so.\n"
+        "OUT.html is one page that needs nothing else (no network). It opens with\n"
+        "the whole recording in view when that is at most " +
+            std::to_string(static_cast<int>(WHOLE_MOST_SECONDS)) + " s and " + std::to_string(WHOLE_MOST_OPERATIONS) +
+            " operations; it\n"
+            "scrolls, zooms in time (+ and -, or Ctrl and the wheel), filters by\n"
+            "service, property or event, switches between a lifeline per program and\n"
+            "one per process, and shows an operation's whole record when pointed at\n"
+            "or clicked. Where more operations are in view than arrows can show, it\n"
+            "draws how many start in each few pixels of time instead, and says so.\n"
         "OUT.svg is one picture of the whole at the page's opening scale (counts\n"
         "instead of arrows past " +
             std::to_string(SVG_MOST_ARROWS) +
@@ -62,8 +70,9 @@ const Command& chartCommand() {
             "  -o, --output OUT  the file to write; '-' for standard output\n"
             "  --format html|svg the page or the picture; without it, OUT's suffix\n"
             "                    tells (.html, .htm or .svg)\n"
+            "  --per-process     one lifeline per calling process, not per program\n"
             "  -h, --help        show this help\n",
-        {{"output", true, 'o'}, {"format", true}}, runChart};
+        {{"output", true, 'o'}, {"format", true}, {"per-process", false}}, runChart};
     return command;
 }
 

@@ -38,6 +38,11 @@ std::string xmlText(const std::string& text);          // escaped, valid UTF-8, 
 std::string chartHeading(const ChartModel& model);     // started, span and counts on one line
 std::string rateSvg(const ChartModel& model, int width, int height);  // the plot of calls and events per second
 std::string figuresNote(const ChartModel& model);      // what the table's columns mean
+// A label's width in the diagram's 11 px type, as near as one can tell
+// without a font; where it starts: at left, else at otherLeft, whichever
+// keeps it within [low, high], else as near left as fits.
+double labelWidth(const std::string& text);
+double labelLeft(double width, double left, double otherLeft, double low, double high);
 
 // The compiled-in assets (built from the files of the same names).
 extern const char CHART_JS[];

@@ -61,8 +61,12 @@ json columns(const ChartModel& model) {
     }
     json errorTexts = json::object();
     for (const auto& error : errors) errorTexts[std::to_string(error.first)] = error.second;
+    json other;
+    if (!model.otherLanes.empty()) other = {{"lanes", model.otherLanes.names}, {"at", model.otherLanes.of}};
     return {{"started", model.started}, {"first", model.first}, {"last", model.last},
-            {"pps", model.pixelsPerSecond}, {"lanes", model.lanes}, {"strings", strings},
+            {"pps", model.pixelsPerSecond}, {"whole", model.opensWhole}, {"parties", model.parties},
+            {"lanes", model.lanes.names}, {"at", model.lanes.of}, {"other", other},
+            {"perProcess", model.perProcess}, {"strings", strings},
             {"errors", errorTexts}, {"k", kinds}, {"s", starts}, {"e", ends}, {"d", latencies},
             {"f", from}, {"o", to}, {"c", callers}, {"pid", pids}, {"n", names}, {"st", statuses},
             {"ty", types}, {"v", values}, {"l", labels}, {"sp", spoofed}, {"r", replies}};
@@ -91,6 +95,11 @@ void controls(const ChartModel& model, std::ostream& out) {
     options(out, "filter-service", "Service", services);
     options(out, "filter-property", "Property", properties);
     options(out, "filter-event", "Event", events);
+    if (!model.otherLanes.empty()) {
+        out << "<label title=\"callers that run the same program share a lifeline unless this is ticked\">"
+               "<input type=\"checkbox\" id=\"per-process\""
+            << (model.perProcess ? " checked" : "") << "> one lifeline per process</label>\n";
+    }
     out << "<span class=\"zoom\">Time <button id=\"zoom-in\" title=\"zoom in (+, or Ctrl and the wheel)\">+</button>"
            "<button id=\"zoom-out\" title=\"zoom out (-)\">−</button><button id=\"zoom-whole\" "
            "title=\"the whole recording in view\">whole</button> <span id=\"scale\"></span></span></nav>\n"

@@ -15,11 +15,13 @@ namespace {
 // quarter of them are closer), the opening scale keeps them apart.
 constexpr double LINE_PIXELS = 18;
 constexpr double MIN_HEIGHT = 600, MAX_HEIGHT = 30000;
+// The SVG's height for a recording that opens whole (the page fits its window).
+constexpr double WHOLE_HEIGHT = 760;
 constexpr size_t MAX_RATE_BUCKETS = 100;
 
-class Lanes {
+class Parties {
 public:
-    explicit Lanes(std::vector<std::string>* names) : m_names(names) {}
+    explicit Parties(std::vector<std::string>* names) : m_names(names) {}
     int of(const std::string& name) {
         if (name.empty()) return -1;
         auto found = m_index.find(name);
@@ -125,7 +127,7 @@ std::string itemLabel(const ChartItem& item) {
     return label;
 }
 
-ChartModel buildChart(std::vector<Operation> operations, const std::string& started) {
+ChartModel buildChart(std::vector<Operation> operations, const std::string& started, bool perProcess) {
     ChartModel model;
     model.started = started;
     for (Operation& op : operations) {
@@ -140,18 +142,18 @@ ChartModel buildChart(std::vector<Operation> operations, const std::string& star
     }
     std::stable_sort(model.items.begin(), model.items.end(),
                      [](const ChartItem& a, const ChartItem& b) { return a.start < b.start; });
-    // The services on the left, where the traffic meets, then the processes
-    // that only call (often many short-lived ones), each in order of appearance.
-    Lanes lanes(&model.lanes);
-    for (ChartItem& item : model.items) item.to = lanes.of(item.op->service);
+    // The services first, then the processes that only call, each in order of
+    // appearance: the order lifelines without calls keep.
+    Parties parties(&model.parties);
+    for (ChartItem& item : model.items) item.to = parties.of(item.op->service);
     Stats figures;
     for (ChartItem& item : model.items) {
         const Operation& op = *item.op;
         // A service's owner is not a party to its coming and going; an
-        // event's sender is a lifeline of its own only when it is not the source.
-        const bool ownLane = op.kind != Operation::ServiceUp && op.kind != Operation::ServiceDown &&
+        // event's sender is a party of its own only when it is not the source.
+        const bool ownParty = op.kind != Operation::ServiceUp && op.kind != Operation::ServiceDown &&
                              (op.kind != Operation::Event || op.spoofed);
-        if (ownLane) item.from = lanes.of(op.caller.empty() ? "(unknown caller)" : op.caller);
+        if (ownParty) item.from = parties.of(op.caller.empty() ? "(unknown caller)" : op.caller);
         figures.add(op);
         if (op.kind == Operation::Event) {
             ++model.events;
@@ -167,7 +169,13 @@ ChartModel buildChart(std::vector<Operation> operations, const std::string& star
         model.last = model.first;
         for (const ChartItem& item : model.items) model.last = std::max(model.last, item.end);
     }
-    model.pixelsPerSecond = openingScale(model.items, model.span());
+    model.perProcess = perProcess;
+    model.lanes = layLanes(model.parties, model.items, perProcess);
+    model.otherLanes = layLanes(model.parties, model.items, !perProcess);
+    if (model.otherLanes.names.size() == model.lanes.names.size()) model.otherLanes = LaneLayout();
+    model.opensWhole = !model.items.empty() && model.span() > 0 && model.span() <= WHOLE_MOST_SECONDS &&
+                       model.items.size() <= WHOLE_MOST_OPERATIONS;
+    model.pixelsPerSecond = model.opensWhole ? WHOLE_HEIGHT / model.span() : openingScale(model.items, model.span());
     model.rates = rates(model.items, model.first, model.span());
     return model;
 }

@@ -65,12 +65,24 @@ std::string xmlText(const std::string& text) {
     return escaped;
 }
 
+double labelWidth(const std::string& text) {
+    double characters = 0;
+    for (unsigned char byte : text) characters += (byte & 0xC0) != 0x80 ? 1 : 0;
+    return characters * 6.2;
+}
+
+double labelLeft(double width, double left, double otherLeft, double low, double high) {
+    if (left >= low && left + width <= high) return left;
+    if (otherLeft >= low && otherLeft + width <= high) return otherLeft;
+    return std::max(low, std::min(left, high - width));
+}
+
 std::string chartHeading(const ChartModel& model) {
     std::string started = model.started.empty() ? "at an unknown time" : model.started;
     return "Recording started " + started + ", spanning " + durationText(model.last) + " (traffic from " +
            durationText(model.first) + "): " +
            std::to_string(model.calls) + " calls (" + std::to_string(model.refusals) + " refused), " +
-           std::to_string(model.events) + " events, " + std::to_string(model.lanes.size()) + " lifelines";
+           std::to_string(model.events) + " events, " + std::to_string(model.lanes.names.size()) + " lifelines";
 }
 
 std::string figuresNote(const ChartModel& model) {

@@ -21,7 +21,9 @@ public:
     explicit Picture(const ChartModel& model) : m(model) {}
 
     void write(std::ostream& out) {
-        const double diagramWidth = GUTTER + LANE_WIDTH * static_cast<double>(std::max<size_t>(1, m.lanes.size()));
+        const double diagramWidth =
+            GUTTER + LANE_WIDTH * static_cast<double>(std::max<size_t>(1, m.lanes.names.size()));
+        m_width = diagramWidth;
         const double height = TOP + m.span() * m.pixelsPerSecond + 40;
         const double sideHeight = TOP + 40 + 20.0 * static_cast<double>(m.figures.size()) + 260;
         const double width = diagramWidth + 40 + SIDE_WIDTH;
@@ -40,7 +42,9 @@ public:
                 << " px of time on each lifeline (red: refused); zumi chart -o FILE.html zooms in to each one</text>\n";
             aggregated(out);
         } else {
-            for (const ChartItem& item : m.items) this->item(out, item);
+            for (size_t i = 0; i < m.items.size(); ++i) {
+                item(out, m.items[i], i + 1 < m.items.size() ? &m.items[i + 1] : nullptr);
+            }
         }
         side(out, diagramWidth + 40);
         out << "</svg>\n";
@@ -58,7 +62,8 @@ private:
             if (candidate * 2 * m.pixelsPerSecond >= 60) { step = candidate * 2; break; }
             if (candidate * 5 * m.pixelsPerSecond >= 60) { step = candidate * 5; break; }
         }
-        for (double t = std::ceil(m.first / step) * step; t <= m.last + 1e-12; t += step) {
+        // Each tick from its own multiple: a sum of steps drifts ("1e+03 ms").
+        for (double k = std::ceil(m.first / step), t = k * step; t <= m.last + 1e-12; t = ++k * step) {
             out << "<g class=\"tick\"><line x1=\"" << GUTTER - 6 << "\" x2=\"" << GUTTER << "\" y1=\"" << y(t)
                 << "\" y2=\"" << y(t) << "\"/><text x=\"" << GUTTER - 8 << "\" y=\"" << y(t) + 4
                 << "\" text-anchor=\"end\">" << xmlText(durationText(t)) << "</text></g>\n";
@@ -66,11 +71,10 @@ private:
     }
 
     void lanes(std::ostream& out, double bottom) {
-        for (size_t i = 0; i < m.lanes.size(); ++i) {
+        for (size_t i = 0; i < m.lanes.names.size(); ++i) {
             const double lx = x(static_cast<int>(i));
-            std::string name = m.lanes[i];
-            if (name.size() > 28) name = "…" + name.substr(name.size() - 27);
-            out << "<g class=\"lane\"><title>" << xmlText(m.lanes[i]) << "</title><rect x=\"" << lx - LANE_WIDTH / 2 + 6
+            const std::string name = laneTitle(m.lanes.names[i], 28);
+            out << "<g class=\"lane\"><title>" << xmlText(m.lanes.names[i]) << "</title><rect x=\"" << lx - LANE_WIDTH / 2 + 6
                 << "\" y=\"" << TOP - 26 << "\" width=\"" << LANE_WIDTH - 12 << "\" height=\"20\" rx=\"4\"/>"
                 << "<text x=\"" << lx << "\" y=\"" << TOP - 12 << "\" text-anchor=\"middle\">" << xmlText(name)
                 << "</text><line x1=\"" << lx << "\" x2=\"" << lx << "\" y1=\"" << TOP - 6 << "\" y2=\"" << bottom
@@ -86,38 +90,50 @@ private:
         return text;
     }
 
-    void label(std::ostream& out, const ChartItem& item, double lx, double ly, const char* anchor) {
-        // Where labels would overlap, the arrow stays and its record is in
-        // its title; a refusal's label is always shown.
-        const bool refusal = item.op->status != ZUMI_OK || item.op->spoofed;
-        if (ly - m_lastLabel < LABEL_GAP && !refusal) return;
+    static bool alarming(const ChartItem& item) { return item.op->status != ZUMI_OK || item.op->spoofed; }
+
+    // Where labels would overlap, the arrow stays and its record is in its
+    // title. A refusal's label is always shown, below the one before and its
+    // arrow if need be, and the label just before it gives way. A label starts at left,
+    // else ends at otherRight, whichever keeps it in the diagram, else as
+    // near left as fits.
+    void label(std::ostream& out, const ChartItem& item, double ly, double left, double otherRight) {
+        if (!alarming(item) && m_next != nullptr && alarming(*m_next) && y(m_next->start) - ly < LABEL_GAP) return;
+        if (ly - m_lastLabel < LABEL_GAP) {
+            if (!alarming(item)) return;
+            ly = std::max(m_lastLabel + LABEL_GAP, ly + 15);  // wholly below its arrow
+        }
         m_lastLabel = ly;
-        out << "<text x=\"" << lx << "\" y=\"" << ly << "\" text-anchor=\"" << anchor << "\">"
-            << xmlText(itemLabel(item)) << "</text>";
+        const std::string text = itemLabel(item);
+        const double width = labelWidth(text);
+        out << "<text x=\"" << labelLeft(width, left, otherRight - width, GUTTER, m_width - 4) << "\" y=\"" << ly
+            << "\">" << xmlText(text) << "</text>";
     }
 
-    void item(std::ostream& out, const ChartItem& item) {
+    void item(std::ostream& out, const ChartItem& item, const ChartItem* next) {
+        m_next = next;
         const Operation& op = *item.op;
         out << "<g class=\"" << classes(item) << "\"><title>" << xmlText(dumpLine(toJson(op, true))) << "</title>";
         const double top = y(item.start), bottom = std::max(y(item.end), top + 2);
         if (op.kind == Operation::Event) {
-            const double ox = x(item.origin());
-            const double left = x(0), right = x(static_cast<int>(m.lanes.size()) - 1);
+            const double ox = x(m.lane(item.origin()));
+            const double left = x(0), right = x(static_cast<int>(m.lanes.names.size()) - 1);
             out << "<line class=\"broadcast\" x1=\"" << left << "\" x2=\"" << right << "\" y1=\"" << top << "\" y2=\""
                 << top << "\"/><circle cx=\"" << ox << "\" cy=\"" << top << "\" r=\"4\"/>";
-            const bool rightHalf = item.origin() * 2 >= static_cast<int>(m.lanes.size());
-            label(out, item, rightHalf ? ox - 7 : ox + 7, top - 3, rightHalf ? "end" : "start");
+            label(out, item, top - 3, ox + 7, ox - 7);
         } else if (op.kind == Operation::ServiceUp || op.kind == Operation::ServiceDown) {
-            const double sx = x(item.to);
+            const double sx = x(m.lane(item.to));
             out << "<rect x=\"" << sx - 5 << "\" y=\"" << top - 5 << "\" width=\"10\" height=\"10\"/>";
-            label(out, item, sx + 8, top + 4, "start");
+            // "up" and "down" give way to what the service then does.
+            if (next == nullptr || y(next->start) - top >= LABEL_GAP) label(out, item, top + 4, sx + 8, sx - 8);
         } else {
-            const double from = x(item.from), to = x(item.to);
+            const double from = x(m.lane(item.from)), to = x(m.lane(item.to));
             const double direction = to >= from ? 1 : -1;
             out << "<rect class=\"active\" x=\"" << to - 3 << "\" y=\"" << top << "\" width=\"6\" height=\""
                 << bottom - top << "\"/>";
-            if (item.from == item.to) {
+            if (from == to) {
                 out << "<path d=\"M" << from << "," << top << " h30 v" << bottom - top + 4 << " h-26\"/>";
+                label(out, item, top - 3, from + 36, from - 6);
             } else {
                 const double tip = to - direction * 3;
                 out << "<line x1=\"" << from << "\" y1=\"" << top << "\" x2=\"" << tip << "\" y2=\"" << top
@@ -127,10 +143,10 @@ private:
                     out << "<line class=\"reply\" x1=\"" << to << "\" y1=\"" << bottom << "\" x2=\"" << from
                         << "\" y2=\"" << bottom << "\"/>";
                 }
+                // Along the arrow, about its middle.
+                const double middle = (from + to) / 2, width = labelWidth(itemLabel(item));
+                label(out, item, top - 3, middle - width / 2, middle + width / 2);
             }
-            // Beside the service, on the caller's side: in view where the service is.
-            const bool self = item.from == item.to;
-            label(out, item, self ? from + 36 : to - direction * 10, top - 3, self || direction < 0 ? "start" : "end");
         }
         out << "</g>\n";
     }
@@ -139,10 +155,10 @@ private:
     // as wide as its share of the busiest bin.
     void aggregated(std::ostream& out) {
         const size_t rows = static_cast<size_t>(m.span() * m.pixelsPerSecond / BIN) + 1;
-        std::vector<std::vector<long>> all(m.lanes.size(), std::vector<long>(rows, 0)), refused = all;
+        std::vector<std::vector<long>> all(m.lanes.names.size(), std::vector<long>(rows, 0)), refused = all;
         long most = 1;
         for (const ChartItem& item : m.items) {
-            const int lane = item.op->kind == Operation::Event ? item.origin() : item.to;
+            const size_t lane = static_cast<size_t>(m.lane(item.op->kind == Operation::Event ? item.origin() : item.to));
             const size_t row = std::min(rows - 1, static_cast<size_t>((y(item.start) - TOP) / BIN));
             most = std::max(most, ++all[lane][row]);
             if (item.op->status != ZUMI_OK || item.op->spoofed) ++refused[lane][row];
@@ -199,6 +215,8 @@ private:
     }
 
     const ChartModel& m;
+    double m_width = 0;
+    const ChartItem* m_next = nullptr;  // the operation after the one drawn
     double m_lastLabel = -1e9;
 };
 

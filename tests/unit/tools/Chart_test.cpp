@@ -3,6 +3,8 @@
 // the bus carried, that the page carries everything inside and nothing that
 // could end its script early, and that a large recording is aggregated.
 
+#include <algorithm>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 
@@ -22,13 +24,19 @@ using nlohmann::json;
 
 const char* const HEADER = R"({"format":"zumi-recording","started":"2026-12-06T03:29:24.996712Z","version":1})";
 
-ChartModel chartOf(const std::vector<std::string>& lines) {
+ChartModel chartOf(const std::vector<std::string>& lines, bool perProcess = false) {
     std::string text = std::string(HEADER) + "\n";
     for (const std::string& line : lines) text += line + "\n";
     std::istringstream in(text);
     std::string started;
     std::vector<Operation> operations = readRecording(in, "test", &started);
-    return buildChart(std::move(operations), started);
+    return buildChart(std::move(operations), started, perProcess);
+}
+
+std::string laneName(const ChartModel& model, const std::string& party) {
+    const auto found = std::find(model.parties.begin(), model.parties.end(), party);
+    if (found == model.parties.end()) return "(no such party)";
+    return model.lanes.names.at(static_cast<size_t>(model.lane(static_cast<int>(found - model.parties.begin()))));
 }
 
 // A panel that reads a slow service, is refused a write, and an event that
@@ -44,11 +52,11 @@ const std::vector<std::string> SESSION = {
     R"({"op":"get","caller":"com.example.panel","service":"com.example.audio","property":"level","type":"int","value":6,"status":0,"latency_ms":100,"t":0.9})",
 };
 
-TEST(AChartModel, PlacesEachCallFromItsRequestOnLifelinesInTheOrderTheyTakePart) {
+TEST(AChartModel, PlacesEachCallFromItsRequestBetweenItsParties) {
     const ChartModel model = chartOf(SESSION);
     // Services first, then the processes that only call.
     EXPECT_EQ((std::vector<std::string>{"com.example.audio", "com.example.panel", "zumi[11]", "zumi[12]", "zumi[13]"}),
-              model.lanes);
+              model.parties);
     ASSERT_EQ(7u, model.items.size());
     // The slow get was asked at 0.2 s, before the refused set (0.299 s).
     EXPECT_EQ(Operation::Get, model.items[0].op->kind);
@@ -69,6 +77,75 @@ TEST(AChartModel, PlacesEachCallFromItsRequestOnLifelinesInTheOrderTheyTakePart)
     EXPECT_EQ("get level → 5", itemLabel(model.items[0]));
     EXPECT_EQ("set mode = \"loud \\u0001<&>\" ✗ 9 The property does not allow this access", itemLabel(model.items[1]));
     EXPECT_EQ("event changed(2, \"</script>\") SPOOFED as com.example.audio", itemLabel(model.items[3]));
+}
+
+TEST(AChartModel, GivesTheProcessesOfOneProgramOneLifelineAndEachServiceItsOwn) {
+    std::vector<std::string> lines = SESSION;
+    // A second service run by the same program as the panel: a service all the same.
+    lines.push_back(R"({"op":"get","caller":"com.example.clock","pid":14,"service":"com.example.panel","property":"p","type":"int","value":1,"status":0,"t":0.91})");
+    // Callers of an unknown program, connections known by bus name only, a program of one process.
+    for (const char* caller : {"pid[20]", "pid[21]", ":1.5", ":1.6", "tool[30]"}) {
+        lines.push_back(std::string(R"({"op":"list","caller":")") + caller +
+                        R"(","service":"com.example.audio","status":0,"t":0.92})");
+    }
+    const ChartModel model = chartOf(lines);
+    EXPECT_EQ("zumi (3 processes)", laneName(model, "zumi[11]"));
+    EXPECT_EQ("zumi (3 processes)", laneName(model, "zumi[12]"));  // a spoofed event's sender too
+    EXPECT_EQ("zumi (3 processes)", laneName(model, "zumi[13]"));
+    EXPECT_EQ("com.example.panel", laneName(model, "com.example.panel"));
+    EXPECT_EQ("com.example.clock", laneName(model, "com.example.clock"));
+    EXPECT_EQ("com.example.audio", laneName(model, "com.example.audio"));
+    EXPECT_EQ("unknown (2 processes)", laneName(model, "pid[21]"));
+    EXPECT_EQ("unnamed (2 connections)", laneName(model, ":1.6"));
+    EXPECT_EQ("tool[30]", laneName(model, "tool[30]"));
+    EXPECT_EQ(7u, model.lanes.names.size());
+    EXPECT_FALSE(model.perProcess);
+    // The other way, for the page's switch: every party on its own.
+    EXPECT_EQ(model.parties.size(), model.otherLanes.names.size());
+
+    const ChartModel apart = chartOf(lines, true);
+    EXPECT_TRUE(apart.perProcess);
+    EXPECT_EQ("zumi[11]", laneName(apart, "zumi[11]"));
+    EXPECT_EQ("zumi[13]", laneName(apart, "zumi[13]"));
+    EXPECT_EQ("pid[20]", laneName(apart, "pid[20]"));
+    EXPECT_EQ(apart.parties.size(), apart.lanes.names.size());
+    EXPECT_EQ(7u, apart.otherLanes.names.size());
+
+    // Nothing to share: nothing to switch.
+    EXPECT_TRUE(chartOf({SESSION[2]}).otherLanes.empty());
+}
+
+TEST(AChartModel, StandsEachLifelineBesideThoseItCallsMostAndEventSourcesLast) {
+    auto call = [](const std::string& caller, const std::string& service, double t) {
+        return R"({"op":"get","caller":")" + caller + R"(","service":")" + service +
+               R"(","property":"p","type":"int","value":1,"status":0,"latency_ms":0.1,"t":)" + std::to_string(t) + "}";
+    };
+    const std::vector<std::string> lines = {
+        R"({"op":"event","caller":"com.example.alarm","source":"com.example.alarm","event":"ring","ints":[],"strings":[],"spoofed":false,"t":0.1})",
+        call("x[1]", "com.example.relay", 0.3), call("x[2]", "com.example.relay", 0.4),
+        call("x[3]", "com.example.relay", 0.5), call("y[4]", "com.example.store", 0.6),
+        call("y[4]", "com.example.store", 0.7), call("y[4]", "com.example.relay", 0.8),
+    };
+    const ChartModel model = chartOf(lines);
+    // Every arrow joins neighbours, though the order of first appearance
+    // would put the store two lifelines from its caller and the relay three.
+    int length = 0;
+    for (const ChartItem& item : model.items) {
+        if (item.op->kind == Operation::Get) length += std::abs(model.lane(item.from) - model.lane(item.to));
+    }
+    EXPECT_EQ(6, length);
+    ASSERT_EQ(5u, model.lanes.names.size());
+    EXPECT_EQ("com.example.alarm", model.lanes.names.back());
+}
+
+TEST(AChartModel, OpensAShortRecordingWhole) {
+    const ChartModel model = chartOf(SESSION);
+    EXPECT_TRUE(model.opensWhole);
+    // The picture of it: the whole in one screen.
+    EXPECT_LT(model.span() * model.pixelsPerSecond, 1000);
+    std::vector<std::string> lines = SESSION;
+    lines.push_back(R"({"op":"list","caller":"zumi[13]","service":"com.example.audio","status":0,"t":30})");
+    EXPECT_FALSE(chartOf(lines).opensWhole);
 }
 
 TEST(AChartModel, CountsLatenciesErrorsAndRatesAsTheMonitorsStatisticsDo) {
@@ -104,7 +181,10 @@ TEST(AChartSvg, IsWellFormedWhateverTheBusCarriedAndShowsEveryOperation) {
     EXPECT_EQ(2, xml.classes.at("set"));
     EXPECT_EQ(1, xml.classes.at("refused"));
     EXPECT_EQ(1, xml.classes.at("spoofed"));
-    EXPECT_EQ(6, xml.classes.at("lane"));
+    EXPECT_EQ(4, xml.classes.at("lane"));  // the zumi processes share one
+    // The shared lifeline's operations still name their own process.
+    EXPECT_NE(std::string::npos, xml.text.find(R"("caller":"zumi[11]")"));
+    EXPECT_NE(std::string::npos, xml.text.find(R"("caller":"zumi[13]")"));
     EXPECT_NE(std::string::npos, xml.text.find("✗ 9 The property does not allow this access"));
     EXPECT_NE(std::string::npos, xml.text.find("Recording started 2026-12-06T03:29:24.996712Z, spanning 950 ms (traffic from 200 ms)"));
     // Each operation's record is its tooltip, as the recording has it.
@@ -133,6 +213,12 @@ TEST(AChartPage, CarriesEveryOperationInsideAndFetchesNothing) {
     EXPECT_EQ(500000, data["e"][0]);
     EXPECT_EQ(json::array({3}), data["sp"]);
     EXPECT_EQ("The property does not allow this access", data["errors"]["9"]);
+    // The refused set: drawn from the zumi processes' lifeline, its record
+    // naming its own process.
+    EXPECT_EQ("zumi (3 processes)", data["lanes"][data["at"][data["f"][1].get<int>()].get<int>()]);
+    EXPECT_EQ("zumi[11]", data["strings"][data["c"][1].get<int>()]);
+    EXPECT_EQ(5u, data["other"]["lanes"].size());
+    EXPECT_TRUE(data["whole"].get<bool>());
     // The figures are plain HTML, there without the script.
     EXPECT_NE(std::string::npos, html.find("<tr data-service=\"com.example.audio\" data-property=\"level\"><td>"));
     EXPECT_NE(std::string::npos, html.find("<option>changed</option>"));

@@ -5,7 +5,9 @@
 "use strict";
 (function () {
   const D = JSON.parse(document.getElementById("chart-data").textContent);
-  const LANE = 190, GUTTER = 80, TOP = 40, LABEL_GAP = 12, BIN = 4, MOST = 1500, MARGIN = 400;
+  const GUTTER = 80, TOP = 54, LABEL_GAP = 12, BIN = 4, MOST = 1500, MARGIN = 400;
+  // Lifelines share the pane's width, within these.
+  const NARROWEST = 150, WIDEST = 320;
   const KINDS = ["get", "set", "list", "event", "service-up", "service-down"];
   const CLASSES = ["get", "set", "list", "event", "up", "down"];
   const TYPES = ["int", "string", "hash"];
@@ -18,6 +20,12 @@
   const note = document.getElementById("note");
   const tip = document.getElementById("tip");
   const recordText = document.getElementById("record-text");
+  const perProcess = document.getElementById("per-process");
+  const measure = document.createElement("canvas").getContext("2d");
+  measure.font = "11px sans-serif";
+  // The lifelines drawn: names, and the lifeline of each party.
+  let view = { lanes: D.lanes, at: D.at };
+  let lane = NARROWEST; // a lifeline's width
   let pps = D.pps;
   let shown = [];       // indices of the operations that pass the filters, by start
   let longest = 0;      // the longest call shown, in microseconds
@@ -27,7 +35,7 @@
   const str = (i) => (i >= 0 ? D.strings[i] : "");
   const yOf = (us) => TOP + ((us / 1e6) - D.first) * pps;
   const timeAt = (y) => ((y - TOP) / pps + D.first) * 1e6;
-  const xOf = (lane) => GUTTER + LANE * (lane + 0.5);
+  const xOf = (party) => GUTTER + lane * (view.at[party] + 0.5);
   const origin = (i) => (spoofed.has(i) && D.f[i] >= 0 ? D.f[i] : D.o[i]);
 
   function seconds(s) {
@@ -42,11 +50,11 @@
     const kind = KINDS[D.k[i]], r = { t: D.e[i] / 1e6, op: kind, caller: str(D.c[i]) };
     if (D.pid[i]) r.pid = D.pid[i];
     if (kind === "event") {
-      Object.assign(r, { source: D.lanes[D.o[i]], event: str(D.n[i]), ints: D.v[i][0], strings: D.v[i][1],
+      Object.assign(r, { source: D.parties[D.o[i]], event: str(D.n[i]), ints: D.v[i][0], strings: D.v[i][1],
                          spoofed: spoofed.has(i) });
       return r;
     }
-    r.service = D.lanes[D.o[i]];
+    r.service = D.parties[D.o[i]];
     if (kind === "service-up" || kind === "service-down") return r;
     if (kind !== "list") Object.assign(r, { property: str(D.n[i]), type: TYPES[D.ty[i]] });
     if (D.v[i] !== null) r.value = D.v[i];
@@ -73,7 +81,7 @@
     longest = 0;
     for (let i = 0; i < count; i++) {
       const kind = D.k[i];
-      if (service && D.lanes[D.o[i]] !== service) continue;
+      if (service && D.parties[D.o[i]] !== service) continue;
       if (property || event) {
         const wanted = kind === 3 ? event : kind <= 1 ? property : "";
         if (!wanted || str(D.n[i]) !== wanted) continue;
@@ -106,16 +114,27 @@
     requestAnimationFrame(() => { pending = false; draw(); });
   }
 
-  // The scrolled area for the scale; its height.
+  // The scrolled area for the scale and the lifelines; its height.
   function size() {
+    const lanes = Math.max(1, view.lanes.length);
+    lane = Math.max(NARROWEST, Math.min(WIDEST, (scroller.clientWidth - GUTTER - 10) / lanes));
     const height = TOP + (D.last - D.first) * pps + 40;
     spacer.style.height = height + "px";
-    spacer.style.width = GUTTER + LANE * Math.max(1, D.lanes.length) + "px";
+    spacer.style.width = GUTTER + lane * lanes + "px";
     return height;
   }
 
+  // The whole recording in the window; kept so as the window changes, until
+  // zoomed.
+  let fitted = false;
+  function fit() {
+    fitted = true;
+    pps = Math.max(1e-6, (scroller.clientHeight - TOP - 60) / Math.max(1e-6, D.last - D.first));
+    scroller.scrollTop = 0;
+  }
+
   function draw() {
-    const height = size(), width = GUTTER + LANE * Math.max(1, D.lanes.length);
+    const height = size(), width = GUTTER + lane * Math.max(1, view.lanes.length);
     const top = Math.max(0, scroller.scrollTop - MARGIN), bottom = scroller.scrollTop + scroller.clientHeight + MARGIN;
     svg.setAttribute("width", width);
     svg.setAttribute("height", bottom - top);
@@ -136,7 +155,9 @@
       note.textContent = shown.length < count ? (count - shown.length).toLocaleString("en") +
         " operations hidden by the filters." : "";
       let lastLabel = -1e9;
-      for (let n = from; n < to; n++) lastLabel = item(g, shown[n], lastLabel);
+      for (let n = from; n < to; n++) {
+        lastLabel = item(g, shown[n], lastLabel, n + 1 < shown.length ? shown[n + 1] : -1);
+      }
     }
     header(g, scroller.scrollTop);
   }
@@ -156,33 +177,60 @@
     }
   }
 
+  const laneX = (column) => GUTTER + lane * (column + 0.5);
+
   function lanes(g, top, bottom) {
-    D.lanes.forEach((name, i) => {
-      make(make(g, "g", { class: "lane" }), "line", { x1: xOf(i), x2: xOf(i), y1: Math.max(top, TOP - 6), y2: bottom });
+    view.lanes.forEach((name, i) => {
+      make(make(g, "g", { class: "lane" }), "line", { x1: laneX(i), x2: laneX(i), y1: Math.max(top, TOP - 6), y2: bottom });
     });
   }
 
   // The lifelines' names stay in view at the top.
   function header(g, y) {
-    make(g, "rect", { class: "page", x: 0, y: y, width: GUTTER + LANE * D.lanes.length, height: TOP - 6 });
-    D.lanes.forEach((name, i) => {
-      const lane = make(g, "g", { class: "lane" });
-      make(lane, "title", {}, name);
-      make(lane, "rect", { x: xOf(i) - LANE / 2 + 6, y: y + 8, width: LANE - 12, height: 20, rx: 4 });
-      make(lane, "text", { x: xOf(i), y: y + 22, "text-anchor": "middle" },
-           name.length > 28 ? "…" + name.slice(-27) : name);
+    make(g, "rect", { class: "page", x: 0, y: y, width: GUTTER + lane * view.lanes.length, height: 34 });
+    const most = Math.max(8, Math.floor((lane - 16) / 7.5));
+    // A shared lifeline keeps its program and its count.
+    const short = (name) => {
+      if (name.length <= most) return name;
+      const shared = /^(.*) \((\d+) (processes|connections)\)$/.exec(name);
+      if (!shared) return "…" + name.slice(1 - most);
+      const count = " (" + shared[2] + ")";
+      return shared[1].length + count.length <= most ? shared[1] + count
+        : shared[1].slice(0, Math.max(1, most - count.length - 1)) + "…" + count;
+    };
+    view.lanes.forEach((name, i) => {
+      const group = make(g, "g", { class: "lane" });
+      make(group, "title", {}, name);
+      make(group, "rect", { x: laneX(i) - lane / 2 + 6, y: y + 8, width: lane - 12, height: 20, rx: 4 });
+      make(group, "text", { x: laneX(i), y: y + 22, "text-anchor": "middle" },
+           short(name));
     });
   }
 
+  const alarming = (i) => D.st[i] !== 0 || spoofed.has(i);
+
   // Where labels would overlap, the arrow stays and its record is a point
-  // away; a refusal's label is always shown.
-  function label(group, i, x, y, anchor, lastLabel) {
-    if (y - lastLabel < LABEL_GAP && D.st[i] === 0 && !spoofed.has(i)) return lastLabel;
-    make(group, "text", { x: x, y: y, "text-anchor": anchor }, D.l[i]);
+  // away. A refusal's label is always shown, below the one before and its
+  // arrow if need be, and the label just before it gives way. A label starts at `left`,
+  // else ends at `otherRight`, whichever keeps it in the diagram, else as
+  // near `left` as fits. `next`: the operation after, -1 for none.
+  function label(group, i, y, left, otherRight, lastLabel, next) {
+    if (!alarming(i) && next >= 0 && alarming(next) && yOf(D.s[next]) - y < LABEL_GAP) return lastLabel;
+    if (y - lastLabel < LABEL_GAP) {
+      if (!alarming(i)) return lastLabel;
+      y = Math.max(lastLabel + LABEL_GAP, y + 15); // wholly below its arrow
+    }
+    const width = measure.measureText(D.l[i]).width, high = GUTTER + lane * view.lanes.length - 4;
+    let x = left;
+    if (left < GUTTER || left + width > high) {
+      x = otherRight - width >= GUTTER && otherRight <= high ? otherRight - width
+        : Math.max(GUTTER, Math.min(left, high - width));
+    }
+    make(group, "text", { x: x, y: y }, D.l[i]);
     return y;
   }
 
-  function item(g, i, lastLabel) {
+  function item(g, i, lastLabel, next) {
     const kind = D.k[i];
     let cls = "op " + CLASSES[kind];
     if (D.st[i] !== 0) cls += " refused";
@@ -192,37 +240,39 @@
     const top = yOf(D.s[i]), bottom = Math.max(yOf(D.e[i]), top + 2);
     if (kind === 3) {
       const ox = xOf(origin(i));
-      make(group, "line", { class: "broadcast", x1: xOf(0), x2: xOf(D.lanes.length - 1), y1: top, y2: top });
+      make(group, "line", { class: "broadcast", x1: laneX(0), x2: laneX(view.lanes.length - 1), y1: top, y2: top });
       make(group, "circle", { cx: ox, cy: top, r: 4 });
-      const rightHalf = origin(i) * 2 >= D.lanes.length;
-      return label(group, i, rightHalf ? ox - 7 : ox + 7, top - 3, rightHalf ? "end" : "start", lastLabel);
+      return label(group, i, top - 3, ox + 7, ox - 7, lastLabel, next);
     }
     if (kind >= 4) {
       const sx = xOf(D.o[i]);
       make(group, "rect", { x: sx - 5, y: top - 5, width: 10, height: 10 });
-      return label(group, i, sx + 8, top + 4, "start", lastLabel);
+      // "up" and "down" give way to what the service then does.
+      if (next >= 0 && yOf(D.s[next]) - top < LABEL_GAP) return lastLabel;
+      return label(group, i, top + 4, sx + 8, sx - 8, lastLabel, next);
     }
     const from = xOf(D.f[i]), to = xOf(D.o[i]), direction = to >= from ? 1 : -1;
     make(group, "rect", { class: "active", x: to - 3, y: top, width: 6, height: bottom - top });
-    if (D.f[i] === D.o[i]) {
+    if (from === to) {
       make(group, "path", { d: "M" + from + "," + top + " h30 v" + (bottom - top + 4) + " h-26" });
-      return label(group, i, from + 36, top - 3, "start", lastLabel);
+      return label(group, i, top - 3, from + 36, from - 6, lastLabel, next);
     }
     const tip = to - direction * 3;
     make(group, "line", { x1: from, y1: top, x2: tip, y2: top });
     make(group, "polygon", { points: tip + "," + top + " " + (tip - direction * 8) + "," + (top - 4) + " " +
                                      (tip - direction * 8) + "," + (top + 4) });
     if (bottom - top >= 4) make(group, "line", { class: "reply", x1: to, y1: bottom, x2: from, y2: bottom });
-    // Beside the service, on the caller's side: in view where the service is.
-    return label(group, i, to - direction * 10, top - 3, direction < 0 ? "start" : "end", lastLabel);
+    // Along the arrow, about its middle.
+    const half = measure.measureText(D.l[i]).width / 2, middle = (from + to) / 2;
+    return label(group, i, top - 3, middle - half, middle + half, lastLabel, next);
   }
 
   function bins(g, from, to, top) {
     const counts = new Map();
     let most = 1;
     for (let n = from; n < to; n++) {
-      const i = shown[n], lane = D.k[i] === 3 ? origin(i) : D.o[i];
-      const key = lane + ":" + Math.floor((yOf(D.s[i]) - top) / BIN);
+      const i = shown[n], column = view.at[D.k[i] === 3 ? origin(i) : D.o[i]];
+      const key = column + ":" + Math.floor((yOf(D.s[i]) - top) / BIN);
       const bin = counts.get(key) || [0, 0];
       bin[0]++;
       if (D.st[i] !== 0 || spoofed.has(i)) bin[1]++;
@@ -230,8 +280,8 @@
       most = Math.max(most, bin[0]);
     }
     for (const [key, bin] of counts) {
-      const [lane, row] = key.split(":").map(Number);
-      const w = (LANE - 20) * bin[0] / most, x = xOf(lane) - w / 2, y = top + row * BIN;
+      const [column, row] = key.split(":").map(Number);
+      const w = (lane - 20) * bin[0] / most, x = laneX(column) - w / 2, y = top + row * BIN;
       const group = make(g, "g", { class: "bin" });
       make(group, "title", {}, bin[0] + " operations (" + bin[1] + " refused or spoofed)");
       make(group, "rect", { x: x, y: y, width: w, height: BIN });
@@ -241,6 +291,7 @@
 
   // Keeps the time under `y` (in the scroller's view) in place.
   function zoom(factor, y) {
+    fitted = false;
     const at = y === undefined ? scroller.clientHeight / 2 : y;
     const t = timeAt(scroller.scrollTop + at);
     pps = Math.min(1e9, Math.max(1e-6, pps * factor));
@@ -255,7 +306,7 @@
   }
 
   scroller.addEventListener("scroll", schedule);
-  window.addEventListener("resize", schedule);
+  window.addEventListener("resize", () => { if (fitted) fit(); schedule(); });
   scroller.addEventListener("wheel", (event) => {
     if (!event.ctrlKey) return;
     event.preventDefault();
@@ -268,11 +319,18 @@
   });
   document.getElementById("zoom-in").onclick = () => zoom(2);
   document.getElementById("zoom-out").onclick = () => zoom(0.5);
-  document.getElementById("zoom-whole").onclick = () => {
-    pps = Math.max(1e-6, (scroller.clientHeight - TOP - 60) / Math.max(1e-6, D.last - D.first));
-    scroller.scrollTop = 0;
+  document.getElementById("zoom-whole").onclick = () => { fit(); draw(); };
+  // The other lifelines: one per process, or one per program. A page
+  // opened as NAME.html#per-process opens so.
+  function regroup() {
+    view = perProcess.checked === D.perProcess ? { lanes: D.lanes, at: D.at } : D.other;
     draw();
-  };
+  }
+  if (perProcess) {
+    if (location.hash === "#per-process") perProcess.checked = true;
+    perProcess.addEventListener("change", regroup);
+    if (perProcess.checked !== D.perProcess) view = D.other;
+  }
   for (const id of ["filter-service", "filter-property", "filter-event"]) {
     document.getElementById(id).addEventListener("change", filter);
   }
@@ -299,5 +357,6 @@
     const t = D.first + share * (D.last - D.first);
     scroller.scrollTop = yOf(t * 1e6) - scroller.clientHeight / 2;
   });
+  if (D.whole) fit();
   filter();
 })();
