@@ -157,11 +157,18 @@ private:
         const size_t rows = static_cast<size_t>(m.span() * m.pixelsPerSecond / BIN) + 1;
         std::vector<std::vector<long>> all(m.lanes.names.size(), std::vector<long>(rows, 0)), refused = all;
         long most = 1;
+        // On each lifeline that takes part: an event's origin, a call's
+        // service and its caller.
         for (const ChartItem& item : m.items) {
-            const size_t lane = static_cast<size_t>(m.lane(item.op->kind == Operation::Event ? item.origin() : item.to));
+            const int lane = m.lane(item.op->kind == Operation::Event ? item.origin() : item.to);
+            const bool call = item.op->isPropertyCall() || item.op->kind == Operation::List;
+            const int caller = call ? m.lane(item.from) : -1;
             const size_t row = std::min(rows - 1, static_cast<size_t>((y(item.start) - TOP) / BIN));
-            most = std::max(most, ++all[lane][row]);
-            if (item.op->status != ZUMI_OK || item.op->spoofed) ++refused[lane][row];
+            for (const int at : {lane, caller == lane ? -1 : caller}) {
+                if (at < 0) continue;
+                most = std::max(most, ++all[static_cast<size_t>(at)][row]);
+                if (alarming(item)) ++refused[static_cast<size_t>(at)][row];
+            }
         }
         for (size_t lane = 0; lane < all.size(); ++lane) {
             for (size_t row = 0; row < rows; ++row) {

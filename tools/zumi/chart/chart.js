@@ -270,14 +270,20 @@
   function bins(g, from, to, top) {
     const counts = new Map();
     let most = 1;
-    for (let n = from; n < to; n++) {
-      const i = shown[n], column = view.at[D.k[i] === 3 ? origin(i) : D.o[i]];
-      const key = column + ":" + Math.floor((yOf(D.s[i]) - top) / BIN);
-      const bin = counts.get(key) || [0, 0];
+    const add = (column, row, i) => {
+      const key = column + ":" + row, bin = counts.get(key) || [0, 0];
       bin[0]++;
-      if (D.st[i] !== 0 || spoofed.has(i)) bin[1]++;
+      if (alarming(i)) bin[1]++;
       counts.set(key, bin);
       most = Math.max(most, bin[0]);
+    };
+    // On each lifeline that takes part: an event's origin, a call's service
+    // and its caller.
+    for (let n = from; n < to; n++) {
+      const i = shown[n], row = Math.floor((yOf(D.s[i]) - top) / BIN);
+      const column = view.at[D.k[i] === 3 ? origin(i) : D.o[i]];
+      add(column, row, i);
+      if (D.k[i] <= 2 && D.f[i] >= 0 && view.at[D.f[i]] !== column) add(view.at[D.f[i]], row, i);
     }
     for (const [key, bin] of counts) {
       const [column, row] = key.split(":").map(Number);
