@@ -30,6 +30,7 @@
   let shown = [];       // indices of the operations that pass the filters, by start
   let longest = 0;      // the longest call shown, in microseconds
   let chosen = -1;
+  let binned = null;    // the counts drawn, by "column:row", while they are
   let pending = false;
 
   const str = (i) => (i >= 0 ? D.strings[i] : "");
@@ -145,6 +146,7 @@
     lanes(g, top, Math.min(bottom, height));
     const from = firstFrom(timeAt(top) - longest), to = firstFrom(timeAt(bottom));
     const inView = to - from;
+    binned = null;
     document.getElementById("scale").textContent = seconds(100 / pps) + " per 100 px";
     if (inView > MOST) {
       note.textContent = inView.toLocaleString("en") + " operations in view: too many to draw one by one, so each " +
@@ -285,14 +287,28 @@
       add(column, row, i);
       if (D.k[i] <= 2 && D.f[i] >= 0 && view.at[D.f[i]] !== column) add(view.at[D.f[i]], row, i);
     }
+    // Two paths for them all: thousands of elements would slow each frame.
+    // Pointing at one tells its counts (binAt).
+    let all = "", refused = "";
     for (const [key, bin] of counts) {
       const [column, row] = key.split(":").map(Number);
       const w = (lane - 20) * bin[0] / most, x = laneX(column) - w / 2, y = top + row * BIN;
-      const group = make(g, "g", { class: "bin" });
-      make(group, "title", {}, bin[0] + " operations (" + bin[1] + " refused or spoofed)");
-      make(group, "rect", { x: x, y: y, width: w, height: BIN });
-      if (bin[1]) make(group, "rect", { class: "refused", x: x, y: y, width: w * bin[1] / bin[0], height: BIN });
+      all += "M" + x + "," + y + "h" + w + "v" + BIN + "h" + -w + "z";
+      if (bin[1]) refused += "M" + x + "," + y + "h" + w * bin[1] / bin[0] + "v" + BIN + "h" + -w * bin[1] / bin[0] + "z";
     }
+    const group = make(g, "g", { class: "bin" });
+    make(group, "path", { d: all });
+    if (refused) make(group, "path", { class: "refused", d: refused });
+    binned = counts;
+  }
+
+  // The counts under the pointer, in the view's bins.
+  function binAt(event) {
+    if (!binned || !event.target.closest || !event.target.closest(".bin")) return "";
+    const box = svg.getBoundingClientRect();
+    const column = Math.floor((event.clientX - box.left - GUTTER) / lane);
+    const bin = binned.get(column + ":" + Math.floor((event.clientY - box.top) / BIN));
+    return bin ? bin[0] + " operations (" + bin[1] + " refused or spoofed)" : "";
   }
 
   // Keeps the time under `y` (in the scroller's view) in place.
@@ -341,9 +357,9 @@
     document.getElementById(id).addEventListener("change", filter);
   }
   svg.addEventListener("mousemove", (event) => {
-    const i = operationAt(event);
-    if (i < 0) { tip.hidden = true; return; }
-    tip.textContent = JSON.stringify(record(i), null, 1);
+    const i = operationAt(event), counts = i < 0 ? binAt(event) : "";
+    if (i < 0 && !counts) { tip.hidden = true; return; }
+    tip.textContent = i < 0 ? counts : JSON.stringify(record(i), null, 1);
     tip.hidden = false;
     tip.style.left = Math.min(event.clientX + 14, window.innerWidth - 540) + "px";
     tip.style.top = Math.min(event.clientY + 14, window.innerHeight - tip.offsetHeight - 4) + "px";
