@@ -26,6 +26,8 @@ int runMonitor(const Args& args, std::ostream& out, std::ostream& err) {
     if (args.has("chart")) {
         if (chartPath.empty() || chartPath == "-") throw UsageError("--chart needs a file (OUT.html or OUT.svg)");
         chartFormat(chartPath, "");
+    } else if (args.has("per-process")) {
+        throw UsageError("--per-process goes with --chart");
     }
     std::vector<Operation> charted;
     int64_t start = 0;
@@ -57,7 +59,7 @@ int runMonitor(const Args& args, std::ostream& out, std::ostream& err) {
     if (stats) printStats();
     if (!chartPath.empty()) {
         const size_t count = charted.size();
-        writeChart(buildChart(std::move(charted), isoTime(start)), chartPath, "", out);
+        writeChart(buildChart(std::move(charted), isoTime(start), args.has("per-process")), chartPath, "", out);
         err << "zumi monitor: wrote the chart of " << count << " operations to " << chartPath << std::endl;
     }
     return 0;
@@ -70,7 +72,7 @@ const Command& monitorCommand() {
         "monitor", "show the bus traffic as it happens",
         "Usage: zumi monitor [--service NAME]... [--property NAME]... [--event NAME]...\n"
         "                    [--json] [--stats] [--every SECS] [--count N] [--duration SECS]\n"
-        "                    [--chart OUT]\n"
+        "                    [--chart OUT [--per-process]]\n"
         "\n"
         "Shows the traffic between the processes on the bus, one line per operation,\n"
         "until interrupted (SIGINT or SIGTERM, exit status 0):\n"
@@ -102,8 +104,9 @@ const Command& monitorCommand() {
             "  --every SECS      print those statistics every SECS seconds\n"
             "  --chart OUT       when the monitor ends, also write what it showed as\n"
             "                    zumi chart draws a recording: OUT.html or OUT.svg\n"
+            "  --per-process     in that chart, one lifeline per calling process\n"
             "  -h, --help        show this help\n",
-        withFilterOptions({{"json", false}, {"stats", false}, {"every", true}, {"chart", true}}), runMonitor};
+        withFilterOptions({{"json", false}, {"stats", false}, {"every", true}, {"chart", true}, {"per-process", false}}), runMonitor};
     return command;
 }
 

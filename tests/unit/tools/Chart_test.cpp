@@ -259,6 +259,7 @@ TEST(AZumiChartCommand, TellsWhatIsMissingOrWrongOnOneLine) {
          "zumi chart: cannot read /nonexistent/r.jsonl: No such file or directory\n"},
         {{"monitor", "--chart", "-"}, 2,
          "zumi monitor: --chart needs a file (OUT.html or OUT.svg) (see zumi monitor --help)\n"},
+        {{"monitor", "--per-process"}, 2, "zumi monitor: --per-process goes with --chart (see zumi monitor --help)\n"},
     };
     for (const Case& c : cases) {
         std::ostringstream out, err;
