@@ -270,6 +270,8 @@ TEST_F(AZumiRecording, PlaysBackWhatItRecordedSoThatARecordingOfTheReplayHasTheS
         peer.requestAll({"emit changed i:1 s:one", "emit changed i:2 i:-2 s:two s:\"quoted\"", "emit other"});
         EXPECT_EQ(0, zumi({"set", service, "level", "7"}).status);
         peer.requestAll({"emit changed", "close"});
+        // Stopping does not wait for what is still on its way to the recorder.
+        EXPECT_TRUE(waitFor([&] { return eventsWrittenTo(first) >= 4; }));
         record.stop();
     }
     const std::vector<json> recorded = readLines(first);
